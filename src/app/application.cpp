@@ -1,0 +1,90 @@
+#include "application.h"
+
+#include "indit.h"
+#include "main/cserel.h"
+#include "platform/countdisplay.h"
+#include "platform/directorylist.h"
+#include "platform/fileerrordialog.h"
+#include "platform/filelist.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+
+namespace kelvara {
+
+Application::Application() : indit_(new indit)
+{
+    indit_->load();
+    indit_->show();
+    connect(indit_, &indit::openDirectoryRequested, this, &Application::openDirectory);
+    connect(indit_, &indit::quitRequested, this, &Application::quit);
+}
+
+Application::~Application()
+{
+    delete main_;
+    delete indit_;
+}
+
+indit* Application::startWindow() const
+{
+    return indit_;
+}
+
+bool Application::hasMainWindow() const
+{
+    return !main_.isNull();
+}
+
+cserel& Application::mainWindow()
+{
+    if (!main_) {
+        main_ = new cserel;
+        main_->load();
+        connect(main_, &cserel::startWindowRequested, this, &Application::showStartWindow);
+        connect(main_, &cserel::quitRequested, this, &Application::quit);
+    }
+    return *main_;
+}
+
+void Application::openDirectory()
+{
+    cserel& main = mainWindow();
+    main.show();
+    // A directory that cannot be listed goes to the "Fájlhiba" dialog: Retry lists it again,
+    // Cancel leaves the file list empty.
+    const QString directory = indit_->Dir1->path();
+    std::optional<FileError> error = main.File1->setPath(directory);
+    while (error && fileErrorDialog(*error, directory) == FileErrorAnswer::Retry)
+        error = main.File1->refresh();
+    main.Label7->setText(countDisplay(main.File1->count()) + QStringLiteral("  db file"));
+    if (!error)
+        main.File1->refresh();
+    main.List1->update();
+    indit_->hide();
+    main.disableReplaceButtons();
+    if (main.Text1->text().isEmpty())
+        main.disableSearchButtons();
+    else
+        main.enableSearchButtons();
+}
+
+void Application::showStartWindow()
+{
+    indit_->show();
+}
+
+void Application::quit()
+{
+    // The windows go once the event that asked for this has been handled.
+    if (main_)
+        main_->deleteLater();
+    if (indit_)
+        indit_->deleteLater();
+    QCoreApplication::quit();
+    emit finished();
+}
+
+} // namespace kelvara

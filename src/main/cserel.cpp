@@ -1,0 +1,145 @@
+#include "cserel.h"
+
+#include "platform/filelist.h"
+#include "platform/look.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+namespace kelvara {
+
+namespace {
+
+QPushButton* addButton(QWidget* window, const char* name, const QString& caption, int left, int top, int width)
+{
+    auto* button = addControl<QPushButton>(window, name, left, top, width, 315);
+    button->setText(caption);
+    return button;
+}
+
+} // namespace
+
+cserel::cserel(QWidget* parent)
+    : QWidget(parent),
+      Label4(addControl<QLabel>(this, "Label4", 120, 370, 1215, 255)),
+      Text1(addControl<QLineEdit>(this, "Text1", 1440, 360, 2655, 285)),
+      Option1(addControl<QRadioButton>(this, "Option1", 480, 840, 1575, 255)),
+      Option2(addControl<QRadioButton>(this, "Option2", 2280, 840, 1335, 255)),
+      Check1(addControl<QCheckBox>(this, "Check1", 480, 1200, 3495, 255)),
+      Label5(addControl<QLabel>(this, "Label5", 120, 1575, 975, 255)),
+      Text2(addControl<QLineEdit>(this, "Text2", 1440, 1560, 2655, 285)),
+      Command8(addButton(this, "Command8", QStringLiteral("Új könyvtár nyitása"), 120, 2055, 1695)),
+      Command5(addButton(this, "Command5", QStringLiteral("Kilépés"), 2400, 2055, 1695)),
+      Label3(addControl<QLabel>(this, "Label3", 120, 2640, 1815, 255)),
+      Label6(addControl<QLabel>(this, "Label6", 2400, 2640, 1695, 285)),
+      Command1(addButton(this, "Command1", QStringLiteral("Keres a kiválasztott file-okban"), 4560, 360, 2500)),
+      Command6(addButton(this, "Command6", QStringLiteral("Keres az összes file-ban"), 4560, 675, 2500)),
+      Command7(addButton(this, "Command7", QStringLiteral("Cserél a kiválasztott sorban"), 4560, 1110, 2500)),
+      Command2(addButton(this, "Command2", QStringLiteral("Cserél a teljes file-ban"), 4560, 1425, 2500)),
+      Command4(addButton(this, "Command4", QStringLiteral("Cserél a kiválasztott file-okban"), 4560, 1740, 2500)),
+      Command3(addButton(this, "Command3", QStringLiteral("Cserél az összes file-ban"), 4560, 2055, 2500)),
+      Label2(addControl<QLabel>(this, "Label2", 4680, 2520, 2295, 375)),
+      Label1(addControl<QLabel>(this, "Label1", 7320, 120, 975, 255)),
+      File1(addControl<FileList>(this, "File1", 7320, 360, 1815, 2235)),
+      Label7(addControl<QLabel>(this, "Label7", 7320, 2640, 1815, 285)),
+      List1(addControl<QListWidget>(this, "List1", 120, 3120, 9015, 2205)),
+      List2(addControl<QListWidget>(this, "List2", 4680, 0, 735, 255)),
+      Timer1(new QTimer(this)),
+      SearchButtons{Command1, Command6},
+      ReplaceButtons{Command2, Command3, Command4, Command7}
+{
+    setObjectName(QStringLiteral("cserel"));
+    setWindowTitle(QStringLiteral("Kelvara"));
+    sizeTwips(this, 9240, 5445);
+
+    Label4->setText(QStringLiteral("Keresett szöveg:"));
+    setColors(Text1, SystemColor::TooltipBackground, Qt::black);
+    Option1->setText(QStringLiteral("Előfordul benne"));
+    Option1->setChecked(true);
+    Option2->setText(QStringLiteral("Így kezdődik"));
+    Check1->setText(QStringLiteral("Kisbetű / NAGYBETŰ megkülönböztetése"));
+    Check1->setChecked(true);
+    Label5->setText(QStringLiteral("Cserélje erre:"));
+    setColors(Text2, SystemColor::TooltipBackground, Qt::black);
+    Label3->setText(QStringLiteral("Találatok száma:"));
+    Label2->setAlignment(Qt::AlignCenter);
+    Label2->setFont(bannerFont());
+    Label2->setToolTip(QStringLiteral("Rákattintva megállítható..."));
+    Label1->setText(QStringLiteral("File-lista:"));
+    setColors(File1, SystemColor::InactiveCaption, SystemColor::WindowBackground);
+    setColors(List1, SystemColor::InactiveCaption, Colors::PaleYellow);
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    List1->setUniformItemSizes(true);
+    List2->setVisible(false);
+    for (QLabel* counter : {Label6, Label7}) {
+        counter->setFont(countFont());
+        setColors(counter, Colors::LightBlue, SystemColor::WindowBackground);
+    }
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(150);
+
+    connect(Text1, &QLineEdit::textChanged, this, &cserel::onText1Change);
+    connect(Command8, &QPushButton::clicked, this, &cserel::onCommand8Click);
+    connect(Command5, &QPushButton::clicked, this, &cserel::quitRequested);
+}
+
+void cserel::load()
+{
+    centreOnScreen(this);
+    bannerPos = 1;
+    bannerRunning = true;
+    List1->update();
+    Label6->hide();
+    Label3->hide();
+    Timer1->start();
+}
+
+void cserel::enableSearchButtons()
+{
+    SearchButtons.setEnabled(true);
+}
+
+void cserel::disableSearchButtons()
+{
+    SearchButtons.setEnabled(false);
+}
+
+void cserel::enableReplaceButtons()
+{
+    ReplaceButtons.setEnabled(true);
+}
+
+void cserel::disableReplaceButtons()
+{
+    ReplaceButtons.setEnabled(false);
+}
+
+void cserel::onText1Change()
+{
+    // Blanks count as text.
+    if (!Text1->text().isEmpty())
+        enableSearchButtons();
+    else
+        disableSearchButtons();
+}
+
+void cserel::onCommand8Click()
+{
+    hide();
+    List1->clear();
+    emit startWindowRequested();
+}
+
+void cserel::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    emit quitRequested();
+}
+
+} // namespace kelvara
