@@ -33,8 +33,8 @@ indit::indit(QWidget* parent) : QWidget(parent)
     Command1 = addControl<QPushButton>(this, "Command1", 120, 4080, 3135, 375);
     Command1->setText(QStringLiteral("Könyvtárnyitás"));
 
-    for (QWidget* control : {static_cast<QWidget*>(Text1), static_cast<QWidget*>(Dir1),
-                             static_cast<QWidget*>(Drive1)})
+    for (QWidget* control :
+         {static_cast<QWidget*>(Text1), static_cast<QWidget*>(Dir1), static_cast<QWidget*>(Drive1)})
         setColors(control, SystemColor::InactiveCaption, SystemColor::WindowBackground);
 
     connect(Drive1, &DriveList::changed, this, &indit::onDrive1Change);

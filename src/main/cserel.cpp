@@ -16,7 +16,8 @@ namespace kelvara {
 
 namespace {
 
-QPushButton* addButton(QWidget* window, const char* name, const QString& caption, int left, int top, int width)
+QPushButton* addButton(QWidget* window, const char* name, const QString& caption, int left, int top,
+                       int width)
 {
     auto* button = addControl<QPushButton>(window, name, left, top, width, 315);
     button->setText(caption);
@@ -26,8 +27,7 @@ QPushButton* addButton(QWidget* window, const char* name, const QString& caption
 } // namespace
 
 cserel::cserel(QWidget* parent)
-    : QWidget(parent),
-      Label4(addControl<QLabel>(this, "Label4", 120, 370, 1215, 255)),
+    : QWidget(parent), Label4(addControl<QLabel>(this, "Label4", 120, 370, 1215, 255)),
       Text1(addControl<QLineEdit>(this, "Text1", 1440, 360, 2655, 285)),
       Option1(addControl<QRadioButton>(this, "Option1", 480, 840, 1575, 255)),
       Option2(addControl<QRadioButton>(this, "Option2", 2280, 840, 1335, 255)),
@@ -38,11 +38,13 @@ cserel::cserel(QWidget* parent)
       Command5(addButton(this, "Command5", QStringLiteral("Kilépés"), 2400, 2055, 1695)),
       Label3(addControl<QLabel>(this, "Label3", 120, 2640, 1815, 255)),
       Label6(addControl<QLabel>(this, "Label6", 2400, 2640, 1695, 285)),
-      Command1(addButton(this, "Command1", QStringLiteral("Keres a kiválasztott file-okban"), 4560, 360, 2500)),
+      Command1(
+          addButton(this, "Command1", QStringLiteral("Keres a kiválasztott file-okban"), 4560, 360, 2500)),
       Command6(addButton(this, "Command6", QStringLiteral("Keres az összes file-ban"), 4560, 675, 2500)),
       Command7(addButton(this, "Command7", QStringLiteral("Cserél a kiválasztott sorban"), 4560, 1110, 2500)),
       Command2(addButton(this, "Command2", QStringLiteral("Cserél a teljes file-ban"), 4560, 1425, 2500)),
-      Command4(addButton(this, "Command4", QStringLiteral("Cserél a kiválasztott file-okban"), 4560, 1740, 2500)),
+      Command4(
+          addButton(this, "Command4", QStringLiteral("Cserél a kiválasztott file-okban"), 4560, 1740, 2500)),
       Command3(addButton(this, "Command3", QStringLiteral("Cserél az összes file-ban"), 4560, 2055, 2500)),
       Label2(addControl<QLabel>(this, "Label2", 4680, 2520, 2295, 375)),
       Label1(addControl<QLabel>(this, "Label1", 7320, 120, 975, 255)),
@@ -50,9 +52,8 @@ cserel::cserel(QWidget* parent)
       Label7(addControl<QLabel>(this, "Label7", 7320, 2640, 1815, 285)),
       List1(addControl<QListWidget>(this, "List1", 120, 3120, 9015, 2205)),
       List2(addControl<QListWidget>(this, "List2", 4680, 0, 735, 255)),
-      Timer1(new QTimer(this)),
-      SearchButtons{Command1, Command6},
-      ReplaceButtons{Command2, Command3, Command4, Command7}
+      Timer1(new QTimer(this)), SearchButtons{Command1, Command6}, ReplaceButtons{Command2, Command3,
+                                                                                  Command4, Command7}
 {
     setObjectName(QStringLiteral("cserel"));
     setWindowTitle(QStringLiteral("Kelvara"));

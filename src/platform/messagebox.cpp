@@ -31,7 +31,8 @@ QMessageBox::Icon toQt(MsgIcon icon)
     return QMessageBox::NoIcon;
 }
 
-struct ButtonChoice {
+struct ButtonChoice
+{
     QMessageBox::StandardButton button;
     MsgAnswer answer;
 };
