@@ -1,0 +1,87 @@
+#include "fileerror.h"
+
+#include <cerrno>
+
+namespace kelvara {
+
+FileErrorKind fileErrorKind(int errnoValue)
+{
+    switch (errnoValue) {
+    case ENXIO:
+    case ENODEV:
+        return FileErrorKind::DeviceUnavailable;
+    case EIO:
+#ifdef ENOMEDIUM
+    case ENOMEDIUM:
+#endif
+        return FileErrorKind::DiskNotReady;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return FileErrorKind::DiskFull;
+    case ENAMETOOLONG:
+    case EILSEQ:
+        return FileErrorKind::InvalidFileName;
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+        return FileErrorKind::PathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return FileErrorKind::AccessDenied;
+    case EBUSY:
+    case ETXTBSY:
+        return FileErrorKind::AlreadyOpen;
+    case 0: // no errno at all: the data ended before it should have
+        return FileErrorKind::EndOfFile;
+    default:
+        return FileErrorKind::Other;
+    }
+}
+
+QString fileErrorMessage(FileErrorKind kind)
+{
+    // The wording, accents included, is what users of the tool have always seen; keep it as it is.
+    switch (kind) {
+    case FileErrorKind::DeviceUnavailable:
+        return QStringLiteral("Az eszköz valószínûleg nem érhetõ el.");
+    case FileErrorKind::DiskNotReady:
+        return QStringLiteral("A lemez nem üzemkész.");
+    case FileErrorKind::DiskFull:
+        return QStringLiteral("A lemez megtelt.");
+    case FileErrorKind::InvalidFileName:
+        return QStringLiteral("Érvénytelen fájlnév.");
+    case FileErrorKind::PathNotFound:
+        return QStringLiteral("Az útvonal nem létezik.");
+    case FileErrorKind::AccessDenied:
+        return QStringLiteral("A fájl erre a mûveletre nem nyitható meg.");
+    case FileErrorKind::AlreadyOpen:
+        return QStringLiteral("A fájl már megnyitott.");
+    case FileErrorKind::EndOfFile:
+        return QStringLiteral("Érvénytelen fájlvége-jelzõ,"
+                              "vagy kísérlet a fájlvége jelzõn "
+                              "túli olvasásra.");
+    case FileErrorKind::Other:
+        break;
+    }
+    return QStringLiteral("Egyéb hiba - a lemezegység nem üzemkész.");
+}
+
+FileError FileError::fromErrno(int errnoValue)
+{
+    return FileError{fileErrorKind(errnoValue), errnoValue};
+}
+
+FileError FileError::unexpectedEnd()
+{
+    return FileError{FileErrorKind::EndOfFile, 0};
+}
+
+QString FileError::message() const
+{
+    return fileErrorMessage(kind);
+}
+
+} // namespace kelvara
