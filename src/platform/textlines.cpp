@@ -1,0 +1,189 @@
+#include "textlines.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kelvara {
+
+namespace {
+
+constexpr size_t WriteBufferSize = 64 * 1024;
+
+int openRetrying(const char* path, int flags, mode_t mode = 0)
+{
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+} // namespace
+
+LineReader::~LineReader()
+{
+    close();
+}
+
+std::optional<FileError> LineReader::open(const QByteArray& path)
+{
+    close();
+    fd_ = openRetrying(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = FileError::fromErrno(errno);
+        failed_ = true;
+        return error_;
+    }
+    // A directory opens fine for reading; refuse it here rather than rely on read() saying EISDIR.
+    struct stat st;
+    const int err = ::fstat(fd_, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+    if (err != 0) {
+        close();
+        error_ = FileError::fromErrno(err);
+        failed_ = true;
+        return error_;
+    }
+    buffer_.resize(InitialBufferSize);
+    return std::nullopt;
+}
+
+void LineReader::close()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    std::vector<char>().swap(buffer_);
+    begin_ = end_ = 0;
+    eof_ = false;
+    failed_ = false;
+    error_ = FileError();
+}
+
+// Moves the unread tail to the front and reads more after it. The buffer grows only when the tail
+// alone fills it, so its size follows the longest line rather than the file.
+bool LineReader::fill()
+{
+    if (begin_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    if (end_ == buffer_.size())
+        buffer_.resize(buffer_.empty() ? InitialBufferSize : buffer_.size() * 2);
+
+    ssize_t n;
+    do {
+        n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        error_ = FileError::fromErrno(errno);
+        failed_ = true;
+        return false;
+    }
+    if (n == 0)
+        eof_ = true;
+    end_ += static_cast<size_t>(n);
+    return true;
+}
+
+LineReader::Status LineReader::next(std::string_view& line)
+{
+    if (failed_)
+        return Status::Error;
+    if (fd_ < 0)
+        return Status::End;
+
+    size_t scanned = 0; // bytes after begin_ already known to hold no CR
+    for (;;) {
+        const char* data = buffer_.data();
+        const auto* cr =
+            static_cast<const char*>(std::memchr(data + begin_ + scanned, '\r', end_ - begin_ - scanned));
+        if (cr) {
+            const size_t at = static_cast<size_t>(cr - data);
+            // A CR as the last byte read may still be the first half of a CR LF.
+            if (at + 1 < end_ || eof_) {
+                line = std::string_view(data + begin_, at - begin_);
+                begin_ = at + 1;
+                if (begin_ < end_ && data[begin_] == '\n')
+                    ++begin_;
+                return Status::Line;
+            }
+            scanned = at - begin_;
+        } else {
+            if (eof_) {
+                if (begin_ == end_)
+                    return Status::End;
+                line = std::string_view(data + begin_, end_ - begin_);
+                begin_ = end_;
+                return Status::Line;
+            }
+            scanned = end_ - begin_;
+        }
+        if (!fill())
+            return Status::Error;
+    }
+}
+
+LineWriter::~LineWriter()
+{
+    close();
+}
+
+std::optional<FileError> LineWriter::open(const QByteArray& path)
+{
+    close();
+    error_.reset();
+    fd_ = openRetrying(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        error_ = FileError::fromErrno(errno);
+        return error_;
+    }
+    buffer_.reserve(WriteBufferSize);
+    return std::nullopt;
+}
+
+std::optional<FileError> LineWriter::writeLine(std::string_view text)
+{
+    if (error_)
+        return error_;
+    if (fd_ < 0)
+        return error_ = FileError::fromErrno(EBADF);
+    buffer_.insert(buffer_.end(), text.begin(), text.end());
+    buffer_.push_back('\r');
+    buffer_.push_back('\n');
+    if (buffer_.size() >= WriteBufferSize)
+        return flush();
+    return std::nullopt;
+}
+
+std::optional<FileError> LineWriter::flush()
+{
+    size_t done = 0;
+    while (!error_ && done < buffer_.size()) {
+        const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+        if (n >= 0)
+            done += static_cast<size_t>(n);
+        else if (errno != EINTR)
+            error_ = FileError::fromErrno(errno);
+    }
+    buffer_.clear();
+    return error_;
+}
+
+std::optional<FileError> LineWriter::close()
+{
+    if (fd_ < 0)
+        return error_;
+    flush();
+    // On Linux the descriptor is gone even when close() is interrupted, so EINTR is not retried.
+    if (::close(fd_) != 0 && errno != EINTR && !error_)
+        error_ = FileError::fromErrno(errno);
+    fd_ = -1;
+    std::vector<char>().swap(buffer_);
+    return error_;
+}
+
+} // namespace kelvara

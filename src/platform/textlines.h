@@ -17,6 +17,8 @@ class LineReader
 {
 public:
     enum class Status { Line, End, Error };
+    // Bytes read at once before any line needs more.
+    static constexpr size_t InitialBufferSize = 64 * 1024;
 
     LineReader() = default;
     ~LineReader();
@@ -40,6 +42,7 @@ private:
     size_t begin_ = 0; // first unread byte
     size_t end_ = 0;   // one past the last byte read from the file
     bool eof_ = false;
+    bool failed_ = false;
     FileError error_;
 };
 
@@ -64,6 +67,7 @@ private:
 
     int fd_ = -1;
     std::vector<char> buffer_;
+    std::optional<FileError> error_; // the first error; every later call returns it
 };
 
 } // namespace kelvara
