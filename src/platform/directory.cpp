@@ -1,0 +1,133 @@
+#include "directory.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace kelvara {
+
+namespace {
+
+bool isDotName(const char* name)
+{
+    return name[0] == '.';
+}
+
+bool isDotOrDotDot(const char* name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Calls `visit(dir, entry)` for each entry; stops early when it returns false.
+template <typename Visit> std::optional<FileError> forEachEntry(const QString& directory, Visit visit)
+{
+    DIR* dir = ::opendir(QFile::encodeName(directory).constData());
+    if (!dir)
+        return FileError::fromErrno(errno);
+    std::optional<FileError> error;
+    for (;;) {
+        errno = 0; // readdir() returns null both at the end and on error
+        const dirent* entry = ::readdir(dir);
+        if (!entry) {
+            if (errno != 0)
+                error = FileError::fromErrno(errno);
+            break;
+        }
+        if (!visit(dir, entry))
+            break;
+    }
+    ::closedir(dir);
+    return error;
+}
+
+// The file type of an entry after following links; 0 when that cannot be told (a dangling link).
+mode_t followedType(DIR* dir, const dirent* entry)
+{
+    switch (entry->d_type) {
+    case DT_REG:
+        return S_IFREG;
+    case DT_DIR:
+        return S_IFDIR;
+    case DT_LNK:
+    case DT_UNKNOWN:
+        break;
+    default:
+        return S_IFIFO; // a FIFO, socket or device: neither of the kinds wanted
+    }
+    struct stat st;
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0)
+        return 0;
+    return st.st_mode & S_IFMT;
+}
+
+std::optional<FileError> listOfType(const QString& directory, mode_t type, std::vector<DirectoryEntry>& out)
+{
+    out.clear();
+    auto error = forEachEntry(directory, [&](DIR* dir, const dirent* entry) {
+        if (!isDotName(entry->d_name) && followedType(dir, entry) == type) {
+            QByteArray name(entry->d_name);
+            QString text = QFile::decodeName(name);
+            out.push_back({std::move(name), std::move(text)});
+        }
+        return true;
+    });
+    if (error) {
+        out.clear();
+        return error;
+    }
+    std::sort(out.begin(), out.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
+        const int byText = QString::compare(a.text, b.text, Qt::CaseInsensitive);
+        return byText != 0 ? byText < 0 : a.name < b.name;
+    });
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<FileError> listFiles(const QString& directory, std::vector<DirectoryEntry>& files)
+{
+    return listOfType(directory, S_IFREG, files);
+}
+
+std::optional<FileError> listSubdirectories(const QString& directory, std::vector<DirectoryEntry>& dirs)
+{
+    return listOfType(directory, S_IFDIR, dirs);
+}
+
+std::optional<FileError> firstOrdinaryEntry(const QString& directory, QString& name)
+{
+    name.clear();
+    return forEachEntry(directory, [&](DIR* dir, const dirent* entry) {
+        if (isDotOrDotDot(entry->d_name))
+            return true;
+        bool isDir = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat st;
+            if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return true; // gone meanwhile
+            isDir = S_ISDIR(st.st_mode);
+        }
+        if (isDir)
+            return true;
+        name = QFile::decodeName(entry->d_name);
+        return false;
+    });
+}
+
+QString joinPath(const QString& directory, const QString& name)
+{
+    if (directory.endsWith(QLatin1Char('/')))
+        return directory + name;
+    return directory + QLatin1Char('/') + name;
+}
+
+bool isDirectory(const QString& path)
+{
+    struct stat st;
+    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace kelvara
