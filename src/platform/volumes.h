@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <map>
@@ -22,6 +23,8 @@ class SystemVolumeSource : public VolumeSource
 {
 public:
     QStringList mountPoints() override;
+    // Whether a file system of `type` mounted at `mountPoint` is one a person browses.
+    static bool isBrowsable(const QString& mountPoint, const QByteArray& type);
 };
 
 // The drives, the current drive and the current directory of each drive, as the program keeps them.
