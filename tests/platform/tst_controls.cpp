@@ -11,7 +11,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <sys/stat.h>
 
 using namespace kelvara;
 using namespace kelvara::test;
@@ -51,19 +50,6 @@ private slots:
     {
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
-    }
-
-    void fileListShowsRegularFilesByName()
-    {
-        for (const char* name : {"b.txt", "A.txt", "a.txt", "C", ".hidden"})
-            touch(dir->filePath(QLatin1String(name)));
-        QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("subdir")));
-        QCOMPARE(mkfifo(QFile::encodeName(dir->filePath(QStringLiteral("pipe"))).constData(), 0600), 0);
-        QVERIFY(QFile::link(dir->filePath(QStringLiteral("C")), dir->filePath(QStringLiteral("link"))));
-
-        FileList list;
-        QCOMPARE(list.setPath(dir->path()), std::nullopt);
-        QCOMPARE(texts(list).join(QLatin1Char('|')), QStringLiteral("A.txt|a.txt|b.txt|C|link"));
     }
 
     void fileListSelection()
