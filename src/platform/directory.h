@@ -10,7 +10,8 @@
 namespace kelvara {
 
 // A name in a directory: the bytes the file system holds, and the text shown for them.
-struct DirectoryEntry {
+struct DirectoryEntry
+{
     QByteArray name;
     QString text;
 };

@@ -18,7 +18,8 @@ enum class FileErrorKind {
 };
 
 // A failed file operation: what went wrong, as the platform reported it.
-struct FileError {
+struct FileError
+{
     FileErrorKind kind = FileErrorKind::Other;
     int code = 0; // errno, or 0 for an unexpected end of file
 
