@@ -1,6 +1,7 @@
 #include "directory.h"
 
-#include <QFile>
+#include "pathcodec.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
@@ -24,7 +25,7 @@ bool isDotOrDotDot(const char* name)
 // Calls `visit(dir, entry)` for each entry; stops early when it returns false.
 template <typename Visit> std::optional<FileError> forEachEntry(const QString& directory, Visit visit)
 {
-    DIR* dir = ::opendir(QFile::encodeName(directory).constData());
+    DIR* dir = ::opendir(pathToBytes(directory).constData());
     if (!dir)
         return FileError::fromErrno(errno);
     std::optional<FileError> error;
@@ -69,7 +70,7 @@ std::optional<FileError> listOfType(const QString& directory, mode_t type, std::
     auto error = forEachEntry(directory, [&](DIR* dir, const dirent* entry) {
         if (!isDotName(entry->d_name) && followedType(dir, entry) == type) {
             QByteArray name(entry->d_name);
-            QString text = QFile::decodeName(name);
+            QString text = pathFromBytes(name);
             out.push_back({std::move(name), std::move(text)});
         }
         return true;
@@ -112,7 +113,7 @@ std::optional<FileError> firstOrdinaryEntry(const QString& directory, QString& n
         }
         if (isDir)
             return true;
-        name = QFile::decodeName(entry->d_name);
+        name = pathFromBytes(QByteArray(entry->d_name));
         return false;
     });
 }
@@ -127,7 +128,7 @@ QString joinPath(const QString& directory, const QString& name)
 bool isDirectory(const QString& path)
 {
     struct stat st;
-    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return !path.isEmpty() && ::stat(pathToBytes(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 } // namespace kelvara

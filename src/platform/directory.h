@@ -9,7 +9,7 @@
 
 namespace kelvara {
 
-// A name in a directory: the bytes the file system holds, and the text shown for them.
+// A name in a directory: the bytes the file system holds, and the same as path text (pathcodec.h).
 struct DirectoryEntry
 {
     QByteArray name;

@@ -1,6 +1,7 @@
 #include "directorylist.h"
 
 #include "directory.h"
+#include "pathcodec.h"
 #include "volumes.h"
 
 #include <QDir>
@@ -120,10 +121,10 @@ void DirectoryList::rebuild()
     const QIcon openFolder = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closedFolder = style()->standardIcon(QStyle::SP_DirClosedIcon);
     auto add = [this](const QIcon& icon, const QString& text, const QString& path, int depth) {
-        auto* entry = new QListWidgetItem(icon, text, this);
+        auto* entry = new QListWidgetItem(icon, displayPath(text), this);
         entry->setData(PathRole, path);
         entry->setData(DepthRole, depth);
-        entry->setToolTip(path);
+        entry->setToolTip(displayPath(path));
     };
 
     const QStringList chain = chainTo(path_);

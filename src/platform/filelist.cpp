@@ -1,5 +1,7 @@
 #include "filelist.h"
 
+#include "pathcodec.h"
+
 #include <QScopedValueRollback>
 
 namespace kelvara {
@@ -29,7 +31,7 @@ std::optional<FileError> FileList::refresh()
     if (error)
         entries_.clear();
     for (const DirectoryEntry& entry : entries_)
-        addItem(entry.text);
+        addItem(displayPath(entry.text));
     return error;
 }
 

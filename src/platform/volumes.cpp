@@ -1,9 +1,9 @@
 #include "volumes.h"
 
-#include <QCoreApplication>
+#include "directory.h"
+#include "pathcodec.h"
+
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QStorageInfo>
 #include <algorithm>
 #include <unistd.h>
@@ -43,9 +43,30 @@ bool isSystemMountPoint(const QString& path)
     return isWithin(path, QStringLiteral("/run")) && !path.startsWith(QStringLiteral("/run/media/"));
 }
 
+// The target of a symbolic link, or the empty text when it cannot be read.
+QByteArray linkTarget(const char* link)
+{
+    QByteArray target(256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink(link, target.data(), size_t(target.size()));
+        if (n < 0)
+            return {};
+        if (n < target.size())
+            return target.left(n);
+        target.resize(target.size() * 2);
+    }
+}
+
+// The process's working directory, byte for byte.
+QString workingDirectory()
+{
+    const QByteArray cwd = linkTarget("/proc/self/cwd");
+    return cwd.isEmpty() ? QDir::currentPath() : pathFromBytes(cwd);
+}
+
 QString cleanAbsolute(const QString& path)
 {
-    return QDir::cleanPath(QDir::current().absoluteFilePath(path));
+    return QDir::cleanPath(QDir::isAbsolutePath(path) ? path : workingDirectory() + Separator + path);
 }
 
 } // namespace
@@ -62,7 +83,7 @@ QStringList SystemVolumeSource::mountPoints()
         if (!volume.isValid() || !volume.isReady())
             continue;
         const QString root = QDir::cleanPath(volume.rootPath());
-        if (!isBrowsable(root, volume.fileSystemType()) || !QFileInfo(root).isDir() || result.contains(root))
+        if (!isBrowsable(root, volume.fileSystemType()) || !isDirectory(root) || result.contains(root))
             continue;
         result.append(root);
     }
@@ -71,7 +92,7 @@ QStringList SystemVolumeSource::mountPoints()
 
 Volumes::Volumes(std::unique_ptr<VolumeSource> source) : source_(std::move(source))
 {
-    const QString cwd = cleanAbsolute(QDir::currentPath());
+    const QString cwd = cleanAbsolute(workingDirectory());
     currentDrive_ = driveOf(cwd);
     currentDirectories_[currentDrive_] = cwd;
 }
@@ -129,21 +150,8 @@ void Volumes::setCurrentDirectory(const QString& path)
 
 QString Volumes::programDirectory()
 {
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationDirPath();
-    // Without an application object, ask the kernel which file is running.
-    QByteArray target(256, '\0');
-    for (;;) {
-        const ssize_t n = ::readlink("/proc/self/exe", target.data(), target.size());
-        if (n < 0)
-            return QString();
-        if (n < target.size()) {
-            target.truncate(n);
-            break;
-        }
-        target.resize(target.size() * 2);
-    }
-    return QFileInfo(QFile::decodeName(target)).absolutePath();
+    const QString executable = pathFromBytes(linkTarget("/proc/self/exe"));
+    return executable.left(std::max<qsizetype>(1, executable.lastIndexOf(Separator)));
 }
 
 namespace {
