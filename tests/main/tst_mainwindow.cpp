@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,6 +38,11 @@ private slots:
         Application app;
         cserel& main = open(app, dir.path());
         QCOMPARE(main.windowTitle(), QStringLiteral("Kelvara"));
+        QCOMPARE(main.size(), QSize(616, 363)); // 9240 x 5445 twips at 96 DPI
+        // Centred to within the window frame, whose size is not known before the window is shown.
+        const QPoint offCentre = main.geometry().center() - main.screen()->geometry().center();
+        const QSize frame = main.frameGeometry().size() - main.size();
+        QVERIFY(qAbs(offCentre.x()) <= frame.width() && qAbs(offCentre.y()) <= frame.height());
         QVERIFY(main.Check1->isChecked());
         QVERIFY(main.Option1->isChecked());
         QVERIFY(!main.Option2->isChecked());

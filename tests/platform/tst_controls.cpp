@@ -3,14 +3,19 @@
 #include "platform/directorylist.h"
 #include "platform/drivelist.h"
 #include "platform/filelist.h"
+#include "platform/messagebox.h"
 #include "platform/volumes.h"
 #include "support/seams.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace kelvara;
 using namespace kelvara::test;
@@ -174,6 +179,40 @@ private slots:
         QCOMPARE(list.drive(), QStringLiteral("/"));
         QCOMPARE(list.selectedIndex(), 0);
         QCOMPARE(changes.count(), 2);
+    }
+
+    // The real message box: the button pressed comes back, and closing it counts as Cancel (as Ok
+    // when Ok is its only button).
+    void messageBoxAnswers_data()
+    {
+        QTest::addColumn<MsgButtons>("buttons");
+        QTest::addColumn<int>("press"); // a standard button to click, or 0 to close the box
+        QTest::addColumn<MsgAnswer>("answer");
+        QTest::newRow("retry") << MsgButtons::RetryCancel << int(QMessageBox::Retry) << MsgAnswer::Retry;
+        QTest::newRow("cancel") << MsgButtons::RetryCancel << int(QMessageBox::Cancel) << MsgAnswer::Cancel;
+        QTest::newRow("closed") << MsgButtons::RetryCancel << 0 << MsgAnswer::Cancel;
+        QTest::newRow("ok only, closed") << MsgButtons::Ok << 0 << MsgAnswer::Ok;
+    }
+
+    void messageBoxAnswers()
+    {
+        QFETCH(MsgButtons, buttons);
+        QFETCH(int, press);
+        QFETCH(MsgAnswer, answer);
+        QString shownTitle;
+        QTimer::singleShot(0, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            shownTitle = box->windowTitle();
+            if (press)
+                box->button(QMessageBox::StandardButton(press))->click();
+            else
+                box->close();
+        });
+        QCOMPARE(WidgetMessageBox().ask(
+                     {QStringLiteral("Szöveg"), MsgIcon::Exclamation, buttons, QStringLiteral("Fájlhiba")}),
+                 answer);
+        QCOMPARE(shownTitle, QStringLiteral("Fájlhiba"));
     }
 
 private:
