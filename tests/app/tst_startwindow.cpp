@@ -8,6 +8,7 @@
 #include "platform/drivelist.h"
 #include "platform/filelist.h"
 #include "platform/volumes.h"
+#include "support/files.h"
 #include "support/seams.h"
 
 #include <QDir>
@@ -23,16 +24,6 @@
 using namespace kelvara;
 using namespace kelvara::test;
 using Step = ScriptedMessageBox::Step;
-
-namespace {
-
-void touch(const QString& path)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-}
-
-} // namespace
 
 class StartWindowTest : public QObject
 {

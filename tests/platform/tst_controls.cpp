@@ -5,6 +5,7 @@
 #include "platform/filelist.h"
 #include "platform/messagebox.h"
 #include "platform/volumes.h"
+#include "support/files.h"
 #include "support/seams.h"
 
 #include <QAbstractButton>
@@ -21,12 +22,6 @@ using namespace kelvara;
 using namespace kelvara::test;
 
 namespace {
-
-void touch(const QString& path)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-}
 
 QStringList texts(const FileList& list)
 {

@@ -1,4 +1,5 @@
 #include "platform/volumes.h"
+#include "support/seams.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,19 +10,9 @@ using namespace kelvara;
 
 namespace {
 
-class FakeSource : public VolumeSource
-{
-public:
-    explicit FakeSource(QStringList mountPoints) : mountPoints_(std::move(mountPoints)) {}
-    QStringList mountPoints() override { return mountPoints_; }
-
-private:
-    QStringList mountPoints_;
-};
-
 std::unique_ptr<VolumeSource> fake(const QStringList& mountPoints)
 {
-    return std::make_unique<FakeSource>(mountPoints);
+    return std::make_unique<test::FixedVolumeSource>(mountPoints);
 }
 
 const QStringList Usual{QStringLiteral("/media/usb"), QStringLiteral("/home/"), QStringLiteral("/"),
