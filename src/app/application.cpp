@@ -33,11 +33,6 @@ indit* Application::startWindow() const
     return indit_;
 }
 
-bool Application::hasMainWindow() const
-{
-    return !main_.isNull();
-}
-
 cserel& Application::mainWindow()
 {
     if (!main_) {

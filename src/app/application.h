@@ -21,7 +21,6 @@ public:
     indit* startWindow() const;
     // The main window, created and loaded on first use (not shown by this).
     cserel& mainWindow();
-    bool hasMainWindow() const;
 
     // "Könyvtárnyitás": opens the directory chosen in the start window in the main window.
     void openDirectory();

@@ -17,7 +17,6 @@ public:
         for (QAbstractButton* button : members_)
             button->setEnabled(enabled);
     }
-    const std::vector<QAbstractButton*>& members() const { return members_; }
 
 private:
     std::vector<QAbstractButton*> members_;

@@ -4,7 +4,6 @@
 #include "pathcodec.h"
 #include "volumes.h"
 
-#include <QDir>
 #include <QKeyEvent>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -43,11 +42,6 @@ private:
     }
 };
 
-QString cleanAbsolute(const QString& path)
-{
-    return QDir::cleanPath(QDir(path).absolutePath());
-}
-
 bool isRoot(const QString& path)
 {
     return path == QLatin1String("/");
@@ -82,13 +76,13 @@ DirectoryList::DirectoryList(QWidget* parent) : QListWidget(parent)
     setUniformItemSizes(true);
     connect(this, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { setPath(item->data(PathRole).toString()); });
-    path_ = cleanAbsolute(volumes().currentDirectory(volumes().currentDrive()));
+    path_ = cleanAbsolutePath(volumes().currentDirectory(volumes().currentDrive()));
     rebuild();
 }
 
 void DirectoryList::setPath(const QString& path)
 {
-    QString target = cleanAbsolute(path);
+    QString target = cleanAbsolutePath(path);
     while (!isRoot(target) && !isDirectory(target))
         target = parentOf(target);
     if (target == path_)

@@ -27,8 +27,6 @@ public:
     std::optional<FileError> refresh();
 
     QString entryText(int k) const;
-    // The name of entry k as the file system holds it.
-    QByteArray entryName(int k) const;
     bool isEntrySelected(int k) const;
     // Selecting an entry also makes it the current one.
     void setEntrySelected(int k, bool selected);

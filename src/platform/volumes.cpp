@@ -64,11 +64,6 @@ QString workingDirectory()
     return cwd.isEmpty() ? QDir::currentPath() : pathFromBytes(cwd);
 }
 
-QString cleanAbsolute(const QString& path)
-{
-    return QDir::cleanPath(QDir::isAbsolutePath(path) ? path : workingDirectory() + Separator + path);
-}
-
 } // namespace
 
 bool SystemVolumeSource::isBrowsable(const QString& mountPoint, const QByteArray& type)
@@ -92,7 +87,7 @@ QStringList SystemVolumeSource::mountPoints()
 
 Volumes::Volumes(std::unique_ptr<VolumeSource> source) : source_(std::move(source))
 {
-    const QString cwd = cleanAbsolute(workingDirectory());
+    const QString cwd = cleanAbsolutePath(workingDirectory());
     currentDrive_ = driveOf(cwd);
     currentDirectories_[currentDrive_] = cwd;
 }
@@ -115,7 +110,7 @@ QStringList Volumes::drives() const
 QString Volumes::driveOf(const QString& path) const
 {
     const QStringList all = drives();
-    const QString absolute = cleanAbsolute(path);
+    const QString absolute = cleanAbsolutePath(path);
     QString best;
     for (const QString& drive : all) {
         if (isWithin(absolute, drive) && drive.size() > best.size())
@@ -144,7 +139,7 @@ QString Volumes::currentDirectory(const QString& drive) const
 
 void Volumes::setCurrentDirectory(const QString& path)
 {
-    const QString absolute = cleanAbsolute(path);
+    const QString absolute = cleanAbsolutePath(path);
     currentDirectories_[driveOf(absolute)] = absolute;
 }
 
@@ -163,6 +158,11 @@ std::unique_ptr<Volumes>& instance()
 }
 
 } // namespace
+
+QString cleanAbsolutePath(const QString& path)
+{
+    return QDir::cleanPath(QDir::isAbsolutePath(path) ? path : workingDirectory() + Separator + path);
+}
 
 Volumes& volumes()
 {

@@ -57,6 +57,10 @@ private:
     std::map<QString, QString> currentDirectories_;
 };
 
+// `path` made absolute against the process's working directory and cleaned ("..", ".", doubled and
+// trailing separators).
+QString cleanAbsolutePath(const QString& path);
+
 // The one instance the program uses. installVolumeSource() replaces it with a fresh one over `source`
 // (tests); passing nullptr goes back to the system's drives.
 Volumes& volumes();
