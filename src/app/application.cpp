@@ -6,11 +6,11 @@
 #include "platform/directorylist.h"
 #include "platform/fileerrordialog.h"
 #include "platform/filelist.h"
+#include "platform/hitlist.h"
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 
 namespace kelvara {
 

@@ -1,13 +1,18 @@
 #include "cserel.h"
 
+#include "platform/countdisplay.h"
+#include "platform/fileerrordialog.h"
 #include "platform/filelist.h"
+#include "platform/hitlist.h"
 #include "platform/look.h"
+#include "platform/waitcursor.h"
+#include "search/headerblock.h"
+#include "search/searchcommands.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -50,8 +55,8 @@ cserel::cserel(QWidget* parent)
       Label1(addControl<QLabel>(this, "Label1", 7320, 120, 975, 255)),
       File1(addControl<FileList>(this, "File1", 7320, 360, 1815, 2235)),
       Label7(addControl<QLabel>(this, "Label7", 7320, 2640, 1815, 285)),
-      List1(addControl<QListWidget>(this, "List1", 120, 3120, 9015, 2205)),
-      List2(addControl<QListWidget>(this, "List2", 4680, 0, 735, 255)),
+      List1(addControl<HitList>(this, "List1", 120, 3120, 9015, 2205)),
+      List2(addControl<HitList>(this, "List2", 4680, 0, 735, 255)),
       Timer1(new QTimer(this)), SearchButtons{Command1, Command6}, ReplaceButtons{Command2, Command3,
                                                                                   Command4, Command7}
 {
@@ -75,8 +80,6 @@ cserel::cserel(QWidget* parent)
     Label1->setText(QStringLiteral("File-lista:"));
     setColors(File1, SystemColor::InactiveCaption, SystemColor::WindowBackground);
     setColors(List1, SystemColor::InactiveCaption, Colors::PaleYellow);
-    List1->setSelectionMode(QAbstractItemView::SingleSelection);
-    List1->setUniformItemSizes(true);
     List2->setVisible(false);
     for (QLabel* counter : {Label6, Label7}) {
         counter->setFont(countFont());
@@ -88,6 +91,10 @@ cserel::cserel(QWidget* parent)
     connect(Text1, &QLineEdit::textChanged, this, &cserel::onText1Change);
     connect(Command8, &QPushButton::clicked, this, &cserel::onCommand8Click);
     connect(Command5, &QPushButton::clicked, this, &cserel::quitRequested);
+    connect(Command1, &QPushButton::clicked, this, &cserel::onCommand1Click);
+    connect(Command6, &QPushButton::clicked, this, &cserel::onCommand6Click);
+    connect(File1, &FileList::click, this, &cserel::onFile1Click);
+    connect(List1, &HitList::click, this, &cserel::onList1Click);
 }
 
 void cserel::load()
@@ -119,6 +126,77 @@ void cserel::enableReplaceButtons()
 void cserel::disableReplaceButtons()
 {
     ReplaceButtons.setEnabled(false);
+}
+
+void cserel::csillag()
+{
+    appendHeaderBlock(*this, *List1);
+    List1->flush();
+}
+
+void cserel::csillag2()
+{
+    appendHeaderBlock(*this, *List2);
+    List2->flush();
+}
+
+// "Keres a kiválasztott file-okban"
+void cserel::onCommand1Click()
+{
+    const WaitCursor wait;
+    Label6->setVisible(true);
+    Label3->setVisible(true);
+    const SearchText search = currentSearch();
+    DialogFileErrors errors;
+    searchSelectedFiles(*File1, search, *this, *List1, errors);
+    showHitCount();
+    enableReplaceButtons();
+}
+
+// "Keres az összes file-ban"
+void cserel::onCommand6Click()
+{
+    const WaitCursor wait;
+    Label6->setVisible(true);
+    Label3->setVisible(true);
+    const SearchText search = currentSearch();
+    DialogFileErrors errors;
+    searchAllFiles(*File1, search, *this, *List1, errors);
+    showHitCount();
+    enableReplaceButtons();
+}
+
+// The search text and its options as they stand: case-sensitive only when Check1 is checked,
+// anywhere in the line when Option1 is selected.
+SearchText cserel::currentSearch() const
+{
+    return SearchText(Text1->text(), Check1->checkState() == Qt::Checked,
+                      Option1->isChecked() ? MatchMode::Anywhere : MatchMode::LineStart);
+}
+
+void cserel::showHitCount()
+{
+    List1->flush();
+    Label6->setText(countDisplay(hitCount) + QStringLiteral(" db sor"));
+}
+
+// The number of selected files.
+void cserel::onFile1Click()
+{
+    qint64 count = 0;
+    const int n = File1->count();
+    for (int k = 0; k < n; ++k)
+        if (File1->isEntrySelected(k))
+            ++count;
+    Label7->setText(countDisplay(count) + QStringLiteral("  db file"));
+}
+
+// Only hit rows can be chosen: star rows and file header rows begin with "*".
+void cserel::onList1Click()
+{
+    const int selected = List1->selectedIndex();
+    if (selected >= 0 && List1->text(selected).startsWith(QLatin1Char('*')))
+        List1->deselect(selected);
 }
 
 void cserel::onText1Change()

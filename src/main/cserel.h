@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/buttongroup.h"
+#include "search/mainstate.h"
+#include "search/searchpass.h"
 
 #include <QString>
 #include <QWidget>
@@ -10,7 +12,6 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
 class QRadioButton;
 class QTimer;
@@ -18,10 +19,12 @@ class QTimer;
 namespace kelvara {
 
 class FileList;
+class HitList;
 
 // The main window "Kelvara": the file list of the working directory, the search and replacement
-// texts with their options, the command buttons and the hit list.
-class cserel : public QWidget
+// texts with their options, the command buttons and the hit list. Its state fields (MainState) are
+// the ones the search and replace commands work with.
+class cserel : public QWidget, public MainState
 {
     Q_OBJECT
 
@@ -36,6 +39,11 @@ public:
     void disableSearchButtons();
     void enableReplaceButtons();
     void disableReplaceButtons();
+
+    // The header block of the file being read (filePath, or outFilePath unless modeMarker is "ak"):
+    // csillag into the hit list List1, csillag2 into the hidden List2.
+    void csillag();
+    void csillag2();
 
     QLabel* Label4;
     QLineEdit* Text1;
@@ -58,24 +66,11 @@ public:
     QLabel* Label1;
     FileList* File1;
     QLabel* Label7;
-    QListWidget* List1;
-    QListWidget* List2;
+    HitList* List1;
+    HitList* List2;
     QTimer* Timer1;
 
-    // The window's state, kept between events. Lengths and counters are 64-bit so that lines, texts
-    // and hit counts of any size work.
-    QString filePath;    // the input file being read
-    QString outFilePath; // its output file in the uj subdirectory
-    QString outDirPath;  // the output directory
-    QString lineText;    // the line read last
-    QString matchWindow; // the part of the line under comparison during a replacement
-    QString modeMarker;  // "ak" or "ujak": which path the header rows name
-    qint64 hitCount = 0;
-    qint64 searchLen = 0;
-    qint64 replaceLen = 0;
-    qint64 lineLen = 0;
-    qint64 prefixLen = 0;
-    QString starRow;
+    // The banner's state, kept between events.
     qint64 bannerPos = 0;
     QString bannerText;
     bool bannerRunning = false;
@@ -93,6 +88,12 @@ protected:
 private:
     void onText1Change();
     void onCommand8Click();
+    void onCommand1Click();
+    void onCommand6Click();
+    void onFile1Click();
+    void onList1Click();
+    SearchText currentSearch() const;
+    void showHitCount();
 
     ButtonGroup SearchButtons;
     ButtonGroup ReplaceButtons;

@@ -2,6 +2,7 @@
 
 #include "directory.h"
 #include "fileerror.h"
+#include "fileselection.h"
 
 #include <QListWidget>
 #include <optional>
@@ -12,7 +13,7 @@ namespace kelvara {
 // The file list of one directory: its regular files by name, with extended multiple selection
 // (Shift for ranges, Ctrl to add or remove one entry). click() comes when the user changes the
 // selection; selections made from code raise nothing.
-class FileList : public QListWidget
+class FileList : public QListWidget, public FileSelection
 {
     Q_OBJECT
 
@@ -26,10 +27,13 @@ public:
     // Reads the directory again: new entries, no selection, no current entry.
     std::optional<FileError> refresh();
 
-    QString entryText(int k) const;
-    bool isEntrySelected(int k) const;
+    QString directoryPath() const override { return path_; }
+    int entryCount() const override { return count(); }
+    QString entryText(int k) const override;
+    bool isEntrySelected(int k) const override;
     // Selecting an entry also makes it the current one.
-    void setEntrySelected(int k, bool selected);
+    void setEntrySelected(int k, bool selected) override;
+    std::optional<FileError> reread() override { return refresh(); }
     // The text of the current entry, empty when there is none.
     QString currentText() const;
 

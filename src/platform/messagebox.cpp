@@ -1,6 +1,7 @@
 #include "messagebox.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <vector>
 
@@ -68,7 +69,10 @@ MsgAnswer WidgetMessageBox::ask(const MsgRequest& request)
         box.addButton(choice.button);
     box.setDefaultButton(choices.front().button);
     box.setEscapeButton(choices.size() == 1 ? choices.front().button : QMessageBox::Cancel);
+    // A command may be showing the wait cursor; the question wants the ordinary one.
+    QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
     const int pressed = box.exec();
+    QGuiApplication::restoreOverrideCursor();
     for (const ButtonChoice& choice : choices) {
         if (pressed == choice.button)
             return choice.answer;

@@ -23,34 +23,53 @@ int openRetrying(const char* path, int flags, mode_t mode = 0)
 
 } // namespace
 
-LineReader::~LineReader()
+LineBlockReader::~LineBlockReader()
 {
     close();
 }
 
-std::optional<FileError> LineReader::open(const QByteArray& path)
+std::optional<FileError> LineBlockReader::open(const QByteArray& path)
 {
     close();
-    fd_ = openRetrying(path.constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO put in place of a listed file cannot hang the open; it is refused
+    // below like a directory.
+    fd_ = openRetrying(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
         error_ = FileError::fromErrno(errno);
         failed_ = true;
         return error_;
     }
-    // A directory opens fine for reading; refuse it here rather than rely on read() saying EISDIR.
     struct stat st;
-    const int err = ::fstat(fd_, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+    const int err = ::fstat(fd_, &st) != 0 ? errno
+                    : S_ISDIR(st.st_mode)  ? EISDIR
+                    : !S_ISREG(st.st_mode) ? ENXIO
+                                           : 0;
     if (err != 0) {
         close();
         error_ = FileError::fromErrno(err);
         failed_ = true;
         return error_;
     }
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
     buffer_.resize(InitialBufferSize);
     return std::nullopt;
 }
 
-void LineReader::close()
+std::optional<FileError> LineBlockReader::rewind()
+{
+    if (fd_ < 0)
+        return error_;
+    if (::lseek(fd_, 0, SEEK_SET) < 0) {
+        error_ = FileError::fromErrno(errno);
+        failed_ = true;
+        return error_;
+    }
+    begin_ = end_ = 0;
+    eof_ = false;
+    return std::nullopt;
+}
+
+void LineBlockReader::close()
 {
     if (fd_ >= 0)
         ::close(fd_);
@@ -62,9 +81,9 @@ void LineReader::close()
     error_ = FileError();
 }
 
-// Moves the unread tail to the front and reads more after it. The buffer grows only when the tail
-// alone fills it, so its size follows the longest line rather than the file.
-bool LineReader::fill()
+// Moves the tail not yet handed out to the front and reads more after it. The buffer grows only when
+// the tail alone fills it, so its size follows the longest line rather than the file.
+bool LineBlockReader::fill()
 {
     if (begin_ > 0) {
         std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
@@ -89,42 +108,52 @@ bool LineReader::fill()
     return true;
 }
 
-LineReader::Status LineReader::next(std::string_view& line)
+LineBlockReader::Status LineBlockReader::next(std::string_view& block)
 {
     if (failed_)
         return Status::Error;
     if (fd_ < 0)
         return Status::End;
-
-    size_t scanned = 0; // bytes after begin_ already known to hold no CR
     for (;;) {
         const char* data = buffer_.data();
-        const auto* cr =
-            static_cast<const char*>(std::memchr(data + begin_ + scanned, '\r', end_ - begin_ - scanned));
-        if (cr) {
-            const size_t at = static_cast<size_t>(cr - data);
-            // A CR as the last byte read may still be the first half of a CR LF.
-            if (at + 1 < end_ || eof_) {
-                line = std::string_view(data + begin_, at - begin_);
-                begin_ = at + 1;
-                if (begin_ < end_ && data[begin_] == '\n')
-                    ++begin_;
-                return Status::Line;
+        if (eof_) {
+            if (begin_ == end_)
+                return Status::End;
+            block = std::string_view(data + begin_, end_ - begin_);
+            begin_ = end_;
+            return Status::Block;
+        }
+        // The block ends after the last CR of the buffer, unless that CR is the last byte read:
+        // it may still be the first half of a CR LF.
+        if (end_ - begin_ >= 2) {
+            if (const void* cr = ::memrchr(data + begin_, '\r', end_ - begin_ - 1)) {
+                size_t after = static_cast<size_t>(static_cast<const char*>(cr) - data) + 1;
+                if (data[after] == '\n')
+                    ++after;
+                block = std::string_view(data + begin_, after - begin_);
+                begin_ = after;
+                return Status::Block;
             }
-            scanned = at - begin_;
-        } else {
-            if (eof_) {
-                if (begin_ == end_)
-                    return Status::End;
-                line = std::string_view(data + begin_, end_ - begin_);
-                begin_ = end_;
-                return Status::Line;
-            }
-            scanned = end_ - begin_;
         }
         if (!fill())
             return Status::Error;
     }
+}
+
+LineReader::Status LineReader::next(std::string_view& line)
+{
+    if (block_.empty()) {
+        switch (blocks_.next(block_)) {
+        case LineBlockReader::Status::Block:
+            break;
+        case LineBlockReader::Status::End:
+            return Status::End;
+        case LineBlockReader::Status::Error:
+            return Status::Error;
+        }
+    }
+    line = splitFirstLine(block_);
+    return Status::Line;
 }
 
 LineWriter::~LineWriter()

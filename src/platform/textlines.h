@@ -9,26 +9,27 @@
 
 namespace kelvara {
 
-// Reads a text file line by line. A line ends at CR or at a CR LF pair; the terminator is dropped.
-// A lone LF is an ordinary character of the line. A last line without terminator is a line; an empty
-// file has no line, and a final terminator gives no extra empty line. The file is streamed through a
-// buffer that only grows to hold the longest line.
-class LineReader
+// Reads a text file in blocks of whole lines, each ending right after a line terminator (CR, or CR
+// LF) or at the end of the file. The file is read in large chunks through a buffer that only grows
+// to hold the longest line, so memory does not follow the file's size.
+class LineBlockReader
 {
 public:
-    enum class Status { Line, End, Error };
+    enum class Status { Block, End, Error };
     // Bytes read at once before any line needs more.
-    static constexpr size_t InitialBufferSize = 64 * 1024;
+    static constexpr size_t InitialBufferSize = 256 * 1024;
 
-    LineReader() = default;
-    ~LineReader();
-    LineReader(const LineReader&) = delete;
-    LineReader& operator=(const LineReader&) = delete;
+    LineBlockReader() = default;
+    ~LineBlockReader();
+    LineBlockReader(const LineBlockReader&) = delete;
+    LineBlockReader& operator=(const LineBlockReader&) = delete;
 
     // Opens the file for reading only. Closes a file opened before.
     std::optional<FileError> open(const QByteArray& path);
-    // Reads the next line into `line`; the view stays valid until the next call or close().
-    Status next(std::string_view& line);
+    // The next block; the view stays valid until the next call, rewind() or close().
+    Status next(std::string_view& block);
+    // Back to the start of the file.
+    std::optional<FileError> rewind();
     // The error that made next() return Error.
     FileError error() const { return error_; }
     bool isOpen() const { return fd_ >= 0; }
@@ -39,12 +40,51 @@ private:
 
     int fd_ = -1;
     std::vector<char> buffer_;
-    size_t begin_ = 0; // first unread byte
+    size_t begin_ = 0; // first byte not yet handed out
     size_t end_ = 0;   // one past the last byte read from the file
     bool eof_ = false;
     bool failed_ = false;
     FileError error_;
 };
+
+// Reads a text file line by line. A line ends at CR or at a CR LF pair; the terminator is dropped.
+// A lone LF is an ordinary character of the line. A last line without terminator is a line; an empty
+// file has no line, and a final terminator gives no extra empty line.
+class LineReader
+{
+public:
+    enum class Status { Line, End, Error };
+
+    std::optional<FileError> open(const QByteArray& path) { return blocks_.open(path); }
+    // Reads the next line into `line`; the view stays valid until the next call or close().
+    Status next(std::string_view& line);
+    // The error that made next() return Error.
+    FileError error() const { return blocks_.error(); }
+    bool isOpen() const { return blocks_.isOpen(); }
+    void close()
+    {
+        blocks_.close();
+        block_ = {};
+    }
+
+private:
+    LineBlockReader blocks_;
+    std::string_view block_; // the part of the current block not yet handed out
+};
+
+// The first line of `block` (a block of whole lines), and the rest of the block after its terminator.
+inline std::string_view splitFirstLine(std::string_view& block)
+{
+    const size_t cr = block.find('\r');
+    if (cr == std::string_view::npos) {
+        const std::string_view line = block;
+        block = {};
+        return line;
+    }
+    const std::string_view line = block.substr(0, cr);
+    block.remove_prefix(cr + 1 < block.size() && block[cr + 1] == '\n' ? cr + 2 : cr + 1);
+    return line;
+}
 
 // Writes a text file line by line, each line followed by CR LF.
 class LineWriter

@@ -9,7 +9,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include "platform/hitlist.h"
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -102,7 +102,8 @@ private slots:
         main.Text2->setText(QStringLiteral("körte"));
         main.Option2->setChecked(true);
         main.Check1->setChecked(false);
-        main.List1->addItems({QStringLiteral("*****"), QStringLiteral("hit")});
+        main.List1->addItem(QStringLiteral("*****"));
+        main.List1->addItem(QStringLiteral("hit"));
         main.Label6->setText(QStringLiteral(" 1 db sor"));
         main.Label6->show();
         main.Label3->show();

@@ -10,7 +10,7 @@ using Lines = QList<QByteArray>;
 
 namespace {
 
-constexpr qsizetype Buffer = qsizetype(LineReader::InitialBufferSize);
+constexpr qsizetype Buffer = qsizetype(LineBlockReader::InitialBufferSize);
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {

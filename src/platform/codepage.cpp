@@ -1,0 +1,261 @@
+#include "codepage.h"
+
+#include <QChar>
+#include <array>
+#include <cstring>
+
+namespace kelvara {
+
+namespace {
+
+// Windows-1250, bytes 0x80..0xFF. The unassigned 0x81, 0x83, 0x88, 0x90 and 0x98 stand for
+// themselves (C1 controls).
+constexpr std::array<char16_t, 128> HighHalf = {
+    0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021, // 80
+    0x0088, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179, // 88
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90
+    0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A, // 98
+    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7, // A0
+    0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B, // A8
+    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7, // B0
+    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C, // B8
+    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7, // C0
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E, // C8
+    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7, // D0
+    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF, // D8
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7, // E0
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F, // E8
+    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7, // F0
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9, // F8
+};
+
+struct Windows1250Tables
+{
+    std::array<std::uint8_t, 256> fold{};
+    // Each byte as UTF-8: length, then up to three bytes.
+    std::array<std::array<char, 4>, 256> utf8{};
+
+    Windows1250Tables()
+    {
+        for (int b = 0; b < 256; ++b) {
+            fold[b] = std::uint8_t(b);
+            char buffer[4];
+            const int length = encodeUtf8(windows1250ToUnicode(std::uint8_t(b)), buffer);
+            utf8[b][0] = char(length);
+            std::memcpy(&utf8[b][1], buffer, size_t(length));
+        }
+        for (int b = 0; b < 256; ++b) {
+            const char32_t lower = QChar::toLower(windows1250ToUnicode(std::uint8_t(b)));
+            for (int l = 0; l < 256; ++l)
+                if (lower != windows1250ToUnicode(std::uint8_t(b)) &&
+                    windows1250ToUnicode(std::uint8_t(l)) == lower)
+                    fold[b] = std::uint8_t(l);
+        }
+    }
+};
+
+const Windows1250Tables& windows1250()
+{
+    static const Windows1250Tables tables;
+    return tables;
+}
+
+bool isAscii(const char* p, size_t size)
+{
+    std::uint64_t any = 0;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        any |= word;
+    }
+    for (; i < size; ++i)
+        any |= std::uint8_t(p[i]);
+    return (any & 0x8080808080808080ULL) == 0;
+}
+
+} // namespace
+
+bool isValidUtf8(std::string_view bytes)
+{
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const size_t size = bytes.size();
+    size_t i = 0;
+    while (i < size) {
+        // Plain ASCII goes by in blocks.
+        if (i + 32 <= size && isAscii(reinterpret_cast<const char*>(p + i), 32)) {
+            i += 32;
+            continue;
+        }
+        const std::uint8_t lead = p[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        const int length = utf8SequenceLength(lead);
+        if (length == 0 || i + size_t(length) > size)
+            return false;
+        const std::uint8_t second = p[i + 1];
+        // The second byte's range rules out overlongs (E0, F0), surrogates (ED) and > U+10FFFF (F4).
+        std::uint8_t low = 0x80, high = 0xBF;
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+        else if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+        if (second < low || second > high)
+            return false;
+        for (int k = 2; k < length; ++k)
+            if ((p[i + size_t(k)] & 0xC0) != 0x80)
+                return false;
+        i += size_t(length);
+    }
+    return true;
+}
+
+CodePage detectCodePage(std::string_view bytes)
+{
+    return isValidUtf8(bytes) ? CodePage::Utf8 : CodePage::Windows1250;
+}
+
+char32_t windows1250ToUnicode(std::uint8_t byte)
+{
+    return byte < 0x80 ? char32_t(byte) : char32_t(HighHalf[byte - 0x80]);
+}
+
+QString decode(std::string_view bytes, CodePage codePage)
+{
+    if (codePage == CodePage::Utf8)
+        return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+    QString text(qsizetype(bytes.size()), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (const char byte : bytes)
+        *out++ = QChar(char16_t(windows1250ToUnicode(std::uint8_t(byte))));
+    return text;
+}
+
+void appendAsUtf8(std::string_view bytes, CodePage codePage, std::string& out)
+{
+    if (codePage == CodePage::Utf8 || isAscii(bytes.data(), bytes.size())) {
+        out.append(bytes);
+        return;
+    }
+    const auto& utf8 = windows1250().utf8;
+    for (const char byte : bytes) {
+        const auto& sequence = utf8[std::uint8_t(byte)];
+        out.append(&sequence[1], size_t(sequence[0]));
+    }
+}
+
+std::optional<std::string> encode(QStringView text, CodePage codePage)
+{
+    if (codePage == CodePage::Utf8) {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+                ++i;
+            else if (text[i].isSurrogate())
+                return std::nullopt;
+        }
+        const QByteArray utf8 = text.toUtf8();
+        return std::string(utf8.constData(), size_t(utf8.size()));
+    }
+    std::string bytes;
+    bytes.reserve(size_t(text.size()));
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80) {
+            bytes.push_back(char(c.unicode()));
+            continue;
+        }
+        int found = -1;
+        for (int b = 0x80; b < 0x100 && found < 0; ++b)
+            if (HighHalf[b - 0x80] == c.unicode())
+                found = b;
+        if (found < 0)
+            return std::nullopt;
+        bytes.push_back(char(found));
+    }
+    return bytes;
+}
+
+std::uint8_t foldWindows1250(std::uint8_t byte)
+{
+    return windows1250().fold[byte];
+}
+
+int utf8Length(char32_t c)
+{
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
+char32_t foldUnicode(char32_t c)
+{
+    if (c < 0x80)
+        return c >= 'A' && c <= 'Z' ? c + 32 : c;
+    const char32_t lower = QChar::toLower(c);
+    return utf8Length(lower) == utf8Length(c) ? lower : c;
+}
+
+char32_t decodeUtf8(const char* p, int length)
+{
+    const auto* u = reinterpret_cast<const std::uint8_t*>(p);
+    switch (length) {
+    case 1:
+        return u[0];
+    case 2:
+        return char32_t(u[0] & 0x1F) << 6 | (u[1] & 0x3F);
+    case 3:
+        return char32_t(u[0] & 0x0F) << 12 | char32_t(u[1] & 0x3F) << 6 | (u[2] & 0x3F);
+    default:
+        return char32_t(u[0] & 0x07) << 18 | char32_t(u[1] & 0x3F) << 12 | char32_t(u[2] & 0x3F) << 6 |
+               (u[3] & 0x3F);
+    }
+}
+
+int encodeUtf8(char32_t c, char* out)
+{
+    if (c < 0x80) {
+        out[0] = char(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = char(0xC0 | (c >> 6));
+        out[1] = char(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = char(0xE0 | (c >> 12));
+        out[1] = char(0x80 | ((c >> 6) & 0x3F));
+        out[2] = char(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = char(0xF0 | (c >> 18));
+    out[1] = char(0x80 | ((c >> 12) & 0x3F));
+    out[2] = char(0x80 | ((c >> 6) & 0x3F));
+    out[3] = char(0x80 | (c & 0x3F));
+    return 4;
+}
+
+std::string foldText(std::string_view text, CodePage codePage)
+{
+    std::string folded(text);
+    if (codePage == CodePage::Windows1250) {
+        for (char& byte : folded)
+            byte = char(foldWindows1250(std::uint8_t(byte)));
+        return folded;
+    }
+    for (size_t i = 0; i < folded.size();) {
+        const int length = utf8SequenceLength(std::uint8_t(folded[i]));
+        if (length == 0 || i + size_t(length) > folded.size()) {
+            ++i; // not reached for valid text
+            continue;
+        }
+        encodeUtf8(foldUnicode(decodeUtf8(&folded[i], length)), &folded[i]);
+        i += size_t(length);
+    }
+    return folded;
+}
+
+} // namespace kelvara

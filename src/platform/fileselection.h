@@ -1,0 +1,33 @@
+#pragma once
+
+#include "fileerror.h"
+
+#include <QString>
+#include <optional>
+
+namespace kelvara {
+
+// The files of the working directory as a list with a selection: what the commands read and
+// change of the file list.
+class FileSelection
+{
+public:
+    virtual ~FileSelection() = default;
+    virtual QString directoryPath() const = 0;
+    virtual int entryCount() const = 0;
+    virtual QString entryText(int k) const = 0;
+    virtual bool isEntrySelected(int k) const = 0;
+    virtual void setEntrySelected(int k, bool selected) = 0;
+    // Lists the directory again; every selection is cleared.
+    virtual std::optional<FileError> reread() = 0;
+};
+
+// Decides what happens after a file error: true to try the same step again, false to give it up.
+class FileErrorHandler
+{
+public:
+    virtual ~FileErrorHandler() = default;
+    virtual bool retry(const FileError& error, const QString& path) = 0;
+};
+
+} // namespace kelvara

@@ -1,0 +1,120 @@
+#include "hitlist.h"
+
+#include <QScopedValueRollback>
+
+namespace kelvara {
+
+int HitListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : shown_;
+}
+
+QVariant HitListModel::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= shown_)
+        return {};
+    const std::string_view text = row(index.row());
+    return displayRow(QString::fromUtf8(text.data(), qsizetype(text.size())));
+}
+
+std::string_view HitListModel::row(int k) const
+{
+    if (k < 0 || k >= size())
+        return {};
+    const size_t begin = k == 0 ? 0 : ends_[size_t(k) - 1];
+    return std::string_view(text_).substr(begin, ends_[size_t(k)] - begin);
+}
+
+void HitListModel::append(std::string_view utf8)
+{
+    text_.append(utf8);
+    ends_.push_back(text_.size());
+    // Whoever appends in a loop gets one notice to the views when control returns to the event loop.
+    if (!flushQueued_) {
+        flushQueued_ = true;
+        QMetaObject::invokeMethod(this, &HitListModel::flush, Qt::QueuedConnection);
+    }
+}
+
+void HitListModel::flush()
+{
+    flushQueued_ = false;
+    if (shown_ == size())
+        return;
+    beginInsertRows({}, shown_, size() - 1);
+    shown_ = size();
+    endInsertRows();
+}
+
+void HitListModel::clear()
+{
+    beginResetModel();
+    std::string().swap(text_);
+    std::vector<size_t>().swap(ends_);
+    shown_ = 0;
+    endResetModel();
+}
+
+QString displayRow(QString text)
+{
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 && u != u'\t')
+            c = QChar(char16_t(0x2400 + u)); // the Control Pictures block: LF becomes ␊
+        else if (u == 0x7F)
+            c = QChar(char16_t(0x2421));
+        else if ((u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029)
+            c = QChar(char16_t(0xFFFD)); // would break or vanish: NEL, line and paragraph separators
+    }
+    return text;
+}
+
+HitList::HitList(QWidget* parent) : QListView(parent), model_(this)
+{
+    setModel(&model_);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setUniformItemSizes(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTextElideMode(Qt::ElideNone);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!settingFromCode_)
+            emit click();
+    });
+}
+
+QString HitList::text(int k) const
+{
+    const std::string_view row = model_.row(k);
+    return QString::fromUtf8(row.data(), qsizetype(row.size()));
+}
+
+int HitList::selectedIndex() const
+{
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+void HitList::deselect(int k)
+{
+    const QScopedValueRollback quiet(settingFromCode_, true);
+    selectionModel()->select(model_.index(k), QItemSelectionModel::Deselect);
+}
+
+void HitList::addItem(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    appendRow(std::string_view(utf8.constData(), size_t(utf8.size())));
+}
+
+void HitList::clear()
+{
+    const QScopedValueRollback quiet(settingFromCode_, true);
+    model_.clear();
+}
+
+void HitList::appendRow(std::string_view utf8)
+{
+    model_.append(utf8);
+}
+
+} // namespace kelvara

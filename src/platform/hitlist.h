@@ -1,0 +1,71 @@
+#pragma once
+
+#include "rowsink.h"
+
+#include <QAbstractListModel>
+#include <QListView>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvara {
+
+// The rows of a hit list, stored end to end as UTF-8 so that a million rows cost little more than
+// their text. Appended rows reach the views in bulk, when flush() runs.
+class HitListModel : public QAbstractListModel
+{
+    Q_OBJECT
+
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    int size() const { return int(ends_.size()); }
+    std::string_view row(int k) const;
+    void append(std::string_view utf8);
+    void flush();
+    void clear();
+
+private:
+    std::string text_;
+    std::vector<size_t> ends_; // where each row ends in text_; it starts where the one before ends
+    int shown_ = 0;            // rows the views know of
+    bool flushQueued_ = false;
+};
+
+// A row as the list draws it: on one line, with line feeds and other control characters shown as
+// their symbols (LF as "␊"). The row's text itself is not changed.
+QString displayRow(QString text);
+
+// The hit list: a single-selection, unsorted list box of text rows. click() comes when the user
+// selects an entry by mouse or keyboard; selections changed from code raise nothing.
+class HitList : public QListView, public RowSink
+{
+    Q_OBJECT
+
+public:
+    explicit HitList(QWidget* parent = nullptr);
+
+    int count() const { return model_.size(); }
+    QString text(int k) const;
+    // The selected entry, -1 when there is none.
+    int selectedIndex() const;
+    void deselect(int k);
+    void addItem(const QString& text);
+
+    void clear() override;
+    void appendRow(std::string_view utf8) override;
+    // Shows the rows appended so far.
+    void flush() { model_.flush(); }
+
+signals:
+    void click();
+
+private:
+    HitListModel model_;
+    bool settingFromCode_ = false;
+};
+
+} // namespace kelvara

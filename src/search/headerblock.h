@@ -1,0 +1,15 @@
+#pragma once
+
+#include "mainstate.h"
+#include "platform/rowsink.h"
+
+namespace kelvara {
+
+constexpr int StarRowLength = 150;
+
+// Appends the three rows that open a file in a hit list: a row of 150 asterisks, "**  " + path +
+// "  **", and the asterisks again. The path is filePath after a search (modeMarker "ak") and
+// outFilePath otherwise. starRow serves as the working buffer and is left empty.
+void appendHeaderBlock(MainState& state, RowSink& rows);
+
+} // namespace kelvara

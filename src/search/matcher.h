@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/codepage.h"
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kelvara {
+
+// Where the search text must stand in a line: anywhere ("Előfordul benne") or at its very start
+// ("Így kezdődik").
+enum class MatchMode { Anywhere, LineStart };
+
+// A search text encoded in one code page and prepared for fast searching in raw bytes. Without
+// case sensitivity both sides are compared folded (codepage.h); the haystack itself is never changed.
+class Needle
+{
+public:
+    Needle(std::string_view encoded, bool caseSensitive, CodePage codePage);
+
+    size_t size() const { return folded_.size(); }
+    // The first occurrence in [begin, end), or nullptr. `begin` must start a character.
+    const char* find(const char* begin, const char* end) const;
+    // Whether [begin, end) begins with the text.
+    bool isPrefixOf(const char* begin, const char* end) const
+    {
+        return size_t(end - begin) >= size() && matchesAt(begin);
+    }
+
+private:
+    // The bytes that may stand at one offset of a match, and how often such bytes occur in text.
+    struct Probe
+    {
+        size_t offset = 0;
+        int count = 0;
+        std::array<std::uint8_t, 4> bytes{};
+    };
+
+    bool matchesAt(const char* at) const;
+    bool foldedMatchesAt(const char* at) const;
+    const char* findScalar(const char* from, const char* last) const;
+    template <int Variants> const char* findSse2(const char* begin, const char* last) const;
+    template <int Variants> const char* findAvx2(const char* begin, const char* last) const;
+
+    std::string folded_;
+    bool caseSensitive_;
+    CodePage codePage_;
+    Probe first_;
+    Probe second_;
+    int variants_ = 1; // 1, 2 or 4: the larger probe, rounded up
+};
+
+// The 1-based position of the first occurrence of `text` in `line`, length(line) + 1 when there is
+// none. Positions count characters (code points).
+qint64 findPosition(const QString& line, const QString& text, bool caseSensitive);
+// Whether `line` is a hit for `text`: it holds the text (Anywhere) or begins with it (LineStart).
+bool isHitLine(const QString& line, const QString& text, bool caseSensitive, MatchMode mode);
+
+} // namespace kelvara

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "mainstate.h"
+#include "platform/fileselection.h"
+#include "platform/rowsink.h"
+#include "searchpass.h"
+
+namespace kelvara {
+
+// Reads the file list again, as long as it fails and `errors` asks for another try.
+void rereadFileList(FileSelection& files, FileErrorHandler& errors);
+
+// The selection rule of the search in the selected files: when every entry before the last one is
+// selected (so also with a single entry), the list is read again and only its first entry selected.
+// Otherwise the selection stays as it is.
+void normalizeSelection(FileSelection& files, FileErrorHandler& errors);
+
+// Searches the selected entries in list order, each until it succeeds or `errors` gives it up.
+void searchMarkedFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
+                       FileErrorHandler& errors);
+
+// "Keres a kiválasztott file-okban" and "Keres az összes file-ban", up to showing the count: both
+// set modeMarker to "ak" and hitCount to 0 and fill `rows` afresh.
+void searchSelectedFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
+                         FileErrorHandler& errors);
+void searchAllFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
+                    FileErrorHandler& errors);
+
+} // namespace kelvara

@@ -1,0 +1,158 @@
+#include "searchpass.h"
+
+#include "headerblock.h"
+#include "platform/directory.h"
+#include "platform/pathcodec.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kelvara {
+
+namespace {
+
+std::optional<Needle> prepare(const QString& text, bool caseSensitive, CodePage codePage)
+{
+    const std::optional<std::string> encoded = encode(text, codePage);
+    if (!encoded || encoded->find('\r') != std::string::npos)
+        return std::nullopt;
+    return Needle(*encoded, caseSensitive, codePage);
+}
+
+// The last line of a non-empty block of whole lines.
+std::string_view lastLineOf(std::string_view block)
+{
+    if (block.ends_with("\r\n"))
+        block.remove_suffix(2);
+    else if (block.ends_with('\r'))
+        block.remove_suffix(1);
+    const size_t cr = block.rfind('\r');
+    if (cr == std::string_view::npos)
+        return block;
+    block.remove_prefix(cr + 1);
+    if (block.starts_with('\n')) // the LF of a CR LF before it
+        block.remove_prefix(1);
+    return block;
+}
+
+} // namespace
+
+SearchText::SearchText(const QString& text, bool caseSensitive, MatchMode mode)
+    : text_(text), mode_(mode),
+      ascii_(std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; })),
+      utf8_(prepare(text, caseSensitive, CodePage::Utf8)),
+      windows1250_(prepare(text, caseSensitive, CodePage::Windows1250))
+{}
+
+std::optional<FileError> SearchPass::searchFile(const QString& directory, const QString& entry,
+                                                MainState& state, RowSink& rows)
+{
+    state.filePath = joinPath(directory, entry);
+    state.searchLen = search_.text().size();
+    hitBytes_.clear();
+    hits_.clear();
+    lastLine_.clear();
+    bool anyLine = false;
+
+    if (std::optional<FileError> error = reader_.open(pathToBytes(state.filePath)))
+        return error;
+
+    // Every file starts as UTF-8 and becomes Windows-1250 at its first byte that is not valid UTF-8.
+    // When that changes how the text is written or folded, the file is searched again from the start.
+    CodePage codePage = CodePage::Utf8;
+    const Needle* needle = search_.needle(codePage);
+    std::string_view block;
+    LineBlockReader::Status status;
+    while ((status = reader_.next(block)) == LineBlockReader::Status::Block) {
+        if (codePage == CodePage::Utf8 && !isValidUtf8(block)) {
+            codePage = CodePage::Windows1250;
+            needle = search_.needle(codePage);
+            if (!search_.sameInBothCodePages()) {
+                hitBytes_.clear();
+                hits_.clear();
+                if (std::optional<FileError> error = reader_.rewind()) {
+                    reader_.close();
+                    return error;
+                }
+                continue;
+            }
+        }
+        if (needle)
+            scanBlock(block, needle);
+        lastLine_.assign(lastLineOf(block));
+        anyLine = true;
+    }
+    const FileError readError = reader_.error();
+    reader_.close();
+    if (status == LineBlockReader::Status::Error)
+        return readError;
+
+    if (anyLine) {
+        state.lineText = decode(lastLine_, codePage);
+        state.lineLen = state.lineText.size();
+    }
+    if (hits_.empty())
+        return std::nullopt;
+    state.hitCount += qint64(hits_.size());
+    appendHeaderBlock(state, rows);
+    for (const auto& [offset, length] : hits_) {
+        row_.clear();
+        appendAsUtf8(std::string_view(hitBytes_).substr(offset, length), codePage, row_);
+        rows.appendRow(row_);
+    }
+    return std::nullopt;
+}
+
+void SearchPass::keepHit(std::string_view line)
+{
+    hits_.emplace_back(hitBytes_.size(), line.size());
+    hitBytes_.append(line);
+}
+
+// Finds the hit lines of a block of whole lines. In the Anywhere mode the whole block is searched at
+// once and only the lines around the matches are looked at; a match never spans two lines, because
+// the text holds no CR.
+void SearchPass::scanBlock(std::string_view block, const Needle* needle)
+{
+    const char* p = block.data();
+    const char* const end = p + block.size();
+    const auto nextLineStart = [end](const char* lineEnd) {
+        if (lineEnd < end)
+            ++lineEnd;
+        if (lineEnd < end && *lineEnd == '\n' && lineEnd[-1] == '\r')
+            ++lineEnd;
+        return lineEnd;
+    };
+    if (search_.mode() == MatchMode::LineStart) {
+        while (p < end) {
+            const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
+            const char* lineEnd = cr ? cr : end;
+            if (needle->isPrefixOf(p, lineEnd))
+                keepHit(std::string_view(p, size_t(lineEnd - p)));
+            p = nextLineStart(lineEnd);
+        }
+        return;
+    }
+    while (p < end) {
+        const char* match = needle->find(p, end);
+        if (!match)
+            return;
+        // p starts a line; the match's line starts after the last CR (and its LF) before the match.
+        const char* lineStart = p;
+        if (const void* cr = ::memrchr(p, '\r', size_t(match - p))) {
+            lineStart = static_cast<const char*>(cr) + 1;
+            if (lineStart < end && *lineStart == '\n')
+                ++lineStart;
+        }
+        if (match < lineStart) { // the match began at the LF of a CR LF
+            p = lineStart;
+            continue;
+        }
+        const auto* cr = static_cast<const char*>(std::memchr(match, '\r', size_t(end - match)));
+        const char* lineEnd = cr ? cr : end;
+        keepHit(std::string_view(lineStart, size_t(lineEnd - lineStart)));
+        p = nextLineStart(lineEnd);
+    }
+}
+
+} // namespace kelvara
