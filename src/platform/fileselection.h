@@ -1,9 +1,11 @@
 #pragma once
 
+#include "directory.h"
 #include "fileerror.h"
 
 #include <QString>
 #include <optional>
+#include <vector>
 
 namespace kelvara {
 
@@ -20,6 +22,25 @@ public:
     virtual void setEntrySelected(int k, bool selected) = 0;
     // Lists the directory again; every selection is cleared.
     virtual std::optional<FileError> reread() = 0;
+};
+
+// The file list of a directory without a window, as listFiles() gives it.
+class ListedFiles : public FileSelection
+{
+public:
+    explicit ListedFiles(const QString& directory) : directory_(directory) {}
+
+    QString directoryPath() const override { return directory_; }
+    int entryCount() const override { return int(entries_.size()); }
+    QString entryText(int k) const override;
+    bool isEntrySelected(int k) const override;
+    void setEntrySelected(int k, bool selected) override;
+    std::optional<FileError> reread() override;
+
+private:
+    QString directory_;
+    std::vector<DirectoryEntry> entries_;
+    std::vector<bool> selected_;
 };
 
 // Decides what happens after a file error: true to try the same step again, false to give it up.
