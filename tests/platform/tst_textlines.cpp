@@ -1,4 +1,5 @@
 #include "platform/textlines.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,18 +7,12 @@
 #include <QTest>
 
 using namespace kelvara;
+using kelvara::test::writeFile;
 using Lines = QList<QByteArray>;
 
 namespace {
 
 constexpr qsizetype Buffer = qsizetype(LineBlockReader::InitialBufferSize);
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 QByteArray readFile(const QString& path)
 {
