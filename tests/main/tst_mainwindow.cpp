@@ -5,11 +5,12 @@
 #include "main/cserel.h"
 #include "platform/directorylist.h"
 #include "platform/filelist.h"
+#include "platform/hitlist.h"
+#include "support/windows.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include "platform/hitlist.h"
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -24,13 +25,7 @@ class MainWindowTest : public QObject
 {
     Q_OBJECT
 
-    // Opens `dir` in a fresh application's main window.
-    static cserel& open(Application& app, const QString& dir)
-    {
-        app.startWindow()->Dir1->setPath(dir);
-        app.startWindow()->Command1->click();
-        return app.mainWindow();
-    }
+    static cserel& open(Application& app, const QString& dir) { return test::openInMainWindow(app, dir); }
 
 private slots:
     void opensWithItsInitialState()
