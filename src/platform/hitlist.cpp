@@ -59,8 +59,10 @@ QString displayRow(QString text)
 {
     for (QChar& c : text) {
         const char16_t u = c.unicode();
-        if (u < 0x20 && u != u'\t')
-            c = QChar(char16_t(0x2400 + u)); // the Control Pictures block: LF becomes ␊
+        if (u == u'\n')
+            c = QChar(char16_t(0x21B5)); // ↵: common fonts have it, unlike the control picture ␊
+        else if (u < 0x20 && u != u'\t')
+            c = QChar(char16_t(0x2400 + u)); // the Control Pictures block
         else if (u == 0x7F)
             c = QChar(char16_t(0x2421));
         else if ((u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029)

@@ -36,7 +36,7 @@ private:
 };
 
 // A row as the list draws it: on one line, with line feeds and other control characters shown as
-// their symbols (LF as "␊"). The row's text itself is not changed.
+// symbols (LF as "↵"). The row's text itself is not changed.
 QString displayRow(QString text);
 
 // The hit list: a single-selection, unsorted list box of text rows. click() comes when the user

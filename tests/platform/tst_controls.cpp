@@ -3,6 +3,7 @@
 #include "platform/directorylist.h"
 #include "platform/drivelist.h"
 #include "platform/filelist.h"
+#include "platform/hitlist.h"
 #include "platform/messagebox.h"
 #include "platform/volumes.h"
 #include "support/files.h"
@@ -174,6 +175,65 @@ private slots:
         QCOMPARE(list.drive(), QStringLiteral("/"));
         QCOMPARE(list.selectedIndex(), 0);
         QCOMPARE(changes.count(), 2);
+    }
+
+    // Rows keep their exact text; the view draws each on one line.
+    void hitListRowsAreDrawnOnOneLine_data()
+    {
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<QString>("drawn");
+        QTest::newRow("plain") << QStringLiteral("  alma\tkörte ") << QStringLiteral("  alma\tkörte ");
+        QTest::newRow("line feed") << QStringLiteral("a\nb") << QStringLiteral("a\u21B5b");
+        QTest::newRow("other controls") << QStringLiteral("\x01\x7F") << QStringLiteral("\u2401\u2421");
+        QTest::newRow("line breaking")
+            << QStringLiteral("a\u0085b\u2028c") << QStringLiteral("a\uFFFDb\uFFFDc");
+    }
+    void hitListRowsAreDrawnOnOneLine()
+    {
+        QFETCH(QString, row);
+        QFETCH(QString, drawn);
+        HitList list;
+        list.addItem(QStringLiteral("first"));
+        list.addItem(row);
+        QCOMPARE(list.count(), 2);
+        QCOMPARE(list.text(1), row);
+        list.flush();
+        QCOMPARE(list.model()->rowCount(), 2);
+        QCOMPARE(list.model()->index(1, 0).data().toString(), drawn);
+        list.clear();
+        QCOMPARE(list.count(), 0);
+        QCOMPARE(list.model()->rowCount(), 0);
+    }
+
+    // Rows appended without an explicit flush reach the view once the event loop runs.
+    void hitListShowsAppendedRowsInBulk()
+    {
+        HitList list;
+        QSignalSpy inserted(list.model(), &QAbstractItemModel::rowsInserted);
+        for (int i = 0; i < 1000; ++i)
+            list.appendRow("row");
+        QCOMPARE(list.count(), 1000);
+        QTRY_COMPARE(list.model()->rowCount(), 1000);
+        QCOMPARE(inserted.count(), 1);
+    }
+
+    void hitListClickComesFromTheUserOnly()
+    {
+        HitList list;
+        for (const char* row : {"*****", "hit"})
+            list.appendRow(row);
+        list.flush();
+        list.resize(200, 100);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QSignalSpy clicks(&list, &HitList::click);
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                          list.visualRect(list.model()->index(1, 0)).center());
+        QCOMPARE(list.selectedIndex(), 1);
+        QCOMPARE(clicks.count(), 1);
+        list.deselect(1);
+        QCOMPARE(list.selectedIndex(), -1);
+        QCOMPARE(clicks.count(), 1);
     }
 
     // The real message box: the button pressed comes back, and closing it counts as Cancel (as Ok
