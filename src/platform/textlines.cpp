@@ -51,7 +51,8 @@ std::optional<FileError> LineBlockReader::open(const QByteArray& path)
         return error_;
     }
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-    buffer_.resize(InitialBufferSize);
+    if (buffer_.empty())
+        buffer_.resize(InitialBufferSize);
     return std::nullopt;
 }
 
@@ -74,7 +75,9 @@ void LineBlockReader::close()
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
-    std::vector<char>().swap(buffer_);
+    // A reader that goes from file to file keeps its buffer, unless a long line made it grow.
+    if (buffer_.size() > InitialBufferSize)
+        std::vector<char>().swap(buffer_);
     begin_ = end_ = 0;
     eof_ = false;
     failed_ = false;
