@@ -4,6 +4,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kelvara {
 
 namespace {
@@ -60,7 +64,7 @@ const Windows1250Tables& windows1250()
     return tables;
 }
 
-bool isAscii(const char* p, size_t size)
+bool asciiOnly(const char* p, size_t size)
 {
     std::uint64_t any = 0;
     size_t i = 0;
@@ -74,6 +78,21 @@ bool isAscii(const char* p, size_t size)
     return (any & 0x8080808080808080ULL) == 0;
 }
 
+// The first byte at or after `i` that is not ASCII, or `size`.
+size_t nextNonAscii(const std::uint8_t* p, size_t i, size_t size)
+{
+#if defined(__SSE2__)
+    for (; i + 16 <= size; i += 16) {
+        const int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+        if (mask != 0)
+            return i + size_t(__builtin_ctz(unsigned(mask)));
+    }
+#endif
+    while (i < size && p[i] < 0x80)
+        ++i;
+    return i;
+}
+
 } // namespace
 
 bool isValidUtf8(std::string_view bytes)
@@ -82,16 +101,13 @@ bool isValidUtf8(std::string_view bytes)
     const size_t size = bytes.size();
     size_t i = 0;
     while (i < size) {
-        // Plain ASCII goes by in blocks.
-        if (i + 32 <= size && isAscii(reinterpret_cast<const char*>(p + i), 32)) {
-            i += 32;
-            continue;
+        // Runs of ASCII go by sixteen bytes at a time, straight to the next byte that is not ASCII.
+        if (p[i] < 0x80) {
+            i = nextNonAscii(p, i, size);
+            if (i == size)
+                return true;
         }
         const std::uint8_t lead = p[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
         const int length = utf8SequenceLength(lead);
         if (length == 0 || i + size_t(length) > size)
             return false;
@@ -114,6 +130,11 @@ bool isValidUtf8(std::string_view bytes)
         i += size_t(length);
     }
     return true;
+}
+
+bool isAscii(std::string_view bytes)
+{
+    return asciiOnly(bytes.data(), bytes.size());
 }
 
 CodePage detectCodePage(std::string_view bytes)
@@ -139,7 +160,7 @@ QString decode(std::string_view bytes, CodePage codePage)
 
 void appendAsUtf8(std::string_view bytes, CodePage codePage, std::string& out)
 {
-    if (codePage == CodePage::Utf8 || isAscii(bytes.data(), bytes.size())) {
+    if (codePage == CodePage::Utf8 || asciiOnly(bytes.data(), bytes.size())) {
         out.append(bytes);
         return;
     }

@@ -11,6 +11,7 @@ namespace kelvara {
 namespace {
 
 constexpr size_t WriteBufferSize = 64 * 1024;
+constexpr size_t PageSize = 4096;
 
 int openRetrying(const char* path, int flags, mode_t mode = 0)
 {
@@ -50,9 +51,10 @@ std::optional<FileError> LineBlockReader::open(const QByteArray& path)
         failed_ = true;
         return error_;
     }
-    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-    if (buffer_.empty())
-        buffer_.resize(InitialBufferSize);
+    size_ = st.st_size;
+    read_ = 0;
+    if (!buffer_)
+        allocate(InitialBufferSize);
     return std::nullopt;
 }
 
@@ -66,6 +68,7 @@ std::optional<FileError> LineBlockReader::rewind()
         return error_;
     }
     begin_ = end_ = 0;
+    read_ = 0;
     eof_ = false;
     return std::nullopt;
 }
@@ -76,38 +79,57 @@ void LineBlockReader::close()
         ::close(fd_);
     fd_ = -1;
     // A reader that goes from file to file keeps its buffer, unless a long line made it grow.
-    if (buffer_.size() > InitialBufferSize)
-        std::vector<char>().swap(buffer_);
+    if (capacity_ > InitialBufferSize) {
+        buffer_.reset();
+        capacity_ = 0;
+    }
     begin_ = end_ = 0;
     eof_ = false;
     failed_ = false;
     error_ = FileError();
 }
 
-// Moves the tail not yet handed out to the front and reads more after it. The buffer grows only when
-// the tail alone fills it, so its size follows the longest line rather than the file.
+void LineBlockReader::allocate(size_t capacity)
+{
+    auto* memory = static_cast<char*>(std::aligned_alloc(PageSize, capacity));
+    if (!memory)
+        throw std::bad_alloc();
+    if (end_ > begin_)
+        std::memcpy(memory, buffer_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    buffer_.reset(memory);
+    capacity_ = capacity;
+}
+
+// Moves the tail not yet handed out to just before a page boundary and reads more from there. The
+// buffer grows only when the tail alone fills half of it, so its size follows the longest line
+// rather than the file.
 bool LineBlockReader::fill()
 {
-    if (begin_ > 0) {
-        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-        end_ -= begin_;
-        begin_ = 0;
-    }
-    if (end_ == buffer_.size())
-        buffer_.resize(buffer_.empty() ? InitialBufferSize : buffer_.size() * 2);
+    const size_t tail = end_ - begin_;
+    if (tail > capacity_ / 2)
+        allocate(capacity_ * 2);
+    const size_t readAt = (tail + PageSize - 1) / PageSize * PageSize;
+    if (tail > 0 && begin_ != readAt - tail)
+        std::memmove(buffer_.get() + readAt - tail, buffer_.get() + begin_, tail);
+    begin_ = readAt - tail;
+    end_ = readAt;
 
     ssize_t n;
     do {
-        n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+        n = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         error_ = FileError::fromErrno(errno);
         failed_ = true;
         return false;
     }
-    if (n == 0)
-        eof_ = true;
     end_ += static_cast<size_t>(n);
+    read_ += n;
+    // Having read as much as the file held when opened spares the read that would only say so.
+    if (n == 0 || (size_ > 0 && read_ >= size_))
+        eof_ = true;
     return true;
 }
 
@@ -118,7 +140,7 @@ LineBlockReader::Status LineBlockReader::next(std::string_view& block)
     if (fd_ < 0)
         return Status::End;
     for (;;) {
-        const char* data = buffer_.data();
+        const char* data = buffer_.get();
         if (eof_) {
             if (begin_ == end_)
                 return Status::End;

@@ -3,8 +3,11 @@
 #include "fileerror.h"
 
 #include <QByteArray>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace kelvara {
@@ -17,7 +20,7 @@ class LineBlockReader
 public:
     enum class Status { Block, End, Error };
     // Bytes read at once before any line needs more.
-    static constexpr size_t InitialBufferSize = 256 * 1024;
+    static constexpr size_t InitialBufferSize = 128 * 1024;
 
     LineBlockReader() = default;
     ~LineBlockReader();
@@ -36,12 +39,22 @@ public:
     void close();
 
 private:
+    struct FreeBuffer
+    {
+        void operator()(char* p) const { std::free(p); }
+    };
+
     bool fill();
+    void allocate(size_t capacity);
 
     int fd_ = -1;
-    std::vector<char> buffer_;
+    // Page-aligned, and every read lands on a page boundary of it: the kernel copies fastest so.
+    std::unique_ptr<char[], FreeBuffer> buffer_;
+    size_t capacity_ = 0;
     size_t begin_ = 0; // first byte not yet handed out
     size_t end_ = 0;   // one past the last byte read from the file
+    off_t size_ = 0;   // the file's size when opened; 0 when it does not tell (as in /proc)
+    off_t read_ = 0;   // bytes read so far
     bool eof_ = false;
     bool failed_ = false;
     FileError error_;

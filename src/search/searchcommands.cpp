@@ -51,6 +51,7 @@ void searchMarkedFiles(FileSelection& files, const SearchText& search, MainState
     for (int k = 0; k < n; ++k)
         if (files.isEntrySelected(k))
             searchWithRetry(pass, files, k, state, rows, errors);
+    pass.finish(state);
 }
 
 void searchSelectedFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
@@ -74,6 +75,7 @@ void searchAllFiles(FileSelection& files, const SearchText& search, MainState& s
         files.setEntrySelected(k, true);
         searchWithRetry(pass, files, k, state, rows, errors);
     }
+    pass.finish(state);
 }
 
 } // namespace kelvara

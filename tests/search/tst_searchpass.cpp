@@ -152,6 +152,10 @@ private slots:
         QTest::newRow("crlf across the first read")
             << QByteArray(qsizetype(LineBlockReader::InitialBufferSize) - 1, 'x') + "\r\nalma\r\n"
             << "alma" << true << false << lines({"alma"}) << "alma";
+        // Only the whole file tells: its last line alone would pass for UTF-8.
+        QTest::newRow("last line by the file's code page")
+            << QByteArray("\xE9\r\n\xC5\x91\r\n") << "zzz" << true << false << QStringList()
+            << QString::fromUtf8("\u0139\u2018");
         QTest::newRow("empty file") << QByteArray() << "a" << true << false << QStringList() << "<none>";
     }
     void searchFile()
@@ -172,6 +176,7 @@ private slots:
         state.lineText = QStringLiteral("<none>");
         Rows rows;
         QCOMPARE(pass.searchFile(dir.path(), QStringLiteral("f.txt"), state, rows), std::nullopt);
+        pass.finish(state);
         const QString path = dir.filePath(QStringLiteral("f.txt"));
         QCOMPARE(rows.rows, hits.isEmpty() ? QStringList() : block(path) + hits);
         QCOMPARE(state.hitCount, 5 + hits.size());
