@@ -4,8 +4,6 @@
 
 #include <QString>
 #include <QWidget>
-#include <array>
-#include <cstdint>
 
 class QCheckBox;
 class QLabel;
@@ -17,6 +15,7 @@ class QTimer;
 
 namespace kelvara {
 
+class Banner;
 class FileList;
 
 // The main window "Kelvara": the file list of the working directory, the search and replacement
@@ -76,10 +75,7 @@ public:
     qint64 lineLen = 0;
     qint64 prefixLen = 0;
     QString starRow;
-    qint64 bannerPos = 0;
-    QString bannerText;
-    bool bannerRunning = false;
-    std::array<std::uint8_t, 3> bannerColor{};
+    Banner* banner; // on Label2, with bannerPos, bannerText, bannerRunning and bannerColor
 
 signals:
     // "Új könyvtár nyitása": show the start window again.

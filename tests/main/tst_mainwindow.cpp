@@ -1,5 +1,7 @@
 // The main window shell: its controls as it opens, the search-text rule and the two navigation buttons.
 
+#include "about/banner.h"
+#include "about/frmabout.h"
 #include "app/application.h"
 #include "app/indit.h"
 #include "main/cserel.h"
@@ -51,8 +53,8 @@ private slots:
         QVERIFY(!main.List2->isVisible());
         QVERIFY(main.Label7->isVisible());
         QCOMPARE(main.Label2->toolTip(), QStringLiteral("Rákattintva megállítható..."));
-        QCOMPARE(main.bannerPos, 1);
-        QVERIFY(main.bannerRunning);
+        QCOMPARE(main.banner->bannerPos, 1);
+        QVERIFY(main.banner->bannerRunning);
         QVERIFY(main.Timer1->isActive());
         QCOMPARE(main.Timer1->interval(), 150);
         QCOMPARE(main.List1->selectionMode(), QAbstractItemView::SingleSelection);
@@ -126,14 +128,14 @@ private slots:
         QVERIFY(!main.Command2->isEnabled());
     }
 
-    void exitDiscardsBothWindows_data()
+    void exitLeavesOnlyTheAboutWindow_data()
     {
         QTest::addColumn<bool>("byFrame");
         QTest::newRow("Kilépés") << false;
         QTest::newRow("window frame") << true;
     }
 
-    void exitDiscardsBothWindows()
+    void exitLeavesOnlyTheAboutWindow()
     {
         QFETCH(bool, byFrame);
         Application app;
@@ -143,10 +145,21 @@ private slots:
             main->close();
         else
             main->Command5->click();
-        QCOMPARE(finished.count(), 1);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(main.isNull());
         QVERIFY(!app.startWindow());
+        QPointer<frmAbout> about = app.aboutWindow();
+        QVERIFY(about && about->isVisible());
+        QVERIFY(!about->isModal());
+        QCOMPARE(QApplication::topLevelWidgets(), QWidgetList{about});
+        QCOMPARE(finished.count(), 0);
+
+        // "OK" ends the event loop the program runs in.
+        QTimer::singleShot(0, about, [&] { about->cmdOK->click(); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QCOMPARE(finished.count(), 1);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(about.isNull());
     }
 
 private:
