@@ -140,6 +140,7 @@ private slots:
         QFETCH(bool, byFrame);
         Application app;
         QPointer<cserel> main = &open(app, dir.path());
+        QPointer<QTimer> banner = main->Timer1;
         QSignalSpy finished(&app, &Application::finished);
         if (byFrame)
             main->close();
@@ -147,6 +148,7 @@ private slots:
             main->Command5->click();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(main.isNull());
+        QVERIFY(banner.isNull()); // the banner stops with its window
         QVERIFY(!app.startWindow());
         QPointer<frmAbout> about = app.aboutWindow();
         QVERIFY(about && about->isVisible());
@@ -156,6 +158,7 @@ private slots:
 
         // "OK" ends the event loop the program runs in.
         QTimer::singleShot(0, about, [&] { about->cmdOK->click(); });
+        QTimer::singleShot(5000, [] { QCoreApplication::exit(1); }); // in case it does not
         QCOMPARE(QCoreApplication::exec(), 0);
         QCOMPARE(finished.count(), 1);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
