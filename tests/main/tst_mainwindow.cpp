@@ -8,6 +8,7 @@
 #include "platform/directorylist.h"
 #include "platform/filelist.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -156,7 +157,8 @@ private slots:
         QCOMPARE(QApplication::topLevelWidgets(), QWidgetList{about});
         QCOMPARE(finished.count(), 0);
 
-        // "OK" ends the event loop the program runs in.
+        // "OK" ends the event loop the program runs in, which closing a window alone does not.
+        QApplication::setQuitOnLastWindowClosed(false);
         QTimer::singleShot(0, about, [&] { about->cmdOK->click(); });
         QTimer::singleShot(5000, [] { QCoreApplication::exit(1); }); // in case it does not
         QCOMPARE(QCoreApplication::exec(), 0);
