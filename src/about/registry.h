@@ -13,7 +13,6 @@ using RegResult = long;
 
 constexpr RegKey HkeyLocalMachine = 0x80000002;
 
-constexpr std::uint32_t KeyQueryValue = 0x0001;
 constexpr std::uint32_t KeySetValue = 0x0002;
 constexpr std::uint32_t KeyCreateSubKey = 0x0004;
 constexpr std::uint32_t KeyCreateLink = 0x0020;

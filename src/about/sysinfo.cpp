@@ -5,6 +5,7 @@
 #include "platform/messagebox.h"
 #include "platform/pathcodec.h"
 
+#include <algorithm>
 #include <array>
 #include <sys/stat.h>
 
