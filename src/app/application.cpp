@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include "about/frmabout.h"
 #include "indit.h"
 #include "main/cserel.h"
 #include "platform/countdisplay.h"
@@ -19,11 +20,12 @@ Application::Application() : indit_(new indit)
     indit_->load();
     indit_->show();
     connect(indit_, &indit::openDirectoryRequested, this, &Application::openDirectory);
-    connect(indit_, &indit::quitRequested, this, &Application::quit);
+    connect(indit_, &indit::quitRequested, this, &Application::end);
 }
 
 Application::~Application()
 {
+    delete about_;
     delete main_;
     delete indit_;
 }
@@ -71,13 +73,45 @@ void Application::showStartWindow()
     indit_->show();
 }
 
+frmAbout* Application::aboutWindow() const
+{
+    return about_;
+}
+
 void Application::quit()
 {
-    // The windows go once the event that asked for this has been handled.
+    // The windows go once the event that asked for this has been handled; the main window's
+    // banner timer with it.
+    if (main_) {
+        main_->hide();
+        main_->deleteLater();
+    }
+    if (indit_) {
+        indit_->hide();
+        indit_->deleteLater();
+    }
+    if (!about_) {
+        about_ = new frmAbout;
+        about_->load();
+        connect(about_, &frmAbout::unloaded, this, &Application::onAboutUnloaded);
+    }
+    about_->show();
+}
+
+void Application::end()
+{
     if (main_)
         main_->deleteLater();
     if (indit_)
         indit_->deleteLater();
+    QCoreApplication::quit();
+    emit finished();
+}
+
+void Application::onAboutUnloaded()
+{
+    // The last window is gone.
+    about_->deleteLater();
     QCoreApplication::quit();
     emit finished();
 }

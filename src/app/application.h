@@ -6,6 +6,7 @@
 namespace kelvara {
 
 class cserel;
+class frmAbout;
 class indit;
 
 // Creates the windows, each on first use, and carries out what passes between them.
@@ -24,7 +25,11 @@ public:
 
     // "Könyvtárnyitás": opens the directory chosen in the start window in the main window.
     void openDirectory();
-    // "Kilépés": discards both windows and ends the program.
+    // The About window, once "Kilépés" has shown it.
+    frmAbout* aboutWindow() const;
+
+    // "Kilépés": discards the main and the start window and leaves the About window, whose
+    // closing ends the program.
     void quit();
 
 signals:
@@ -33,9 +38,13 @@ signals:
 
 private:
     void showStartWindow();
+    // Closing the start window: the program ends without the About window.
+    void end();
+    void onAboutUnloaded();
 
     QPointer<indit> indit_;
     QPointer<cserel> main_;
+    QPointer<frmAbout> about_;
 };
 
 } // namespace kelvara

@@ -1,5 +1,6 @@
 #include "cserel.h"
 
+#include "about/banner.h"
 #include "platform/countdisplay.h"
 #include "platform/fileerrordialog.h"
 #include "platform/filelist.h"
@@ -56,9 +57,10 @@ cserel::cserel(QWidget* parent)
       File1(addControl<FileList>(this, "File1", 7320, 360, 1815, 2235)),
       Label7(addControl<QLabel>(this, "Label7", 7320, 2640, 1815, 285)),
       List1(addControl<HitList>(this, "List1", 120, 3120, 9015, 2205)),
-      List2(addControl<HitList>(this, "List2", 4680, 0, 735, 255)),
-      Timer1(new QTimer(this)), SearchButtons{Command1, Command6}, ReplaceButtons{Command2, Command3,
-                                                                                  Command4, Command7}
+      List2(addControl<HitList>(this, "List2", 4680, 0, 735, 255)), Timer1(new QTimer(this)),
+      banner(new Banner(Label2, Timer1)), SearchButtons{Command1, Command6}, ReplaceButtons{
+                                                                                 Command2, Command3, Command4,
+                                                                                 Command7}
 {
     setObjectName(QStringLiteral("cserel"));
     setWindowTitle(QStringLiteral("Kelvara"));
@@ -100,8 +102,7 @@ cserel::cserel(QWidget* parent)
 void cserel::load()
 {
     centreOnScreen(this);
-    bannerPos = 1;
-    bannerRunning = true;
+    banner->load();
     List1->update();
     Label6->hide();
     Label3->hide();

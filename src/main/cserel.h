@@ -6,8 +6,6 @@
 
 #include <QString>
 #include <QWidget>
-#include <array>
-#include <cstdint>
 
 class QCheckBox;
 class QLabel;
@@ -18,6 +16,7 @@ class QTimer;
 
 namespace kelvara {
 
+class Banner;
 class FileList;
 class HitList;
 
@@ -70,11 +69,7 @@ public:
     HitList* List2;
     QTimer* Timer1;
 
-    // The banner's state, kept between events.
-    qint64 bannerPos = 0;
-    QString bannerText;
-    bool bannerRunning = false;
-    std::array<std::uint8_t, 3> bannerColor{};
+    Banner* banner; // on Label2, with bannerPos, bannerText, bannerRunning and bannerColor
 
 signals:
     // "Új könyvtár nyitása": show the start window again.

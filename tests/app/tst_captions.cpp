@@ -1,5 +1,6 @@
 // Every caption of every window fits its control at 96 DPI.
 
+#include "about/frmabout.h"
 #include "app/application.h"
 #include "app/indit.h"
 #include "main/cserel.h"
@@ -50,6 +51,13 @@ class CaptionTest : public QObject
             if (caption.isEmpty())
                 continue;
             ++checked;
+            // A paragraph wraps at its width and must fit the height.
+            if (auto* label = qobject_cast<const QLabel*>(control); label && label->wordWrap()) {
+                const QRect needed = control->fontMetrics().boundingRect(
+                    control->rect(), int(label->alignment()) | Qt::TextWordWrap, caption);
+                QVERIFY2(control->rect().contains(needed), qPrintable(control->objectName()));
+                continue;
+            }
             const int needed = neededWidth(control, caption);
             if (needed > control->width())
                 QFAIL(qPrintable(QStringLiteral("%1 \"%2\" needs %3 px, has %4 px")
@@ -78,6 +86,13 @@ private slots:
     {
         Application app;
         checkCaptions(&app.mainWindow());
+    }
+
+    void aboutWindow()
+    {
+        Application app;
+        app.quit();
+        checkCaptions(app.aboutWindow());
     }
 };
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Real-window smoke test: starts Kelvara on its own Xvfb server, opens the working directory
-# from the start window, checks that the main window replaces it, and quits with "Kilépés".
+# from the start window, checks that the main window replaces it, quits with "Kilépés", checks
+# that the About window is left alone on the screen, and ends the program with its "OK".
 #
 #   smoke.sh KELVARA_BINARY [ARTIFACT_DIR]
 #
@@ -18,6 +19,7 @@ artifact_dir="$(realpath -m -- "${2:-$(dirname "$(dirname "$binary")")/tests}")"
 
 start_title='Könyvtár megnyitása'
 main_title='Kelvara'
+about_title='Névjegy'
 
 tmp="$(mktemp -d "${TMPDIR:-/tmp}/kelvara-smoke.XXXXXX")"
 xvfb_pid=''
@@ -43,6 +45,7 @@ trap 'exit 1' INT TERM HUP
 describe_windows() {
   echo "--- visible windows named '$start_title': $(xdotool search --onlyvisible --name "^$start_title\$" 2>/dev/null | tr '\n' ' ')"
   echo "--- visible windows named '$main_title': $(xdotool search --onlyvisible --name "^$main_title\$" 2>/dev/null | tr '\n' ' ')"
+  echo "--- visible windows named '$about_title': $(xdotool search --onlyvisible --name "^$about_title\$" 2>/dev/null | tr '\n' ' ')"
   echo "--- all named windows:"
   local id
   for id in $(xdotool search --name '.' 2>/dev/null); do
@@ -96,6 +99,16 @@ wait_for_window() {
     sleep 0.1
   done
   fail "no visible window named '$title' within ${seconds} s"
+}
+
+# Fails with $2 unless no window named $1 is visible within 2 seconds.
+wait_until_gone() {
+  local title="$1" message="$2" i
+  for ((i = 0; i < 20; i++)); do
+    [ -z "$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null)" ] && return 0
+    sleep 0.1
+  done
+  fail "$message"
 }
 
 # Twips to pixels at 96 DPI (1440 twips per inch), rounded.
@@ -175,21 +188,28 @@ wait_for_window "$main_title" 15
 main_window="$found_window"
 
 stage="checking that '$start_title' has gone"
-for ((i = 0; i < 20; i++)); do
-  [ -z "$(xdotool search --onlyvisible --name "^$start_title\$" 2>/dev/null)" ] && break
-  sleep 0.1
-done
-[ "$i" -lt 20 ] || fail "'$start_title' is still visible beside '$main_title'"
+wait_until_gone "$start_title" "'$start_title' is still visible beside '$main_title'"
 
 stage="clicking 'Kilépés' in '$main_title'"
 click_button "$main_window" 9240 5445 2400 2055 1695 315
+
+stage="waiting for the window '$about_title'"
+wait_for_window "$about_title" 15
+about_window="$found_window"
+
+stage="checking that only '$about_title' is left"
+wait_until_gone "$main_title" "'$main_title' is still visible beside '$about_title'"
+wait_until_gone "$start_title" "'$start_title' is visible again beside '$about_title'"
+
+stage="clicking 'OK' in '$about_title'"
+click_button "$about_window" 5805 3705 4245 2625 1260 345
 
 stage='waiting for the program to end'
 for ((i = 0; i < 100; i++)); do
   kill -0 "$app_pid" 2>/dev/null || break
   sleep 0.1
 done
-kill -0 "$app_pid" 2>/dev/null && fail "the program is still running 10 s after 'Kilépés'"
+kill -0 "$app_pid" 2>/dev/null && fail "the program is still running 10 s after 'OK'"
 wait "$app_pid"
 status=$?
 app_pid=''
@@ -200,4 +220,4 @@ after="$(cd "$tmp/work" && find . -printf '%p %s %T@\n' | sort)"
 [ "$before" = "$after" ] || fail "opening the directory and quitting changed it:
 $(diff <(echo "$before") <(echo "$after"))"
 
-echo "e2e smoke passed: '$start_title' -> 'Könyvtárnyitás' -> '$main_title' -> 'Kilépés', status 0"
+echo "e2e smoke passed: '$start_title' -> 'Könyvtárnyitás' -> '$main_title' -> 'Kilépés' -> '$about_title' -> 'OK', status 0"

@@ -1,5 +1,7 @@
 // The main window shell: its controls as it opens, the search-text rule and the two navigation buttons.
 
+#include "about/banner.h"
+#include "about/frmabout.h"
 #include "app/application.h"
 #include "app/indit.h"
 #include "main/cserel.h"
@@ -8,6 +10,7 @@
 #include "platform/hitlist.h"
 #include "support/windows.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -46,8 +49,8 @@ private slots:
         QVERIFY(!main.List2->isVisible());
         QVERIFY(main.Label7->isVisible());
         QCOMPARE(main.Label2->toolTip(), QStringLiteral("Rákattintva megállítható..."));
-        QCOMPARE(main.bannerPos, 1);
-        QVERIFY(main.bannerRunning);
+        QCOMPARE(main.banner->bannerPos, 1);
+        QVERIFY(main.banner->bannerRunning);
         QVERIFY(main.Timer1->isActive());
         QCOMPARE(main.Timer1->interval(), 150);
         QCOMPARE(main.List1->selectionMode(), QAbstractItemView::SingleSelection);
@@ -122,27 +125,42 @@ private slots:
         QVERIFY(!main.Command2->isEnabled());
     }
 
-    void exitDiscardsBothWindows_data()
+    void exitLeavesOnlyTheAboutWindow_data()
     {
         QTest::addColumn<bool>("byFrame");
         QTest::newRow("Kilépés") << false;
         QTest::newRow("window frame") << true;
     }
 
-    void exitDiscardsBothWindows()
+    void exitLeavesOnlyTheAboutWindow()
     {
         QFETCH(bool, byFrame);
         Application app;
         QPointer<cserel> main = &open(app, dir.path());
+        QPointer<QTimer> banner = main->Timer1;
         QSignalSpy finished(&app, &Application::finished);
         if (byFrame)
             main->close();
         else
             main->Command5->click();
-        QCOMPARE(finished.count(), 1);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(main.isNull());
+        QVERIFY(banner.isNull()); // the banner stops with its window
         QVERIFY(!app.startWindow());
+        QPointer<frmAbout> about = app.aboutWindow();
+        QVERIFY(about && about->isVisible());
+        QVERIFY(!about->isModal());
+        QCOMPARE(QApplication::topLevelWidgets(), QWidgetList{about});
+        QCOMPARE(finished.count(), 0);
+
+        // "OK" ends the event loop the program runs in, which closing a window alone does not.
+        QApplication::setQuitOnLastWindowClosed(false);
+        QTimer::singleShot(0, about, [&] { about->cmdOK->click(); });
+        QTimer::singleShot(5000, [] { QCoreApplication::exit(1); }); // in case it does not
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QCOMPARE(finished.count(), 1);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(about.isNull());
     }
 
 private:
