@@ -1,5 +1,7 @@
 #include "matcher.h"
 
+#include "platform/cpu.h"
+
 #include <QChar>
 #include <algorithm>
 #include <cstring>
@@ -85,14 +87,6 @@ __attribute__((target("avx2"))) inline std::uint32_t avx2Mask(const char* at,
     return std::uint32_t(_mm256_movemask_epi8(hit));
 }
 
-bool hasAvx2()
-{
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return has;
-}
 #endif
 
 } // namespace

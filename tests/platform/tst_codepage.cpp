@@ -32,6 +32,8 @@ private slots:
         QTest::newRow("cut by CR") << QByteArray("\xC5\r\x91") << false;
         // The invalid byte sits after a long ASCII run, past the block-wise fast path.
         QTest::newRow("late invalid") << QByteArray(100, 'x') + "\xFB" + QByteArray(40, 'y') << false;
+        QTest::newRow("late invalid, other half")
+            << QByteArray(70, 'x') + "\xFB" + QByteArray(70, 'y') << false;
         QTest::newRow("late valid") << QByteArray(100, 'x') + "\xC5\xB1" + QByteArray(40, 'y') << true;
     }
     void detection()
