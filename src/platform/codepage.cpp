@@ -1,11 +1,13 @@
 #include "codepage.h"
 
+#include "cpu.h"
+
 #include <QChar>
 #include <array>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace kelvara {
@@ -95,7 +97,169 @@ size_t nextNonAscii(const std::uint8_t* p, size_t i, size_t size)
 
 } // namespace
 
+#if defined(__x86_64__)
+// Block-wise validation with AVX2, 32 bytes at a time. Each byte is checked against the one, two and
+// three bytes before it: three table lookups by nibble (the lead's high and low half, the next byte's
+// high half) flag every wrong pair (too short, too long, overlong, surrogate, too large), and the
+// third and fourth bytes of long sequences must be continuations exactly where a lead two or three
+// bytes back asks for one.
+namespace avx2 {
+
+constexpr std::uint8_t TooShort = 1 << 0;
+constexpr std::uint8_t TooLong = 1 << 1;
+constexpr std::uint8_t Overlong3 = 1 << 2;
+constexpr std::uint8_t TooLarge = 1 << 3;
+constexpr std::uint8_t Surrogate = 1 << 4;
+constexpr std::uint8_t Overlong2 = 1 << 5;
+constexpr std::uint8_t TooLarge1000 = 1 << 6;
+constexpr std::uint8_t Overlong4 = 1 << 6;
+constexpr std::uint8_t TwoConts = 1 << 7;
+constexpr std::uint8_t Carry = TooShort | TooLong | TwoConts;
+
+__attribute__((target("avx2"))) inline __m256i table(const std::array<std::uint8_t, 16>& t)
+{
+    const __m128i half = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.data()));
+    return _mm256_broadcastsi128_si256(half);
+}
+
+__attribute__((target("avx2"))) inline __m256i highNibbles(__m256i v)
+{
+    return _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F));
+}
+
+// The bytes of `input` shifted later by N, with the last N bytes of `previous` in front.
+template <int N> __attribute__((target("avx2"))) inline __m256i before(__m256i input, __m256i previous)
+{
+    return _mm256_alignr_epi8(input, _mm256_permute2x128_si256(previous, input, 0x21), 16 - N);
+}
+
+struct Validator
+{
+    __m256i byte1High, byte1Low, byte2High, lastStarts;
+    __m256i error, previous, previousIncomplete;
+
+    __attribute__((target("avx2"))) Validator()
+    {
+        static constexpr std::array<std::uint8_t, 16> Byte1High = {
+            TooLong,
+            TooLong,
+            TooLong,
+            TooLong,
+            TooLong,
+            TooLong,
+            TooLong,
+            TooLong, // ASCII
+            TwoConts,
+            TwoConts,
+            TwoConts,
+            TwoConts,                                       // continuation
+            TooShort | Overlong2,                           // C0..CF
+            TooShort,                                       // D0..DF
+            TooShort | Overlong3 | Surrogate,               // E0..EF
+            TooShort | TooLarge | TooLarge1000 | Overlong4, // F0..FF
+        };
+        static constexpr std::array<std::uint8_t, 16> Byte1Low = {
+            Carry | Overlong3 | Overlong2 | Overlong4,
+            Carry | Overlong2,
+            Carry,
+            Carry,
+            Carry | TooLarge,
+            Carry | TooLarge | TooLarge1000,
+            Carry | TooLarge | TooLarge1000,
+            Carry | TooLarge | TooLarge1000,
+            Carry | TooLarge | TooLarge1000,
+            Carry | TooLarge | TooLarge1000,
+            Carry | TooLarge | TooLarge1000,
+            Carry | TooLarge | TooLarge1000,
+            Carry | TooLarge | TooLarge1000,
+            Carry | TooLarge | TooLarge1000 | Surrogate,
+            Carry | TooLarge | TooLarge1000,
+            Carry | TooLarge | TooLarge1000,
+        };
+        static constexpr std::array<std::uint8_t, 16> Byte2High = {
+            TooShort,
+            TooShort,
+            TooShort,
+            TooShort,
+            TooShort,
+            TooShort,
+            TooShort,
+            TooShort,
+            TooLong | Overlong2 | TwoConts | Overlong3 | TooLarge1000 | Overlong4, // 80..8F
+            TooLong | Overlong2 | TwoConts | Overlong3 | TooLarge,                 // 90..9F
+            TooLong | Overlong2 | TwoConts | Surrogate | TooLarge,                 // A0..AF
+            TooLong | Overlong2 | TwoConts | Surrogate | TooLarge,                 // B0..BF
+            TooShort,
+            TooShort,
+            TooShort,
+            TooShort,
+        };
+        byte1High = table(Byte1High);
+        byte1Low = table(Byte1Low);
+        byte2High = table(Byte2High);
+        // A block whose last bytes start a sequence that it does not finish.
+        lastStarts = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                      -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, char(0xF0 - 1),
+                                      char(0xE0 - 1), char(0xC0 - 1));
+        error = previous = previousIncomplete = _mm256_setzero_si256();
+    }
+
+    __attribute__((target("avx2"))) void check(__m256i input)
+    {
+        if (_mm256_movemask_epi8(input) == 0) {
+            error = _mm256_or_si256(error, previousIncomplete);
+        } else {
+            const __m256i prev1 = before<1>(input, previous);
+            const __m256i special = _mm256_and_si256(
+                _mm256_and_si256(
+                    _mm256_shuffle_epi8(byte1High, highNibbles(prev1)),
+                    _mm256_shuffle_epi8(byte1Low, _mm256_and_si256(prev1, _mm256_set1_epi8(0x0F)))),
+                _mm256_shuffle_epi8(byte2High, highNibbles(input)));
+            const __m256i third = _mm256_subs_epu8(before<2>(input, previous), _mm256_set1_epi8(0xE0 - 0x80));
+            const __m256i fourth =
+                _mm256_subs_epu8(before<3>(input, previous), _mm256_set1_epi8(0xF0 - 0x80));
+            const __m256i mustContinue =
+                _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(char(0x80)));
+            error = _mm256_or_si256(error, _mm256_xor_si256(mustContinue, special));
+            previousIncomplete = _mm256_subs_epu8(input, lastStarts);
+        }
+        previous = input;
+    }
+
+    __attribute__((target("avx2"))) bool failed() const { return !_mm256_testz_si256(error, error); }
+};
+
+__attribute__((target("avx2"))) bool isValid(const std::uint8_t* p, size_t size)
+{
+    Validator validator;
+    size_t i = 0;
+    for (; i + 32 <= size; i += 32) {
+        validator.check(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)));
+        if ((i & 0xFFF) == 0 && validator.failed())
+            return false;
+    }
+    // The rest, padded with zeros: ASCII, which also ends any sequence left open.
+    alignas(32) std::uint8_t tail[32] = {};
+    if (size > i)
+        std::memcpy(tail, p + i, size - i);
+    validator.check(_mm256_load_si256(reinterpret_cast<const __m256i*>(tail)));
+    validator.error = _mm256_or_si256(validator.error, validator.previousIncomplete);
+    return !validator.failed();
+}
+
+} // namespace avx2
+#endif
+
 bool isValidUtf8(std::string_view bytes)
+{
+#if defined(__x86_64__)
+    if (hasAvx2())
+        return avx2::isValid(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+#endif
+    return isValidUtf8Scalar(bytes);
+}
+
+bool isValidUtf8Scalar(std::string_view bytes)
 {
     const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
     const size_t size = bytes.size();
@@ -130,11 +294,6 @@ bool isValidUtf8(std::string_view bytes)
         i += size_t(length);
     }
     return true;
-}
-
-bool isAscii(std::string_view bytes)
-{
-    return asciiOnly(bytes.data(), bytes.size());
 }
 
 CodePage detectCodePage(std::string_view bytes)

@@ -17,8 +17,8 @@ enum class CodePage { Utf8, Windows1250 };
 
 // Well-formed UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUtf8(std::string_view bytes);
-// True when every byte is below 0x80: such text reads the same in both code pages.
-bool isAscii(std::string_view bytes);
+// The same, a byte at a time, for processors without AVX2.
+bool isValidUtf8Scalar(std::string_view bytes);
 CodePage detectCodePage(std::string_view bytes);
 
 char32_t windows1250ToUnicode(std::uint8_t byte);

@@ -51,7 +51,6 @@ void searchMarkedFiles(FileSelection& files, const SearchText& search, MainState
     for (int k = 0; k < n; ++k)
         if (files.isEntrySelected(k))
             searchWithRetry(pass, files, k, state, rows, errors);
-    pass.finish(state);
 }
 
 void searchSelectedFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
@@ -75,7 +74,6 @@ void searchAllFiles(FileSelection& files, const SearchText& search, MainState& s
         files.setEntrySelected(k, true);
         searchWithRetry(pass, files, k, state, rows, errors);
     }
-    pass.finish(state);
 }
 
 } // namespace kelvara

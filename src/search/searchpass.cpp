@@ -57,103 +57,51 @@ std::optional<FileError> SearchPass::searchFile(const QString& directory, const 
     if (std::optional<FileError> error = reader_.open(pathToBytes(state.filePath)))
         return error;
 
-    // The code page of a file is only known once every byte has been seen. A text of ASCII characters
-    // matches the same lines in both code pages, so the file is checked only when a line to be shown
-    // needs decoding. Any other text is written differently in the two: every file is searched as
-    // UTF-8, and again from the start as Windows-1250 at its first byte that is not valid UTF-8.
-    std::optional<CodePage> codePage;
-    const bool validateWhileReading = !search_.sameInBothCodePages();
-    if (validateWhileReading)
-        codePage = CodePage::Utf8;
-    const Needle* needle = search_.needle(codePage.value_or(CodePage::Utf8));
+    // Every file starts as UTF-8 and becomes Windows-1250 at its first byte that is not valid UTF-8.
+    // A text of ASCII characters matches the same lines in both; any other text is written
+    // differently in the two, so the file is then searched again from the start.
+    CodePage codePage = CodePage::Utf8;
+    const Needle* needle = search_.needle(codePage);
     std::string_view block;
     LineBlockReader::Status status;
     while ((status = reader_.next(block)) == LineBlockReader::Status::Block) {
-        if (validateWhileReading && codePage == CodePage::Utf8 && !isValidUtf8(block)) {
+        if (codePage == CodePage::Utf8 && !isValidUtf8(block)) {
             codePage = CodePage::Windows1250;
-            needle = search_.needle(*codePage);
-            hitBytes_.clear();
-            hits_.clear();
-            if (std::optional<FileError> error = reader_.rewind()) {
-                reader_.close();
-                return error;
+            needle = search_.needle(codePage);
+            if (!search_.sameInBothCodePages()) {
+                hitBytes_.clear();
+                hits_.clear();
+                if (std::optional<FileError> error = reader_.rewind()) {
+                    reader_.close();
+                    return error;
+                }
+                continue;
             }
-            continue;
         }
         if (needle)
             scanBlock(block, needle);
         anyLine = true;
         lastLine.assign(lastLineOf(block));
     }
-    if (status == LineBlockReader::Status::Error) {
-        const FileError error = reader_.error();
-        reader_.close();
-        return error;
-    }
-    if (!codePage && !isAscii(hitBytes_)) {
-        codePage = readCodePage();
-        if (!codePage) {
-            const FileError error = reader_.error();
-            reader_.close();
-            return error;
-        }
-    }
+    const FileError readError = reader_.error();
     reader_.close();
+    if (status == LineBlockReader::Status::Error)
+        return readError;
 
-    if (anyLine)
-        setLineText(lastLine, codePage, state);
+    if (anyLine) {
+        state.lineText = decode(lastLine, codePage);
+        state.lineLen = state.lineText.size();
+    }
     if (hits_.empty())
         return std::nullopt;
     state.hitCount += qint64(hits_.size());
     appendHeaderBlock(state, rows);
     for (const auto& [offset, length] : hits_) {
         row_.clear();
-        appendAsUtf8(std::string_view(hitBytes_).substr(offset, length), codePage.value_or(CodePage::Utf8),
-                     row_);
+        appendAsUtf8(std::string_view(hitBytes_).substr(offset, length), codePage, row_);
         rows.appendRow(row_);
     }
     return std::nullopt;
-}
-
-std::optional<CodePage> SearchPass::readCodePage()
-{
-    if (reader_.rewind())
-        return std::nullopt;
-    std::string_view block;
-    LineBlockReader::Status status;
-    while ((status = reader_.next(block)) == LineBlockReader::Status::Block)
-        if (!isValidUtf8(block))
-            return CodePage::Windows1250;
-    if (status == LineBlockReader::Status::Error)
-        return std::nullopt;
-    return CodePage::Utf8;
-}
-
-// The last line read. When its file's code page is not known yet, decoding waits for finish(): only
-// the last file's line stays in lineText, and only it is worth a look at the whole file.
-void SearchPass::setLineText(const std::string& line, std::optional<CodePage> codePage, MainState& state)
-{
-    pendingLine_.reset();
-    if (codePage || isAscii(line)) {
-        state.lineText = decode(line, codePage.value_or(CodePage::Utf8));
-        state.lineLen = state.lineText.size();
-    } else {
-        pendingLine_ = PendingLine{line, state.filePath};
-    }
-}
-
-void SearchPass::finish(MainState& state)
-{
-    if (!pendingLine_)
-        return;
-    std::optional<CodePage> codePage;
-    if (!reader_.open(pathToBytes(pendingLine_->filePath)))
-        codePage = readCodePage();
-    reader_.close();
-    // A file gone in the meantime leaves its line to speak for itself.
-    state.lineText = decode(pendingLine_->bytes, codePage.value_or(detectCodePage(pendingLine_->bytes)));
-    state.lineLen = state.lineText.size();
-    pendingLine_.reset();
 }
 
 void SearchPass::keepHit(std::string_view line)

@@ -45,23 +45,13 @@ public:
     explicit SearchPass(const SearchText& search) : search_(search) {}
 
     // Searches the file `entry` of `directory`. Sets filePath, searchLen, and lineText / lineLen to
-    // the last line read (at the latest in finish()). When the file has hits it appends its header
+    // the last line read. When the file has hits it appends its header
     // block and hit rows to `rows` and adds their number to hitCount. A file that cannot be opened or
     // read adds nothing at all and returns the error, so that trying it again gives no duplicate rows.
     std::optional<FileError> searchFile(const QString& directory, const QString& entry, MainState& state,
                                         RowSink& rows);
-    // Completes lineText after the last file.
-    void finish(MainState& state);
 
 private:
-    struct PendingLine
-    {
-        std::string bytes;
-        QString filePath;
-    };
-
-    std::optional<CodePage> readCodePage();
-    void setLineText(const std::string& line, std::optional<CodePage> codePage, MainState& state);
     void scanBlock(std::string_view block, const Needle* needle);
     void keepHit(std::string_view line);
 
@@ -69,7 +59,6 @@ private:
     LineBlockReader reader_;
     std::string hitBytes_;                        // the raw hit lines of the current file, end to end
     std::vector<std::pair<size_t, size_t>> hits_; // offset and length of each in hitBytes_
-    std::optional<PendingLine> pendingLine_;
     std::string row_;
 };
 

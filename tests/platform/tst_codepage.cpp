@@ -2,9 +2,49 @@
 
 #include "platform/codepage.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 using namespace kelvara;
+
+namespace {
+
+// RFC 3629 the plain way: decode each sequence to its code point, then check the range.
+bool referenceValid(const QByteArray& bytes)
+{
+    static constexpr std::uint32_t Minimum[5] = {0, 0, 0x80, 0x800, 0x10000};
+    for (qsizetype i = 0; i < bytes.size();) {
+        const auto lead = std::uint8_t(bytes[i]);
+        int length;
+        std::uint32_t c;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2, c = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, c = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, c = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > bytes.size())
+            return false;
+        for (int k = 1; k < length; ++k) {
+            const auto next = std::uint8_t(bytes[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            c = c << 6 | (next & 0x3F);
+        }
+        if (c < Minimum[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+} // namespace
 
 class TestCodePage : public QObject
 {
@@ -34,6 +74,14 @@ private slots:
         QTest::newRow("late invalid") << QByteArray(100, 'x') + "\xFB" + QByteArray(40, 'y') << false;
         QTest::newRow("late invalid, other half")
             << QByteArray(70, 'x') + "\xFB" + QByteArray(70, 'y') << false;
+        // A sequence cut at the end of a 32-byte block, the next block plain ASCII.
+        QTest::newRow("cut at a block end, 2") << QByteArray(31, 'a') + "\xC3" + QByteArray(40, 'a') << false;
+        QTest::newRow("cut at a block end, 3")
+            << QByteArray(30, 'a') + "\xE2\x82" + QByteArray(40, 'a') << false;
+        QTest::newRow("cut at a block end, 4")
+            << QByteArray(29, 'a') + "\xF0\x9F\x98" + QByteArray(40, 'a') << false;
+        QTest::newRow("whole across a block end")
+            << QByteArray(30, 'a') + "\xE2\x82\xAC" + QByteArray(40, 'a') << true;
         QTest::newRow("late valid") << QByteArray(100, 'x') + "\xC5\xB1" + QByteArray(40, 'y') << true;
     }
     void detection()
@@ -43,6 +91,48 @@ private slots:
         QCOMPARE(isValidUtf8(std::string_view(bytes.constData(), size_t(bytes.size()))), utf8);
         QCOMPARE(detectCodePage(std::string_view(bytes.constData(), size_t(bytes.size()))),
                  utf8 ? CodePage::Utf8 : CodePage::Windows1250);
+    }
+
+    // Random mixes of text, valid sequences and the bytes where the rules change, at every length
+    // around the block size, checked against the plain decoder.
+    void validationAgreesWithPlainDecoding()
+    {
+        static constexpr std::uint8_t Edges[] = {0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2, 0xDF,
+                                                 0xE0, 0xED, 0xEE, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF, 0x00, 0x7F};
+        QRandomGenerator random(1250);
+        int valid = 0;
+        for (int round = 0; round < 100000; ++round) {
+            QByteArray bytes;
+            const int pieces = random.bounded(0, 40);
+            for (int k = 0; k < pieces; ++k) {
+                switch (random.bounded(4)) {
+                case 0:
+                    bytes += QByteArray(random.bounded(1, 40), 'a');
+                    break;
+                case 1: { // a whole character, now and then cut short
+                    const char32_t c = char32_t(random.bounded(0x80, 0x110000));
+                    QByteArray encoded = QString::fromUcs4(&c, 1).toUtf8();
+                    if (c >= 0xD800 && c <= 0xDFFF)
+                        encoded = QByteArray("\xED\xA0\x80");
+                    if (random.bounded(8) == 0)
+                        encoded.chop(1);
+                    bytes += encoded;
+                    break;
+                }
+                default:
+                    bytes += char(Edges[random.bounded(int(std::size(Edges)))]);
+                }
+            }
+            const bool expected = referenceValid(bytes);
+            valid += expected ? 1 : 0;
+            const std::string_view view(bytes.constData(), size_t(bytes.size()));
+            if (isValidUtf8(view) != expected || isValidUtf8Scalar(view) != expected)
+                QFAIL(qPrintable(QStringLiteral("round %1: %2 should be %3")
+                                     .arg(round)
+                                     .arg(QString::fromLatin1(bytes.toHex(' ')))
+                                     .arg(expected)));
+        }
+        QVERIFY(valid > 5000); // both outcomes are well represented
     }
 
     // Every byte decodes to something that encodes back to the same byte, the unassigned ones too.

@@ -176,8 +176,7 @@ private slots:
         state.lineText = QStringLiteral("<none>");
         Rows rows;
         QCOMPARE(pass.searchFile(dir.path(), QStringLiteral("f.txt"), state, rows), std::nullopt);
-        pass.finish(state);
-        const QString path = dir.filePath(QStringLiteral("f.txt"));
+            const QString path = dir.filePath(QStringLiteral("f.txt"));
         QCOMPARE(rows.rows, hits.isEmpty() ? QStringList() : block(path) + hits);
         QCOMPARE(state.hitCount, 5 + hits.size());
         QCOMPARE(state.filePath, path);
