@@ -80,6 +80,9 @@ private slots:
             << QByteArray(30, 'a') + "\xE2\x82" + QByteArray(40, 'a') << false;
         QTest::newRow("cut at a block end, 4")
             << QByteArray(29, 'a') + "\xF0\x9F\x98" + QByteArray(40, 'a') << false;
+        QTest::newRow("cut before a long ASCII run")
+            << QByteArray(127, 'a') + "\xC3" + QByteArray(128, 'a') + "\xC3\xA1" + QByteArray(200, 'a')
+            << false;
         QTest::newRow("whole across a block end")
             << QByteArray(30, 'a') + "\xE2\x82\xAC" + QByteArray(40, 'a') << true;
         QTest::newRow("late valid") << QByteArray(100, 'x') + "\xC5\xB1" + QByteArray(40, 'y') << true;
@@ -107,7 +110,7 @@ private slots:
             for (int k = 0; k < pieces; ++k) {
                 switch (random.bounded(4)) {
                 case 0:
-                    bytes += QByteArray(random.bounded(1, 40), 'a');
+                    bytes += QByteArray(random.bounded(1, random.bounded(4) ? 40 : 300), 'a');
                     break;
                 case 1: { // a whole character, now and then cut short
                     const char32_t c = char32_t(random.bounded(0x80, 0x110000));
