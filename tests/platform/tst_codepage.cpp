@@ -81,8 +81,7 @@ private slots:
         QTest::newRow("cut at a block end, 4")
             << QByteArray(29, 'a') + "\xF0\x9F\x98" + QByteArray(40, 'a') << false;
         QTest::newRow("cut before a long ASCII run")
-            << QByteArray(127, 'a') + "\xC3" + QByteArray(128, 'a') + "\xC3\xA1" + QByteArray(200, 'a')
-            << false;
+            << QByteArray(127, 'a') + "\xC3" + QByteArray(128, 'a') + "\xA1" + QByteArray(200, 'a') << false;
         QTest::newRow("whole across a block end")
             << QByteArray(30, 'a') + "\xE2\x82\xAC" + QByteArray(40, 'a') << true;
         QTest::newRow("late valid") << QByteArray(100, 'x') + "\xC5\xB1" + QByteArray(40, 'y') << true;
