@@ -339,11 +339,17 @@ void appendAsUtf8(std::string_view bytes, CodePage codePage, std::string& out)
         out.append(bytes);
         return;
     }
+    // At most three bytes each; every sequence is copied whole and the pointer moves on by its length.
     const auto& utf8 = windows1250().utf8;
+    const size_t start = out.size();
+    out.resize(start + bytes.size() * 3);
+    char* to = out.data() + start;
     for (const char byte : bytes) {
         const auto& sequence = utf8[std::uint8_t(byte)];
-        out.append(&sequence[1], size_t(sequence[0]));
+        std::memcpy(to, &sequence[1], 3);
+        to += sequence[0];
     }
+    out.resize(size_t(to - out.data()));
 }
 
 std::optional<std::string> encode(QStringView text, CodePage codePage)
