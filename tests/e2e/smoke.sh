@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Real-window smoke test: starts Kelvara on its own Xvfb server, opens the working directory
-# from the start window, checks that the main window replaces it, quits with "Kilépés", checks
-# that the About window is left alone on the screen, and ends the program with its "OK".
+# from the start window, checks that the main window replaces it, searches all files and checks
+# that the hit count shows, quits with "Kilépés", checks that the About window is left alone on
+# the screen, and ends the program with its "OK".
 #
 #   smoke.sh KELVARA_BINARY [ARTIFACT_DIR]
 #
@@ -190,6 +191,19 @@ main_window="$found_window"
 stage="checking that '$start_title' has gone"
 wait_until_gone "$start_title" "'$start_title' is still visible beside '$main_title'"
 
+stage="searching for 'alma' in all files of '$main_title'"
+click_button "$main_window" 9240 5445 1440 360 2655 285
+xdotool type --delay 20 'alma' || fail "cannot type into the search text"
+click_button "$main_window" 9240 5445 4560 675 2500 315
+kill -0 "$app_pid" 2>/dev/null || fail "the program ended during the search"
+# The hit count label shows up, light blue, only once a search has run.
+for ((i = 0; i < 30; i++)); do
+  colour="$(import -window "$main_window" -crop "1x1+$(px 3247)+$(px 2782)" -format '%[pixel:p{0,0}]' info: 2>/dev/null)"
+  [ "$colour" = 'srgb(128,128,255)' ] && break
+  sleep 0.1
+done
+[ "$i" -lt 30 ] || fail "no hit count after the search (the label's place is '$colour')"
+
 stage="clicking 'Kilépés' in '$main_title'"
 click_button "$main_window" 9240 5445 2400 2055 1695 315
 
@@ -220,4 +234,4 @@ after="$(cd "$tmp/work" && find . -printf '%p %s %T@\n' | sort)"
 [ "$before" = "$after" ] || fail "opening the directory and quitting changed it:
 $(diff <(echo "$before") <(echo "$after"))"
 
-echo "e2e smoke passed: '$start_title' -> 'Könyvtárnyitás' -> '$main_title' -> 'Kilépés' -> '$about_title' -> 'OK', status 0"
+echo "e2e smoke passed: '$start_title' -> 'Könyvtárnyitás' -> '$main_title' -> search -> 'Kilépés' -> '$about_title' -> 'OK', status 0"
