@@ -144,26 +144,26 @@ void cserel::csillag2()
 // "Keres a kiválasztott file-okban"
 void cserel::onCommand1Click()
 {
-    const WaitCursor wait;
-    Label6->setVisible(true);
-    Label3->setVisible(true);
-    const SearchText search = currentSearch();
-    DialogFileErrors errors;
-    searchSelectedFiles(*File1, search, *this, *List1, errors);
-    showHitCount();
-    enableReplaceButtons();
+    runSearch(searchSelectedFiles);
 }
 
 // "Keres az összes file-ban"
 void cserel::onCommand6Click()
 {
+    runSearch(searchAllFiles);
+}
+
+// The steps both search commands share around their own: the count labels appear, the hit count is
+// shown at the end and the replace buttons are enabled, whatever was found.
+void cserel::runSearch(SearchCommand command)
+{
     const WaitCursor wait;
     Label6->setVisible(true);
     Label3->setVisible(true);
-    const SearchText search = currentSearch();
     DialogFileErrors errors;
-    searchAllFiles(*File1, search, *this, *List1, errors);
-    showHitCount();
+    command(*File1, currentSearch(), *this, *List1, errors);
+    List1->flush();
+    Label6->setText(countDisplay(hitCount) + QStringLiteral(" db sor"));
     enableReplaceButtons();
 }
 
@@ -173,12 +173,6 @@ SearchText cserel::currentSearch() const
 {
     return SearchText(Text1->text(), Check1->checkState() == Qt::Checked,
                       Option1->isChecked() ? MatchMode::Anywhere : MatchMode::LineStart);
-}
-
-void cserel::showHitCount()
-{
-    List1->flush();
-    Label6->setText(countDisplay(hitCount) + QStringLiteral(" db sor"));
 }
 
 // The number of selected files.

@@ -2,7 +2,7 @@
 
 #include "platform/buttongroup.h"
 #include "search/mainstate.h"
-#include "search/searchpass.h"
+#include "search/searchcommands.h"
 
 #include <QString>
 #include <QWidget>
@@ -87,8 +87,8 @@ private:
     void onCommand6Click();
     void onFile1Click();
     void onList1Click();
+    void runSearch(SearchCommand command);
     SearchText currentSearch() const;
-    void showHitCount();
 
     ButtonGroup SearchButtons;
     ButtonGroup ReplaceButtons;

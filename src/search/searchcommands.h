@@ -21,6 +21,8 @@ void searchMarkedFiles(FileSelection& files, const SearchText& search, MainState
 
 // "Keres a kiválasztott file-okban" and "Keres az összes file-ban", up to showing the count: both
 // set modeMarker to "ak" and hitCount to 0 and fill `rows` afresh.
+using SearchCommand = void (*)(FileSelection& files, const SearchText& search, MainState& state,
+                               RowSink& rows, FileErrorHandler& errors);
 void searchSelectedFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
                          FileErrorHandler& errors);
 void searchAllFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,

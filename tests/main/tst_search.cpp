@@ -66,6 +66,16 @@ class SearchTest : public QObject
     QTemporaryDir dir;
     QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
 
+    // a.txt, b.txt and c.txt, each with one line "alma", open in the main window with "alma" to search.
+    cserel& threeFilesReadyToSearch(Application& app)
+    {
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            writeFile(path(name), "alma\r\n");
+        cserel& main = test::openInMainWindow(app, dir.path());
+        main.Text1->setText(QStringLiteral("alma"));
+        return main;
+    }
+
 private slots:
     void init()
     {
@@ -136,11 +146,8 @@ private slots:
 
     void searchAllThenSelectedCoversOnlyTheFirstFile()
     {
-        for (const char* name : {"a.txt", "b.txt", "c.txt"})
-            writeFile(path(name), "alma\r\n");
         Application app;
-        cserel& main = test::openInMainWindow(app, dir.path());
-        main.Text1->setText(QStringLiteral("alma"));
+        cserel& main = threeFilesReadyToSearch(app);
         main.Command6->click();
         QCOMPARE(main.Label6->text(), QStringLiteral(" 3 db sor"));
         main.Command1->click();
@@ -151,11 +158,8 @@ private slots:
 
     void selectedFilesAsTheUserLeftThem()
     {
-        for (const char* name : {"a.txt", "b.txt", "c.txt"})
-            writeFile(path(name), "alma\r\n");
         Application app;
-        cserel& main = test::openInMainWindow(app, dir.path());
-        main.Text1->setText(QStringLiteral("alma"));
+        cserel& main = threeFilesReadyToSearch(app);
         main.File1->setEntrySelected(0, true);
         main.File1->setEntrySelected(2, true);
         main.Command1->click();
@@ -176,16 +180,9 @@ private slots:
     // A file removed after the list was read: "Fájlhiba" with its path; Cancel skips it.
     void vanishedFileGoesToTheDialog()
     {
-        for (const char* name : {"a.txt", "b.txt", "c.txt"})
-            writeFile(path(name), "alma\r\n");
         Application app;
-        cserel& main = test::openInMainWindow(app, dir.path());
-        main.Text1->setText(QStringLiteral("alma"));
-        main.File1->setEntrySelected(0, true);
-        main.File1->setEntrySelected(1, true);
-        main.File1->setEntrySelected(2, true);
-        main.File1->setEntrySelected(2, false); // 0 and 1 selected, so the selection is re-read: only a
-        main.File1->setEntrySelected(0, false); // 1 alone stays as it is
+        cserel& main = threeFilesReadyToSearch(app);
+        main.File1->setEntrySelected(1, true); // b alone: the selection stays as it is
         QFile::remove(path("b.txt"));
         test::MessageBoxScript script({{MsgAnswer::Cancel}});
         main.Command1->click();
