@@ -1,12 +1,15 @@
-// kelvara-cli: the search of the main window, run from a shell on one directory.
+// kelvara-cli: the search and the replace commands of the main window, run from a shell on one
+// directory.
 
 #include "platform/countdisplay.h"
 #include "platform/fileselection.h"
 #include "platform/pathcodec.h"
 #include "platform/volumes.h"
+#include "replace/replacecommands.h"
 #include "search/searchcommands.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -17,26 +20,37 @@ using namespace kelvara;
 namespace {
 
 constexpr std::string_view Usage =
-    "Használat: kelvara-cli search [-i|--ignore-case] [--line-start] [--selected NÉV]... KÖNYVTÁR SZÖVEG\n";
+    "Használat: kelvara-cli search [-i|--ignore-case] [--line-start] [--selected NÉV]... KÖNYVTÁR SZÖVEG\n"
+    "           kelvara-cli replace [-i|--ignore-case] [--selected NÉV]... [--line SOR] KÖNYVTÁR SZÖVEG "
+    "CSERE\n";
 
 constexpr std::string_view Help =
     "\n"
-    "A KÖNYVTÁR file-jaiban keresi a SZÖVEG-et, és kiírja a találati lista sorait, ahogy az ablak\n"
-    "\"Keres az összes file-ban\" parancsa mutatja őket: minden találatos file előtt egy fejlécet (150\n"
-    "csillag, \"**  \" + a file teljes útvonala + \"  **\", 150 csillag), utána a file minden sorát, "
-    "amelyben\n"
-    "a szöveg előfordul, pontosan úgy, ahogy a file-ban áll (UTF-8-ban). Az utolsó sor a találatok\n"
-    "száma (\" 2 db sor\"). Egy sor CR-rel vagy CR LF-fel végződik; a magában álló LF a sor része, így\n"
-    "kiírva új sort kezd.\n"
+    "search: a KÖNYVTÁR file-jaiban keresi a SZÖVEG-et, és kiírja a találati lista sorait, ahogy az\n"
+    "ablak \"Keres az összes file-ban\" parancsa mutatja őket: minden találatos file előtt egy fejlécet\n"
+    "(150 csillag, \"**  \" + a file teljes útvonala + \"  **\", 150 csillag), utána a file minden sorát,\n"
+    "amelyben a szöveg előfordul, pontosan úgy, ahogy a file-ban áll (UTF-8-ban). Az utolsó sor a\n"
+    "találatok száma (\" 2 db sor\"). Egy sor CR-rel vagy CR LF-fel végződik; a magában álló LF a sor\n"
+    "része, így kiírva új sort kezd.\n"
+    "\n"
+    "replace: a KÖNYVTÁR minden file-járól másolatot ír a KÖNYVTÁR/uj alkönyvtárba (ha nincs, létrehozza),\n"
+    "ugyanazon a néven, ahogy az ablak \"Cserél az összes file-ban\" parancsa: minden sorban a SZÖVEG\n"
+    "első előfordulását a CSERE-re cseréli, pontosan úgy, ahogy megadták, és minden sort CR LF-fel zár.\n"
+    "Az eredeti file-ok nem változnak. Kiírja a sorokat, amelyeket a találati lista kapna: file-onként a\n"
+    "fejlécet (a kimeneti file útvonalával), utána a file minden átírt sorát az új alakjában.\n"
+    "A --line SOR az ablak \"Cserél a kiválasztott sorban\" parancsa, a SOR-ral mint kiválasztott\n"
+    "találati sorral: csak a SOR-ral pontosan egyező sorokat írja át.\n"
     "\n"
     "  -i, --ignore-case   kis- és nagybetűk között nem tesz különbséget\n"
-    "  --line-start        csak a szöveggel kezdődő sorok (\"Így kezdődik\")\n"
+    "  --line-start        csak a szöveggel kezdődő sorok (\"Így kezdődik\"; csak a search-nél)\n"
     "  --selected NÉV      csak ez a file (többször is megadható); a file-ok a lista sorrendjében\n"
-    "  --                  ezután nincs több kapcsoló (ha a SZÖVEG \"-\"-lel kezdődik)\n"
+    "  --line SOR          csak a SOR-ral egyező sorok cseréje (csak a replace-nél)\n"
+    "  --                  ezután nincs több kapcsoló (ha egy szöveg \"-\"-lel kezdődik)\n"
     "  -h, --help          ez a leírás\n"
     "\n"
-    "Kilépési kód: 0, ha volt találat; 1, ha nem volt; 2, ha egy file nem olvasható (a hibát a\n"
-    "szabványos hibakimenet írja ki: \"kelvara-cli: ÚTVONAL: ok\"), vagy hibásak a paraméterek.\n";
+    "Kilépési kód: 0, ha volt találat (replace: ha legalább egy sort átírt); 1, ha nem volt; 2, ha egy\n"
+    "file nem olvasható vagy nem írható, az uj könyvtár nem használható, vagy hibásak a paraméterek. A\n"
+    "hibát a szabványos hibakimenet írja ki (\"kelvara-cli: ÚTVONAL: ok\"); a többi file-lal folytatja.\n";
 
 void write(std::FILE* stream, std::string_view text)
 {
@@ -76,8 +90,8 @@ public:
     }
 };
 
-// A file that cannot be read is reported and skipped.
-class ReportAndSkip : public FileErrorHandler
+// A file that cannot be read or written is reported and skipped, and so is any other problem.
+class ReportAndSkip : public ReplaceErrors
 {
 public:
     bool retry(const FileError& error, const QString& path) override
@@ -86,78 +100,155 @@ public:
         failed = true;
         return false;
     }
+    void tell(const QString& message) override
+    {
+        QString line = message;
+        writeText(stderr, QStringLiteral("kelvara-cli: ") +
+                              line.replace(QLatin1Char('\n'), QLatin1Char(' ')) + QLatin1Char('\n'));
+        failed = true;
+    }
     bool failed = false;
 };
 
-// Arguments are bytes: the directory and file names keep every byte (pathcodec.h), the search text
-// is UTF-8.
-int search(const std::vector<QByteArray>& args)
+enum class Command { Search, Replace };
+
+struct Arguments
 {
     bool caseSensitive = true;
     MatchMode mode = MatchMode::Anywhere;
     std::vector<QString> selected;
+    std::optional<QString> line;
     std::vector<QByteArray> operands;
+    bool help = false;
+};
+
+// Reads the options of `command`; the problem with them, if any.
+std::optional<QString> parse(Command command, const std::vector<QByteArray>& args, Arguments& out)
+{
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const QByteArray& arg = args[i];
+        // The value of an option that takes one: "--name VALUE" or "--name=VALUE".
+        const auto value = [&](const char* name, QByteArray& v) {
+            const QByteArray option(name);
+            if (arg == option && i + 1 < args.size()) {
+                v = args[++i];
+                return true;
+            }
+            if (arg.startsWith(option + '=')) {
+                v = arg.mid(option.size() + 1);
+                return true;
+            }
+            return false;
+        };
+        QByteArray v;
         if (optionsEnded || !arg.startsWith('-') || arg == "-") {
-            operands.push_back(arg);
+            out.operands.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
         } else if (arg == "-i" || arg == "--ignore-case") {
-            caseSensitive = false;
-        } else if (arg == "--line-start") {
-            mode = MatchMode::LineStart;
-        } else if (arg == "--selected") {
-            if (++i == args.size())
-                return usageError(QStringLiteral("a --selected után hiányzik a file neve"));
-            selected.push_back(pathFromBytes(args[i]));
-        } else if (arg.startsWith("--selected=")) {
-            selected.push_back(pathFromBytes(arg.mid(11)));
+            out.caseSensitive = false;
+        } else if (command == Command::Search && arg == "--line-start") {
+            out.mode = MatchMode::LineStart;
+        } else if (value("--selected", v)) {
+            out.selected.push_back(pathFromBytes(v));
+        } else if (command == Command::Replace && value("--line", v)) {
+            out.line = QString::fromUtf8(v);
+        } else if (arg == "--selected" || (command == Command::Replace && arg == "--line")) {
+            return QStringLiteral("a ") + QString::fromUtf8(arg) + QStringLiteral(" után hiányzik az értéke");
         } else if (arg == "-h" || arg == "--help") {
-            write(stdout, Usage);
-            write(stdout, Help);
-            return 0;
+            out.help = true;
+            return std::nullopt;
         } else {
-            return usageError(QStringLiteral("ismeretlen kapcsoló: ") + QString::fromUtf8(arg));
+            return QStringLiteral("ismeretlen kapcsoló: ") + QString::fromUtf8(arg);
         }
     }
-    if (operands.size() != 2)
-        return usageError(QStringLiteral("a KÖNYVTÁR és a SZÖVEG kell, más nem"));
+    const size_t wanted = command == Command::Search ? 2 : 3;
+    if (out.operands.size() != wanted)
+        return command == Command::Search ? QStringLiteral("a KÖNYVTÁR és a SZÖVEG kell, más nem")
+                                          : QStringLiteral("a KÖNYVTÁR, a SZÖVEG és a CSERE kell, más nem");
+    return std::nullopt;
+}
 
-    const QString directory = cleanAbsolutePath(pathFromBytes(operands[0]));
-    ListedFiles files(directory);
+// Lists the directory and selects the named entries. Exit status 2 when that fails, else nothing.
+std::optional<int> listAndSelect(ListedFiles& files, const std::vector<QString>& names)
+{
     if (const std::optional<FileError> error = files.reread()) {
-        report(directory, error->message());
+        report(files.directoryPath(), error->message());
         return 2;
     }
-    for (const QString& name : selected) {
+    for (const QString& name : names) {
         int k = 0;
         while (k < files.entryCount() && files.entryText(k) != name)
             ++k;
         if (k == files.entryCount()) {
-            report(joinPath(directory, name), QStringLiteral("nincs ilyen file a könyvtár listájában"));
+            report(joinPath(files.directoryPath(), name),
+                   QStringLiteral("nincs ilyen file a könyvtár listájában"));
             return 2;
         }
         files.setEntrySelected(k, true);
     }
+    return std::nullopt;
+}
 
-    const SearchText text(QString::fromUtf8(operands[1]), caseSensitive, mode);
+int flushOutput()
+{
+    if (std::fflush(stdout) != 0) {
+        report(QStringLiteral("<stdout>"), QString::fromLocal8Bit(std::strerror(errno)));
+        return 2;
+    }
+    return 0;
+}
+
+// Arguments are bytes: the directory and file names keep every byte (pathcodec.h), the texts are
+// UTF-8.
+int search(const Arguments& args)
+{
+    ListedFiles files(cleanAbsolutePath(pathFromBytes(args.operands[0])));
+    if (const std::optional<int> status = listAndSelect(files, args.selected))
+        return *status;
+
+    const SearchText text(QString::fromUtf8(args.operands[1]), args.caseSensitive, args.mode);
     MainState state;
     StandardOutput out;
     ReportAndSkip errors;
-    if (selected.empty()) {
+    if (args.selected.empty()) {
         searchAllFiles(files, text, state, out, errors);
     } else {
         state.modeMarker = QStringLiteral("ak");
         searchMarkedFiles(files, text, state, out, errors);
     }
     writeText(stdout, countDisplay(state.hitCount) + QStringLiteral(" db sor\n"));
-    if (std::fflush(stdout) != 0) {
-        report(QStringLiteral("<stdout>"), QString::fromLocal8Bit(std::strerror(errno)));
+    if (flushOutput() != 0)
         return 2;
-    }
     return errors.failed ? 2 : state.hitCount > 0 ? 0 : 1;
+}
+
+int replace(const Arguments& args)
+{
+    ListedFiles files(cleanAbsolutePath(pathFromBytes(args.operands[0])));
+    if (const std::optional<int> status = listAndSelect(files, args.selected))
+        return *status;
+
+    const ReplaceText text(QString::fromUtf8(args.operands[1]), QString::fromUtf8(args.operands[2]),
+                           args.caseSensitive);
+    MainState state;
+    StandardOutput out;
+    ReportAndSkip errors;
+    ReplaceSummary summary;
+    if (args.line) {
+        if (args.selected.empty())
+            for (int k = 0; k < files.entryCount(); ++k)
+                files.setEntrySelected(k, true);
+        summary = replaceInSelectedLine(files, text, *args.line, state, out, errors);
+    } else if (args.selected.empty()) {
+        summary = replaceInAllFiles(files, text, state, out, errors);
+    } else {
+        summary = replaceMarkedFiles(files, text, state, out, errors);
+    }
+    if (flushOutput() != 0)
+        return 2;
+    return errors.failed ? 2 : summary.rewrittenLines > 0 ? 0 : 1;
 }
 
 } // namespace
@@ -166,17 +257,31 @@ int main(int argc, char** argv)
 {
     static char outputBuffer[1 << 20];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+    // A write beyond the file size limit then fails with EFBIG and is reported, instead of the
+    // signal ending the program halfway through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
 
-    std::vector<QByteArray> args;
-    for (int i = 2; i < argc; ++i)
-        args.emplace_back(argv[i]);
     if (argc >= 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         write(stdout, Usage);
         write(stdout, Help);
         return 0;
     }
-    if (argc < 2 || std::strcmp(argv[1], "search") != 0)
+    const bool isSearch = argc >= 2 && std::strcmp(argv[1], "search") == 0;
+    const bool isReplace = argc >= 2 && std::strcmp(argv[1], "replace") == 0;
+    if (!isSearch && !isReplace)
         return usageError(argc < 2 ? QStringLiteral("hiányzik a parancs")
                                    : QStringLiteral("ismeretlen parancs: ") + QString::fromUtf8(argv[1]));
-    return search(args);
+    const Command command = isSearch ? Command::Search : Command::Replace;
+    std::vector<QByteArray> rawArgs;
+    for (int i = 2; i < argc; ++i)
+        rawArgs.emplace_back(argv[i]);
+    Arguments args;
+    if (const std::optional<QString> problem = parse(command, rawArgs, args))
+        return usageError(*problem);
+    if (args.help) {
+        write(stdout, Usage);
+        write(stdout, Help);
+        return 0;
+    }
+    return command == Command::Search ? search(args) : replace(args);
 }

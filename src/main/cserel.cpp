@@ -6,6 +6,7 @@
 #include "platform/filelist.h"
 #include "platform/hitlist.h"
 #include "platform/look.h"
+#include "platform/messagebox.h"
 #include "platform/waitcursor.h"
 #include "search/headerblock.h"
 #include "search/searchcommands.h"
@@ -29,6 +30,20 @@ QPushButton* addButton(QWidget* window, const char* name, const QString& caption
     button->setText(caption);
     return button;
 }
+
+// File errors go to the "Fájlhiba" dialog, anything else to a message box.
+class DialogReplaceErrors : public ReplaceErrors
+{
+public:
+    bool retry(const FileError& error, const QString& path) override
+    {
+        return fileErrorDialog(error, path) == FileErrorAnswer::Retry;
+    }
+    void tell(const QString& message) override
+    {
+        messageBox(message, MsgIcon::Exclamation, MsgButtons::Ok, QStringLiteral("Kelvara"));
+    }
+};
 
 } // namespace
 
@@ -95,6 +110,10 @@ cserel::cserel(QWidget* parent)
     connect(Command5, &QPushButton::clicked, this, &cserel::quitRequested);
     connect(Command1, &QPushButton::clicked, this, &cserel::onCommand1Click);
     connect(Command6, &QPushButton::clicked, this, &cserel::onCommand6Click);
+    connect(Command7, &QPushButton::clicked, this, &cserel::onCommand7Click);
+    connect(Command2, &QPushButton::clicked, this, &cserel::onCommand2Click);
+    connect(Command4, &QPushButton::clicked, this, &cserel::onCommand4Click);
+    connect(Command3, &QPushButton::clicked, this, &cserel::onCommand3Click);
     connect(File1, &FileList::click, this, &cserel::onFile1Click);
     connect(List1, &HitList::click, this, &cserel::onList1Click);
 }
@@ -173,6 +192,60 @@ SearchText cserel::currentSearch() const
 {
     return SearchText(Text1->text(), Check1->checkState() == Qt::Checked,
                       Option1->isChecked() ? MatchMode::Anywhere : MatchMode::LineStart);
+}
+
+// "Cserél a teljes file-ban"
+void cserel::onCommand2Click()
+{
+    runReplace([this](DialogReplaceErrors& errors) {
+        return replaceInCurrentFile(*File1, currentReplace(), *this, *List1, errors);
+    });
+}
+
+// "Cserél az összes file-ban"
+void cserel::onCommand3Click()
+{
+    runReplace([this](DialogReplaceErrors& errors) {
+        return replaceInAllFiles(*File1, currentReplace(), *this, *List1, errors);
+    });
+}
+
+// "Cserél a kiválasztott file-okban"
+void cserel::onCommand4Click()
+{
+    runReplace([this](DialogReplaceErrors& errors) {
+        return replaceInSelectedFiles(*File1, currentReplace(), *this, *List1, errors);
+    });
+}
+
+// "Cserél a kiválasztott sorban": the lines equal to the selected hit row. With no row selected
+// the comparison text is empty, so no line is rewritten.
+void cserel::onCommand7Click()
+{
+    const int selected = List1->selectedIndex();
+    const QString row = selected >= 0 ? List1->text(selected) : QString();
+    runReplace([this, &row](DialogReplaceErrors& errors) {
+        return replaceInSelectedLine(*File1, currentReplace(), row, *this, *List1, errors);
+    });
+}
+
+// What every replace command does around its own steps: the hit count disappears (unless the command
+// refused to start) and the hit list shows what was added.
+template <typename Command> void cserel::runReplace(Command command)
+{
+    const WaitCursor wait;
+    DialogReplaceErrors errors;
+    if (command(errors).started) {
+        Label6->setVisible(false);
+        Label3->setVisible(false);
+    }
+    List1->flush();
+}
+
+// The texts and the case rule as they stand; the match mode plays no part in replacing.
+ReplaceText cserel::currentReplace() const
+{
+    return ReplaceText(Text1->text(), Text2->text(), Check1->checkState() == Qt::Checked);
 }
 
 // The number of selected files.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/buttongroup.h"
+#include "replace/replacecommands.h"
 #include "search/mainstate.h"
 #include "search/searchcommands.h"
 
@@ -87,8 +88,14 @@ private:
     void onCommand6Click();
     void onFile1Click();
     void onList1Click();
+    void onCommand2Click();
+    void onCommand3Click();
+    void onCommand4Click();
+    void onCommand7Click();
     void runSearch(SearchCommand command);
+    template <typename Command> void runReplace(Command command);
     SearchText currentSearch() const;
+    ReplaceText currentReplace() const;
 
     ButtonGroup SearchButtons;
     ButtonGroup ReplaceButtons;

@@ -31,8 +31,8 @@ public:
     int entryCount() const override { return count(); }
     QString entryText(int k) const override;
     bool isEntrySelected(int k) const override;
-    // Selecting an entry also makes it the current one.
     void setEntrySelected(int k, bool selected) override;
+    QString currentEntryText() const override { return currentText(); }
     std::optional<FileError> reread() override { return refresh(); }
     // The text of the current entry, empty when there is none.
     QString currentText() const;

@@ -14,8 +14,11 @@ bool ListedFiles::isEntrySelected(int k) const
 
 void ListedFiles::setEntrySelected(int k, bool selected)
 {
-    if (k >= 0 && k < entryCount())
-        selected_[size_t(k)] = selected;
+    if (k < 0 || k >= entryCount())
+        return;
+    selected_[size_t(k)] = selected;
+    if (selected)
+        current_ = k;
 }
 
 std::optional<FileError> ListedFiles::reread()
@@ -25,6 +28,7 @@ std::optional<FileError> ListedFiles::reread()
     if (error)
         entries_.clear();
     selected_.assign(entries_.size(), false);
+    current_ = -1;
     return error;
 }
 

@@ -19,7 +19,10 @@ public:
     virtual int entryCount() const = 0;
     virtual QString entryText(int k) const = 0;
     virtual bool isEntrySelected(int k) const = 0;
+    // Selecting an entry also makes it the current one.
     virtual void setEntrySelected(int k, bool selected) = 0;
+    // The text of the current entry, empty when there is none.
+    virtual QString currentEntryText() const = 0;
     // Lists the directory again; every selection is cleared.
     virtual std::optional<FileError> reread() = 0;
 };
@@ -35,12 +38,14 @@ public:
     QString entryText(int k) const override;
     bool isEntrySelected(int k) const override;
     void setEntrySelected(int k, bool selected) override;
+    QString currentEntryText() const override { return entryText(current_); }
     std::optional<FileError> reread() override;
 
 private:
     QString directory_;
     std::vector<DirectoryEntry> entries_;
     std::vector<bool> selected_;
+    int current_ = -1;
 };
 
 // Decides what happens after a file error: true to try the same step again, false to give it up.

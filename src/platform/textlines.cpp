@@ -1,17 +1,25 @@
 #include "textlines.h"
 
+#include "cpu.h"
+
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace kelvara {
 
 namespace {
 
-constexpr size_t WriteBufferSize = 64 * 1024;
+constexpr size_t WriteBufferSize = 128 * 1024;
 constexpr size_t PageSize = 4096;
 
 int openRetrying(const char* path, int flags, mode_t mode = 0)
@@ -182,63 +190,155 @@ LineReader::Status LineReader::next(std::string_view& line)
     return Status::Line;
 }
 
-LineWriter::~LineWriter()
+namespace {
+
+const char* findLoneCrScalar(const char* p, const char* end)
 {
-    close();
+    while ((p = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p))))) {
+        if (p + 1 == end || p[1] != '\n')
+            return p;
+        p += 2;
+    }
+    return nullptr;
 }
 
-std::optional<FileError> LineWriter::open(const QByteArray& path)
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) const char* findLoneCrAvx2(const char* p, const char* end)
 {
-    close();
+    const __m256i cr = _mm256_set1_epi8('\r');
+    const __m256i lf = _mm256_set1_epi8('\n');
+    // Each step also reads the byte after its 32, so it stops one byte early.
+    while (end - p > 32) {
+        const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+        const auto crs = std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(here, cr)));
+        const auto lfs = std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(next, lf)));
+        if (const std::uint32_t lone = crs & ~lfs)
+            return p + __builtin_ctz(lone);
+        p += 32;
+    }
+    return findLoneCrScalar(p, end);
+}
+#endif
+
+// A name for a temporary file that no one else is likely to pick, hidden from the file lists.
+QByteArray temporaryName(const QByteArray& directory)
+{
+    static std::mt19937_64 random{std::random_device{}()};
+    return directory + "/.kelvara-" + QByteArray::number(qulonglong(random()), 36);
+}
+
+} // namespace
+
+const char* findLoneCr(const char* p, const char* end)
+{
+#if defined(__x86_64__)
+    if (hasAvx2())
+        return findLoneCrAvx2(p, end);
+#endif
+    return findLoneCrScalar(p, end);
+}
+
+std::optional<FileError> OutputFile::open(const QByteArray& path)
+{
+    discard();
     error_.reset();
-    fd_ = openRetrying(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray directory = slash < 0    ? QByteArray(".")
+                                 : slash == 0 ? QByteArray("/")
+                                              : path.left(slash);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary_ = temporaryName(directory == "/" ? QByteArray() : directory);
+        fd_ = openRetrying(temporary_.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ >= 0 || errno != EEXIST)
+            break;
+    }
     if (fd_ < 0) {
         error_ = FileError::fromErrno(errno);
+        temporary_.clear();
         return error_;
     }
-    buffer_.reserve(WriteBufferSize);
+    target_ = path;
+    if (!buffer_)
+        buffer_.reset(new char[WriteBufferSize]);
+    used_ = 0;
     return std::nullopt;
 }
 
-std::optional<FileError> LineWriter::writeLine(std::string_view text)
+void OutputFile::write(std::string_view bytes)
 {
-    if (error_)
-        return error_;
-    if (fd_ < 0)
-        return error_ = FileError::fromErrno(EBADF);
-    buffer_.insert(buffer_.end(), text.begin(), text.end());
-    buffer_.push_back('\r');
-    buffer_.push_back('\n');
-    if (buffer_.size() >= WriteBufferSize)
-        return flush();
-    return std::nullopt;
+    if (error_ || fd_ < 0)
+        return;
+    if (used_ + bytes.size() > WriteBufferSize)
+        flush();
+    if (bytes.size() >= WriteBufferSize) {
+        writeOut(bytes.data(), bytes.size());
+        return;
+    }
+    std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
 }
 
-std::optional<FileError> LineWriter::flush()
+void OutputFile::flush()
 {
-    size_t done = 0;
-    while (!error_ && done < buffer_.size()) {
-        const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-        if (n >= 0)
-            done += static_cast<size_t>(n);
-        else if (errno != EINTR)
+    writeOut(buffer_.get(), used_);
+    used_ = 0;
+}
+
+void OutputFile::writeOut(const char* data, size_t size)
+{
+    while (!error_ && size > 0) {
+        const ssize_t n = ::write(fd_, data, size);
+        if (n >= 0) {
+            data += n;
+            size -= size_t(n);
+        } else if (errno != EINTR) {
             error_ = FileError::fromErrno(errno);
+        }
     }
-    buffer_.clear();
+}
+
+std::optional<FileError> OutputFile::restart()
+{
+    if (fd_ < 0)
+        return error_ ? error_ : FileError::fromErrno(EBADF);
+    used_ = 0;
+    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
+        error_ = FileError::fromErrno(errno);
     return error_;
 }
 
-std::optional<FileError> LineWriter::close()
+std::optional<FileError> OutputFile::commit()
 {
     if (fd_ < 0)
-        return error_;
+        return error_ ? error_ : FileError::fromErrno(EBADF);
     flush();
     // On Linux the descriptor is gone even when close() is interrupted, so EINTR is not retried.
     if (::close(fd_) != 0 && errno != EINTR && !error_)
         error_ = FileError::fromErrno(errno);
     fd_ = -1;
-    std::vector<char>().swap(buffer_);
-    return error_;
+    if (!error_ && ::rename(temporary_.constData(), target_.constData()) != 0)
+        error_ = FileError::fromErrno(errno);
+    if (error_) {
+        ::unlink(temporary_.constData());
+        temporary_.clear();
+        return error_;
+    }
+    temporary_.clear();
+    return std::nullopt;
+}
+
+void OutputFile::discard()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temporary_.isEmpty()) {
+        ::unlink(temporary_.constData());
+        temporary_.clear();
+    }
+    used_ = 0;
 }
 
 } // namespace kelvara

@@ -99,28 +99,72 @@ inline std::string_view splitFirstLine(std::string_view& block)
     return line;
 }
 
-// Writes a text file line by line, each line followed by CR LF.
-class LineWriter
+// The last line of a non-empty block of whole lines, without its terminator.
+inline std::string_view lastLineOf(std::string_view block)
+{
+    if (block.ends_with("\r\n"))
+        block.remove_suffix(2);
+    else if (block.ends_with('\r'))
+        block.remove_suffix(1);
+    const size_t cr = block.rfind('\r');
+    if (cr == std::string_view::npos)
+        return block;
+    block.remove_prefix(cr + 1);
+    if (block.starts_with('\n')) // the LF of a CR LF before it
+        block.remove_prefix(1);
+    return block;
+}
+
+// Whether a block of whole lines ends with a line terminator; only the last block of a file may not.
+inline bool endsWithTerminator(std::string_view block)
+{
+    return block.ends_with('\r') || block.ends_with("\r\n");
+}
+
+// The first CR in [p, end) that is not followed by LF, or nullptr. A CR at end - 1 counts: in a
+// block of whole lines it ends a line of its own.
+const char* findLoneCr(const char* p, const char* end);
+
+// Writes a file so that it appears complete or not at all: the bytes go to a new temporary file in
+// the same directory, which commit() renames over the target. Whatever stood at the target before
+// (a file, a link) is replaced, never written through, and stays as it was until the commit.
+class OutputFile
 {
 public:
-    LineWriter() = default;
-    ~LineWriter(); // closes without reporting; call close() to learn whether everything was written
-    LineWriter(const LineWriter&) = delete;
-    LineWriter& operator=(const LineWriter&) = delete;
+    OutputFile() = default;
+    ~OutputFile() { discard(); }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates the file, or empties an existing one.
+    // Starts a new file that commit() will put at `path`. Discards one not yet committed.
     std::optional<FileError> open(const QByteArray& path);
-    std::optional<FileError> writeLine(std::string_view text);
-    // Writes what is buffered and closes; the first error of the whole write, if any.
-    std::optional<FileError> close();
+    // Buffered; the first error is kept and makes every later call do nothing.
+    void write(std::string_view bytes);
+    void writeLine(std::string_view text)
+    {
+        write(text);
+        write(std::string_view("\r\n", 2));
+    }
+    // Empties the file written so far, to start it again.
+    std::optional<FileError> restart();
+    // Writes what is buffered, closes and renames the file to its target. On any error the
+    // temporary file is removed and the target left alone.
+    std::optional<FileError> commit();
+    // Closes and removes the temporary file.
+    void discard();
+    const std::optional<FileError>& error() const { return error_; }
     bool isOpen() const { return fd_ >= 0; }
 
 private:
-    std::optional<FileError> flush();
+    void flush();
+    void writeOut(const char* data, size_t size);
 
     int fd_ = -1;
-    std::vector<char> buffer_;
-    std::optional<FileError> error_; // the first error; every later call returns it
+    QByteArray target_;
+    QByteArray temporary_;
+    std::unique_ptr<char[]> buffer_;
+    size_t used_ = 0;
+    std::optional<FileError> error_;
 };
 
 } // namespace kelvara

@@ -11,5 +11,7 @@ constexpr int StarRowLength = 150;
 // "  **", and the asterisks again. The path is filePath after a search (modeMarker "ak") and
 // outFilePath otherwise. starRow serves as the working buffer and is left empty.
 void appendHeaderBlock(MainState& state, RowSink& rows);
+// The same block naming `path`.
+void appendHeaderBlock(MainState& state, RowSink& rows, const QString& path);
 
 } // namespace kelvara

@@ -320,6 +320,33 @@ qint64 codePoints(QStringView text)
 
 } // namespace
 
+bool findMatchingLine(const Needle& needle, const char*& p, const char* end, MatchingLine& found)
+{
+    while (p < end) {
+        const char* match = needle.find(p, end);
+        if (!match) {
+            p = end;
+            return false;
+        }
+        // p starts a line; the match's line starts after the last CR (and its LF) before the match.
+        const char* start = p;
+        if (const void* cr = ::memrchr(p, '\r', size_t(match - p))) {
+            start = static_cast<const char*>(cr) + 1;
+            if (start < end && *start == '\n')
+                ++start;
+        }
+        if (match < start) { // the match began at the LF of a CR LF
+            p = start;
+            continue;
+        }
+        const auto* cr = static_cast<const char*>(std::memchr(match, '\r', size_t(end - match)));
+        found = {start, cr ? cr : end, match};
+        p = nextLineStart(found.end, end);
+        return true;
+    }
+    return false;
+}
+
 qint64 findPosition(const QString& line, const QString& text, bool caseSensitive)
 {
     const QByteArray lineBytes = line.toUtf8();

@@ -53,6 +53,29 @@ private:
     int variants_ = 1; // 1, 2 or 4: the larger probe, rounded up
 };
 
+// A line that holds a needle: where it starts, where it ends (at its terminator) and where the first
+// occurrence in it begins.
+struct MatchingLine
+{
+    const char* start;
+    const char* end;
+    const char* match;
+};
+
+// Finds the first line of [p, end), a block of whole lines with p at a line start, that holds the
+// needle, and moves p to the start of the line after it. False when no line of the rest holds it.
+// An occurrence never spans two lines: the needle holds no CR.
+bool findMatchingLine(const Needle& needle, const char*& p, const char* end, MatchingLine& found);
+// The start of the line after the one that ends (at its terminator, or at `end`) at `lineEnd`.
+inline const char* nextLineStart(const char* lineEnd, const char* end)
+{
+    if (lineEnd < end)
+        ++lineEnd;
+    if (lineEnd < end && *lineEnd == '\n' && lineEnd[-1] == '\r')
+        ++lineEnd;
+    return lineEnd;
+}
+
 // The 1-based position of the first occurrence of `text` in `line`, length(line) + 1 when there is
 // none. Positions count characters (code points).
 qint64 findPosition(const QString& line, const QString& text, bool caseSensitive);

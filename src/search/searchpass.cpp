@@ -19,22 +19,6 @@ std::optional<Needle> prepare(const QString& text, bool caseSensitive, CodePage 
     return Needle(*encoded, caseSensitive, codePage);
 }
 
-// The last line of a non-empty block of whole lines.
-std::string_view lastLineOf(std::string_view block)
-{
-    if (block.ends_with("\r\n"))
-        block.remove_suffix(2);
-    else if (block.ends_with('\r'))
-        block.remove_suffix(1);
-    const size_t cr = block.rfind('\r');
-    if (cr == std::string_view::npos)
-        return block;
-    block.remove_prefix(cr + 1);
-    if (block.starts_with('\n')) // the LF of a CR LF before it
-        block.remove_prefix(1);
-    return block;
-}
-
 } // namespace
 
 SearchText::SearchText(const QString& text, bool caseSensitive, MatchMode mode)
@@ -111,49 +95,24 @@ void SearchPass::keepHit(std::string_view line)
 }
 
 // Finds the hit lines of a block of whole lines. In the Anywhere mode the whole block is searched at
-// once and only the lines around the matches are looked at; a match never spans two lines, because
-// the text holds no CR.
+// once and only the lines around the matches are looked at.
 void SearchPass::scanBlock(std::string_view block, const Needle* needle)
 {
     const char* p = block.data();
     const char* const end = p + block.size();
-    const auto nextLineStart = [end](const char* lineEnd) {
-        if (lineEnd < end)
-            ++lineEnd;
-        if (lineEnd < end && *lineEnd == '\n' && lineEnd[-1] == '\r')
-            ++lineEnd;
-        return lineEnd;
-    };
     if (search_.mode() == MatchMode::LineStart) {
         while (p < end) {
             const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
             const char* lineEnd = cr ? cr : end;
             if (needle->isPrefixOf(p, lineEnd))
                 keepHit(std::string_view(p, size_t(lineEnd - p)));
-            p = nextLineStart(lineEnd);
+            p = nextLineStart(lineEnd, end);
         }
         return;
     }
-    while (p < end) {
-        const char* match = needle->find(p, end);
-        if (!match)
-            return;
-        // p starts a line; the match's line starts after the last CR (and its LF) before the match.
-        const char* lineStart = p;
-        if (const void* cr = ::memrchr(p, '\r', size_t(match - p))) {
-            lineStart = static_cast<const char*>(cr) + 1;
-            if (lineStart < end && *lineStart == '\n')
-                ++lineStart;
-        }
-        if (match < lineStart) { // the match began at the LF of a CR LF
-            p = lineStart;
-            continue;
-        }
-        const auto* cr = static_cast<const char*>(std::memchr(match, '\r', size_t(end - match)));
-        const char* lineEnd = cr ? cr : end;
-        keepHit(std::string_view(lineStart, size_t(lineEnd - lineStart)));
-        p = nextLineStart(lineEnd);
-    }
+    MatchingLine line;
+    while (findMatchingLine(*needle, p, end, line))
+        keepHit(std::string_view(line.start, size_t(line.end - line.start)));
 }
 
 } // namespace kelvara

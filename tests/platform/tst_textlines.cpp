@@ -3,8 +3,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace kelvara;
 using kelvara::test::writeFile;
@@ -52,6 +55,8 @@ private slots:
     void reader();
     void readerErrors_data();
     void readerErrors();
+    void loneCr_data();
+    void loneCr();
     void writer_data();
     void writer();
     void writerErrors();
@@ -133,6 +138,32 @@ void TestTextLines::readerErrors()
     QCOMPARE(std::get<FileError>(result).kind, kind);
 }
 
+void TestTextLines::loneCr_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("at"); // -1: none
+    QTest::newRow("empty") << QByteArray() << -1;
+    QTest::newRow("CR LF only") << QByteArray("ab\r\ncd\r\n") << -1;
+    QTest::newRow("CR at the end") << QByteArray("ab\r\ncd\r") << 6;
+    QTest::newRow("CR then text") << QByteArray("a\rb") << 1;
+    QTest::newRow("LF alone is no CR") << QByteArray("a\nb\n") << -1;
+    QTest::newRow("CR CR LF") << QByteArray("a\r\r\n") << 1;
+    // Around the 32-byte steps: a CR at the last byte of a step, its LF the first of the next.
+    const QByteArray pad(31, 'x');
+    QTest::newRow("pair across a step") << pad + "\r\n" + pad + "\r\n" << -1;
+    QTest::newRow("lone CR at a step's last byte") << pad + "\ry" + pad << 31;
+    QTest::newRow("lone CR in the tail") << QByteArray(70, 'x') + "\r\n\rz" << 72;
+    QTest::newRow("lone CR far in") << QByteArray("\r\n").repeated(500) + "\r" << 1000;
+}
+
+void TestTextLines::loneCr()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, at);
+    const char* found = findLoneCr(bytes.constData(), bytes.constData() + bytes.size());
+    QCOMPARE(found ? int(found - bytes.constData()) : -1, at);
+}
+
 void TestTextLines::writer_data()
 {
     QTest::addColumn<Lines>("lines");
@@ -158,34 +189,78 @@ void TestTextLines::writer()
     const QString path = dir_.filePath(QStringLiteral("out.txt"));
     writeFile(path, QByteArray(4 * Buffer, '!')); // must be replaced, not overwritten in place
     {
-        LineWriter writer;
-        QVERIFY(!writer.open(QFile::encodeName(path)));
+        OutputFile out;
+        QVERIFY(!out.open(QFile::encodeName(path)));
         for (const QByteArray& line : lines)
-            QVERIFY(!writer.writeLine(std::string_view(line.constData(), size_t(line.size()))));
-        QVERIFY(!writer.close());
-        QVERIFY(!writer.isOpen());
+            out.writeLine(std::string_view(line.constData(), size_t(line.size())));
+        QCOMPARE(readFile(path), QByteArray(4 * Buffer, '!')); // nothing shows before the commit
+        QVERIFY(!out.commit());
+        QVERIFY(!out.isOpen());
     }
     QCOMPARE(readFile(path), bytes);
     const auto back = readLines(path);
     QVERIFY(std::holds_alternative<Lines>(back) && std::get<Lines>(back) == lines);
+    QCOMPARE(QDir(dir_.path()).entryList({QStringLiteral(".kelvara-*")}, QDir::Files | QDir::Hidden), {});
 }
 
 void TestTextLines::writerErrors()
 {
-    LineWriter missing;
-    const auto openError = missing.open(QFile::encodeName(dir_.filePath(QStringLiteral("nowhere/out.txt"))));
+    QTemporaryDir dir;
+    QDir d(dir.path());
+    const auto leftovers = [&d] { return d.entryList(QDir::Files | QDir::Hidden | QDir::System); };
+
+    OutputFile missing;
+    const auto openError = missing.open(QFile::encodeName(d.filePath(QStringLiteral("nowhere/out.txt"))));
     QVERIFY(openError);
     QCOMPARE(openError->kind, FileErrorKind::PathNotFound);
 
-    if (!QFile::exists(QStringLiteral("/dev/full")))
-        QSKIP("no /dev/full here");
-    LineWriter full;
-    QVERIFY(!full.open("/dev/full"));
-    QVERIFY(!full.writeLine("buffered, not yet written"));
-    const auto closeError = full.close();
-    QVERIFY(closeError);
-    QCOMPARE(*closeError, FileError::fromErrno(ENOSPC));
-    QCOMPARE(full.writeLine("later"), closeError); // the first error sticks
+    // A link at the target is replaced, not written through; until then it stays as it was.
+    const QString elsewhere = d.filePath(QStringLiteral("elsewhere"));
+    const QString target = d.filePath(QStringLiteral("target"));
+    writeFile(elsewhere, "keep");
+    QVERIFY(QFile::link(elsewhere, target));
+    {
+        OutputFile out;
+        QVERIFY(!out.open(QFile::encodeName(target)));
+        out.writeLine("new");
+        out.discard(); // given up: nothing changes, nothing stays behind
+        QCOMPARE(readFile(elsewhere), QByteArray("keep"));
+        QVERIFY(QFileInfo(target).isSymLink());
+        QCOMPARE(leftovers().size(), 2);
+        QVERIFY(!out.open(QFile::encodeName(target)));
+        out.writeLine("new");
+        QVERIFY(!out.restart());
+        out.writeLine("newer");
+        QVERIFY(!out.commit());
+    }
+    QCOMPARE(readFile(elsewhere), QByteArray("keep"));
+    QVERIFY(!QFileInfo(target).isSymLink());
+    QCOMPARE(readFile(target), QByteArray("newer\r\n"));
+
+    // A write that fails (here at the file size limit) fails the commit, leaves the target as it
+    // was and removes the temporary file.
+    struct rlimit old;
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 1000;
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::optional<FileError> commitError;
+    {
+        OutputFile out;
+        if (!out.open(QFile::encodeName(target))) {
+            for (int i = 0; i < 100000 && !out.error(); ++i)
+                out.writeLine("0123456789");
+            commitError = out.commit();
+        }
+        QCOMPARE(out.commit(), commitError); // the first error sticks
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY(commitError);
+    QCOMPARE(*commitError, FileError::fromErrno(EFBIG));
+    QCOMPARE(readFile(target), QByteArray("newer\r\n"));
+    QCOMPARE(leftovers().size(), 2);
 }
 
 QTEST_APPLESS_MAIN(TestTextLines)

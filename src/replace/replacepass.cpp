@@ -1,0 +1,220 @@
+#include "replacepass.h"
+
+#include "outputdirectory.h"
+#include "platform/directory.h"
+#include "platform/pathcodec.h"
+#include "search/headerblock.h"
+
+#include <algorithm>
+
+namespace kelvara {
+
+namespace {
+
+bool isAscii(const QString& text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+QString sameFileMessage(const QString& outFilePath)
+{
+    return QStringLiteral("A másolat felülírná az eredeti fájlt, ezért ez a fájl kimarad:\n") +
+           displayPath(outFilePath);
+}
+
+QString unencodableMessage(const QString& filePath)
+{
+    return QStringLiteral("A csereszöveg egyik karaktere nem írható le ennek a fájlnak a kódlapján, "
+                          "ezért a fájl kimarad:\n") +
+           displayPath(filePath);
+}
+
+} // namespace
+
+ReplaceText::ReplaceText(const QString& search, const QString& replacement, bool caseSensitive)
+    : search_(search, caseSensitive, MatchMode::Anywhere), replacement_(replacement),
+      replacementAscii_(isAscii(replacement)), replacementUtf8_(encode(replacement, CodePage::Utf8)),
+      replacement1250_(encode(replacement, CodePage::Windows1250))
+{}
+
+void ReplacePass::onlyLinesEqualTo(const QString& line)
+{
+    filtered_ = true;
+    filterUtf8_ = encode(line, CodePage::Utf8);
+    filter1250_ = encode(line, CodePage::Windows1250);
+    filterAscii_ = isAscii(line);
+}
+
+const std::string* ReplacePass::lineFilter(CodePage codePage) const
+{
+    const std::optional<std::string>& f = codePage == CodePage::Utf8 ? filterUtf8_ : filter1250_;
+    return f ? &*f : nullptr;
+}
+
+void ReplacePass::replaceFile(const QString& directory, const QString& name, MainState& state, RowSink& rows,
+                              ReplaceErrors& errors)
+{
+    state.filePath = joinPath(directory, name);
+    state.outFilePath = joinPath(state.outDirPath, name);
+    appendHeaderBlock(state, rows, state.outFilePath);
+    // Writing would replace the source itself, for example through a link in the working directory
+    // that leads into uj.
+    if (isSameFile(state.filePath, state.outFilePath)) {
+        errors.tell(sameFileMessage(state.outFilePath));
+        return;
+    }
+    FileError error;
+    QString errorPath;
+    for (;;) {
+        switch (writeCopy(state, error, errorPath)) {
+        case Outcome::Written:
+            finishFile(state, rows);
+            return;
+        case Outcome::Unencodable:
+            errors.tell(unencodableMessage(state.filePath));
+            return;
+        case Outcome::Failed:
+            if (!errors.retry(error, errorPath))
+                return;
+            break;
+        }
+    }
+}
+
+void ReplacePass::startCopy()
+{
+    rowBytes_.clear();
+    rows_.clear();
+    lastLine_.clear();
+}
+
+// Reads the source once, writing its copy as it goes. The file is taken as UTF-8 up to its first
+// byte that is not valid UTF-8, and from there as Windows-1250; when the copy written so far could
+// differ between the two, it is started again from the beginning.
+ReplacePass::Outcome ReplacePass::writeCopy(MainState& state, FileError& error, QString& errorPath)
+{
+    const auto fail = [&](const FileError& e, const QString& path) {
+        reader_.close();
+        out_.discard();
+        error = e;
+        errorPath = path;
+        return Outcome::Failed;
+    };
+    startCopy();
+    if (std::optional<FileError> e = reader_.open(pathToBytes(state.filePath)))
+        return fail(*e, state.filePath);
+    if (std::optional<FileError> e = out_.open(pathToBytes(state.outFilePath)))
+        return fail(*e, state.outFilePath);
+
+    CodePage codePage = CodePage::Utf8;
+    std::string_view block;
+    LineBlockReader::Status status;
+    while ((status = reader_.next(block)) == LineBlockReader::Status::Block) {
+        if (codePage == CodePage::Utf8 && !isValidUtf8(block)) {
+            codePage = CodePage::Windows1250;
+            // The lines found and the rows kept so far stand as they would in Windows-1250 when
+            // every text that chose them is ASCII, and so do the lines written, unless a
+            // replacement that is not ASCII went into one of them.
+            const bool sameSoFar = text_.searchIsAscii() && (!filtered_ || filterAscii_) &&
+                                   (text_.replacementIsAscii() || rows_.empty());
+            if (!sameSoFar) {
+                startCopy();
+                if (std::optional<FileError> e = reader_.rewind())
+                    return fail(*e, state.filePath);
+                if (std::optional<FileError> e = out_.restart())
+                    return fail(*e, state.outFilePath);
+                continue;
+            }
+        }
+        if (!rewriteBlock(block, codePage)) {
+            reader_.close();
+            out_.discard();
+            return Outcome::Unencodable;
+        }
+        if (out_.error())
+            return fail(*out_.error(), state.outFilePath);
+    }
+    if (status == LineBlockReader::Status::Error)
+        return fail(reader_.error(), state.filePath);
+    reader_.close();
+    if (std::optional<FileError> e = out_.commit())
+        return fail(*e, state.outFilePath);
+    codePage_ = codePage;
+    return Outcome::Written;
+}
+
+// Rewrites the lines of a block that hold the search text (and, for the selected-line replace, equal
+// the selected line) and copies the others. False when a line needs the replacement and the code page
+// cannot write it.
+bool ReplacePass::rewriteBlock(std::string_view block, CodePage codePage)
+{
+    const char* p = block.data();
+    const char* const end = p + block.size();
+    const char* copied = p;
+    const Needle* needle = text_.needle(codePage);
+    const std::string* filter = filtered_ ? lineFilter(codePage) : nullptr;
+    // A line filter that the code page cannot write equals no line of it.
+    const bool canMatch = needle && needle->size() > 0 && (!filtered_ || filter);
+    MatchingLine line;
+    while (canMatch && findMatchingLine(*needle, p, end, line)) {
+        const std::string_view lineBytes(line.start, size_t(line.end - line.start));
+        if (filter && lineBytes != *filter)
+            continue;
+        const std::string* replacement = text_.replacementBytes(codePage);
+        if (!replacement)
+            return false;
+        copyLines(copied, line.start);
+        const size_t prefix = size_t(line.match - line.start);
+        const size_t offset = rowBytes_.size();
+        rowBytes_.append(line.start, prefix);
+        rowBytes_.append(*replacement);
+        rowBytes_.append(line.match + needle->size(), line.end);
+        rows_.emplace_back(offset, rowBytes_.size() - offset);
+        out_.writeLine(std::string_view(rowBytes_).substr(offset));
+        copied = p;
+        lastPrefix_ = prefix;
+        lastMatch_.assign(line.match, needle->size());
+        if (p == end) // the block's last line
+            lastLine_.assign(rowBytes_, offset);
+    }
+    if (copied < end) {
+        copyLines(copied, end);
+        if (!endsWithTerminator(block)) // the file's last line, without a terminator of its own
+            out_.write(std::string_view("\r\n", 2));
+        lastLine_.assign(lastLineOf(block));
+    }
+    return true;
+}
+
+// Copies whole lines as they are, except that a line ending in a lone CR ends in CR LF.
+void ReplacePass::copyLines(const char* from, const char* to)
+{
+    while (const char* cr = findLoneCr(from, to)) {
+        out_.write(std::string_view(from, size_t(cr + 1 - from)));
+        out_.write(std::string_view("\n", 1));
+        from = cr + 1;
+    }
+    out_.write(std::string_view(from, size_t(to - from)));
+}
+
+// The rows and state fields of a file whose copy is complete.
+void ReplacePass::finishFile(MainState& state, RowSink& rows)
+{
+    state.searchLen = text_.search().size();
+    state.replaceLen = text_.replacement().size();
+    state.lineText = decode(lastLine_, codePage_);
+    state.lineLen = state.lineText.size();
+    if (!rows_.empty()) {
+        const std::string_view lastRow = std::string_view(rowBytes_).substr(rows_.back().first);
+        state.prefixLen = decode(lastRow.substr(0, lastPrefix_), codePage_).size();
+        state.matchWindow = decode(lastMatch_, codePage_);
+    }
+    for (const auto& [offset, length] : rows_) {
+        row_.clear();
+        appendAsUtf8(std::string_view(rowBytes_).substr(offset, length), codePage_, row_);
+        rows.appendRow(row_);
+    }
+    rewrittenLines_ += qint64(rows_.size());
+}
+
+} // namespace kelvara
