@@ -1,0 +1,518 @@
+// The replace pass and the replace commands on real files, without a window. Every test checks that
+// no byte of the working directory's own files changed.
+
+#include "replace/outputdirectory.h"
+#include "replace/replacecommands.h"
+#include "support/files.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace kelvara;
+using kelvara::test::writeFile;
+
+namespace {
+
+const QString Stars = QString(150, QLatin1Char('*'));
+
+class Rows : public RowSink
+{
+public:
+    void clear() override { rows.clear(); }
+    void appendRow(std::string_view utf8) override
+    {
+        rows.append(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
+    }
+    QStringList rows;
+};
+
+// Answers file errors from a list (false once it is used up) and records what it was told.
+class ScriptedErrors : public ReplaceErrors
+{
+public:
+    explicit ScriptedErrors(QList<std::function<bool()>> answers = {}) : answers_(std::move(answers)) {}
+    bool retry(const FileError& error, const QString& path) override
+    {
+        errors.append(error);
+        paths.append(path);
+        return answers_.isEmpty() ? false : answers_.takeFirst()();
+    }
+    void tell(const QString& message) override { messages.append(message); }
+    QList<FileError> errors;
+    QStringList paths;
+    QStringList messages;
+
+private:
+    QList<std::function<bool()>> answers_;
+};
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Names and bytes of the working directory's files, uj left out.
+QByteArray fingerprint(const QString& dir)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QFileInfo& info :
+         QDir(dir).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name)) {
+        hash.addData(QFile::encodeName(info.fileName()) + '\0');
+        hash.addData(readFile(info.filePath()));
+    }
+    return hash.result();
+}
+
+QStringList block(const QString& path)
+{
+    return {Stars, QStringLiteral("**  ") + path + QStringLiteral("  **"), Stars};
+}
+
+// One file under replace: its working directory with the file in it, and the pass's results.
+struct OneFile
+{
+    QTemporaryDir dir;
+    QByteArray output;
+    QStringList rows;
+    ScriptedErrors errors;
+};
+
+void replaceOne(OneFile& f, const QByteArray& source, const ReplaceText& text,
+                std::optional<QString> onlyLine = std::nullopt)
+{
+    writeFile(f.dir.filePath(QStringLiteral("f.txt")), source);
+    const QByteArray before = fingerprint(f.dir.path());
+    MainState state;
+    QVERIFY(!ensureOutputDirectory(f.dir.path(), state));
+    ReplacePass pass(text);
+    if (onlyLine)
+        pass.onlyLinesEqualTo(*onlyLine);
+    Rows rows;
+    pass.replaceFile(f.dir.path(), QStringLiteral("f.txt"), state, rows, f.errors);
+    QCOMPARE(fingerprint(f.dir.path()), before);
+    QCOMPARE(rows.rows.mid(0, 3), block(f.dir.filePath(QStringLiteral("uj/f.txt"))));
+    f.rows = rows.rows.mid(3);
+    f.output = readFile(f.dir.filePath(QStringLiteral("uj/f.txt")));
+}
+
+// A plain model of a copy: split into lines, replace the first occurrence in each, end each in CR LF.
+// ASCII text only, so lower-casing bytes is the whole case rule.
+QByteArray plainCopy(const QByteArray& source, const QByteArray& search, const QByteArray& replacement,
+                     bool caseSensitive)
+{
+    QByteArray out;
+    qsizetype start = 0;
+    while (start < source.size()) {
+        qsizetype cr = source.indexOf('\r', start);
+        const qsizetype end = cr < 0 ? source.size() : cr;
+        QByteArray line = source.mid(start, end - start);
+        const qsizetype at = caseSensitive ? line.indexOf(search) : line.toLower().indexOf(search.toLower());
+        if (at >= 0)
+            line.replace(at, search.size(), replacement);
+        out += line + "\r\n";
+        start = cr < 0 ? source.size() : cr + 1 < source.size() && source[cr + 1] == '\n' ? cr + 2 : cr + 1;
+    }
+    return out;
+}
+
+} // namespace
+
+class TestReplacePass : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void copy_data()
+    {
+        QTest::addColumn<QByteArray>("source");
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QString>("replacement");
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QStringList>("rows");
+        const auto row = [](const char* name, const QByteArray& source, const char* search,
+                            const char* replacement, bool caseSensitive, const QByteArray& output,
+                            const QStringList& rows) {
+            QTest::newRow(name) << source << QString::fromUtf8(search) << QString::fromUtf8(replacement)
+                                << caseSensitive << output << rows;
+        };
+        const auto list = [](std::initializer_list<const char*> texts) {
+            QStringList l;
+            for (const char* t : texts)
+                l.append(QString::fromUtf8(t));
+            return l;
+        };
+        row("first occurrence only", "abab\r\n", "ab", "x", true, "xab\r\n", list({"xab"}));
+        row("occurrence at the end", "cab\r\n", "ab", "x", true, "cx\r\n", list({"cx"}));
+        row("line equal to the text", "ab\r\n", "ab", "x", true, "x\r\n", list({"x"}));
+        row("line shorter than the text", "ab\r\n", "abc", "x", true, "ab\r\n", {});
+        row("case ignored", "Egy ALMA fa\r\n", "alma", "körte", false, "Egy körte fa\r\n",
+            list({"Egy körte fa"}));
+        row("case kept", "Egy ALMA fa\r\n", "alma", "körte", true, "Egy ALMA fa\r\n", {});
+        row("replacement not searched again", "banana\r\n", "a", "aa", true, "baanana\r\n",
+            list({"baanana"}));
+        row("empty replacement deletes", "hello\r\n", "lo", "", true, "hel\r\n", list({"hel"}));
+        row("empty line", "\r\nab\r\n", "ab", "x", true, "\r\nx\r\n", list({"x"}));
+        row("CR only", "a\rb\ra\r", "a", "x", true, "x\r\nb\r\nx\r\n", list({"x", "x"}));
+        row("mixed ends", "a\r\nb\ra", "b", "y", true, "a\r\ny\r\na\r\n", list({"y"}));
+        row("LF only is one line", "ab\nab\n", "ab", "x", true, "x\nab\n\r\n", list({"x\nab\n"}));
+        row("no final terminator", "ab\r\nzz", "q", "x", true, "ab\r\nzz\r\n", {});
+        row("rewritten last line without terminator", "zz\r\nab", "ab", "x", true, "zz\r\nx\r\n",
+            list({"x"}));
+        row("empty source", "", "a", "x", true, "", {});
+        row("NUL bytes kept", QByteArray("a\0b\r\n\0ab", 8), "ab", "x", true,
+            QByteArray("a\0b\r\n\0x\r\n", 9), {QString::fromLatin1("\0x", 2)});
+        row("Windows-1250 bytes kept", "\xE1rv\xEDz ab \xF5\r\n", "ab", "x", true, "\xE1rv\xEDz x \xF5\r\n",
+            list({"árvíz x ő"}));
+        row("Windows-1250 replacement", "t\xFBr\xF5 \xE1\r\n", "á", "ű", false, "t\xFBr\xF5 \xFB\r\n",
+            list({"tűrő ű"}));
+        row("Windows-1250 folded", "\xC1RV\xCDZ\r\n", "árvíz", "x", false, "x\r\n", list({"x"}));
+        row("UTF-8 folded", "ÁRVÍZ és\r\n", "árvíz", "tó", false, "tó és\r\n", list({"tó és"}));
+        row("text at the LF of a CR LF", "a\r\nb\r\n", "\nb", "x", true, "a\r\nb\r\n", {});
+        row("star line", "*ab\r\n", "ab", "x", true, "*x\r\n", list({"*x"}));
+    }
+    void copy()
+    {
+        QFETCH(QByteArray, source);
+        QFETCH(QString, search);
+        QFETCH(QString, replacement);
+        QFETCH(bool, caseSensitive);
+        OneFile f;
+        replaceOne(f, source, ReplaceText(search, replacement, caseSensitive));
+        QTEST(f.output, "output");
+        QTEST(f.rows, "rows");
+        QVERIFY(f.errors.messages.isEmpty() && f.errors.paths.isEmpty());
+    }
+
+    // Files of many reads with every kind of line end, against the plain model.
+    void largeFilesAgreeWithPlainCopy()
+    {
+        QRandomGenerator random(20261206);
+        const QByteArray pieces[] = {"ab", "AB", "aB", "x", "\r", "\r\n", "\n", "abab", "a", "b", "\r\r\n"};
+        for (int round = 0; round < 6; ++round) {
+            QByteArray source;
+            while (source.size() < 300 * 1024)
+                source += pieces[random.bounded(int(std::size(pieces)))];
+            const bool caseSensitive = round % 2 == 0;
+            OneFile f;
+            replaceOne(f, source, ReplaceText(QStringLiteral("ab"), QStringLiteral("Q"), caseSensitive));
+            QVERIFY2(f.output == plainCopy(source, "ab", "Q", caseSensitive),
+                     qPrintable(QString::number(round)));
+        }
+    }
+
+    // A file is UTF-8 until a byte says otherwise; what was written before that must then be
+    // written again as Windows-1250.
+    void codePageKnownLate_data()
+    {
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QString>("replacement");
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("last");
+        QTest::newRow("replacement not ASCII")
+            << QStringLiteral("ab") << QStringLiteral("ő") << QByteArray("\xF5") << QByteArray("\xF5");
+        QTest::newRow("search not ASCII")
+            << QStringLiteral("ő") << QStringLiteral("x") << QByteArray("ab") << QByteArray("x");
+    }
+    void codePageKnownLate()
+    {
+        QFETCH(QString, search);
+        QFETCH(QString, replacement);
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, last);
+        // Valid UTF-8 ("ő" too) for more than one read, then a Windows-1250 "ő".
+        const QByteArray middle = QByteArray("\xC5\x91\r\n").repeated(100000);
+        OneFile f;
+        replaceOne(f, "ab\r\n" + middle + "\xF5\r\n", ReplaceText(search, replacement, true));
+        QCOMPARE(f.output, first + "\r\n" + middle + last + "\r\n");
+        QVERIFY(f.errors.messages.isEmpty());
+    }
+
+    void replacementTheCodePageLacks()
+    {
+        const ReplaceText text(QStringLiteral("ab"), QStringLiteral("中"), true);
+        OneFile utf8;
+        replaceOne(utf8, "ab é\r\n", text);
+        QCOMPARE(utf8.output, QByteArray("中 é\r\n"));
+
+        OneFile w1250; // the same, but é in Windows-1250: the copy cannot be written
+        QVERIFY(QDir(w1250.dir.path()).mkdir(QStringLiteral("uj")));
+        writeFile(w1250.dir.filePath(QStringLiteral("uj/f.txt")), "earlier");
+        replaceOne(w1250, "ab \xE9\r\n", text);
+        QCOMPARE(w1250.output, QByteArray("earlier"));
+        QVERIFY(w1250.rows.isEmpty());
+        QCOMPARE(w1250.errors.messages.size(), 1);
+        QVERIFY(w1250.errors.messages[0].contains(w1250.dir.filePath(QStringLiteral("f.txt"))));
+
+        OneFile untouched; // nothing to replace in it: copied as it is
+        replaceOne(untouched, "cd \xE9\r\n", text);
+        QCOMPARE(untouched.output, QByteArray("cd \xE9\r\n"));
+    }
+
+    void selectedLine_data()
+    {
+        QTest::addColumn<QByteArray>("source");
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QByteArray>("output");
+        QTest::newRow("first occurrence of equal lines")
+            << QByteArray("abc x abc\r\nabc\r\nabc x abc\r\n") << "abc" << true << "abc x abc"
+            << QByteArray("Q x abc\r\nabc\r\nQ x abc\r\n");
+        QTest::newRow("occurrence at the end")
+            << QByteArray("x abc\r\n") << "abc" << true << "x abc" << QByteArray("x Q\r\n");
+        QTest::newRow("comparison ignores the case switch")
+            << QByteArray("abc def\r\nABC DEF\r\n") << "ABC" << false << "abc def"
+            << QByteArray("Q def\r\nABC DEF\r\n");
+        QTest::newRow("row without the search text")
+            << QByteArray("abc def\r\n") << "xyz" << true << "abc def" << QByteArray("abc def\r\n");
+        QTest::newRow("no row selected")
+            << QByteArray("abc\r\n\r\n") << "abc" << true << "" << QByteArray("abc\r\n\r\n");
+        QTest::newRow("row decoded from Windows-1250") << QByteArray("abc \xF5\r\nabc\r\n") << "abc" << true
+                                                       << "abc ő" << QByteArray("Q \xF5\r\nabc\r\n");
+    }
+    void selectedLine()
+    {
+        QFETCH(QByteArray, source);
+        QFETCH(QString, search);
+        QFETCH(bool, caseSensitive);
+        QFETCH(QString, line);
+        OneFile f;
+        replaceOne(f, source, ReplaceText(search, QStringLiteral("Q"), caseSensitive), line);
+        QTEST(f.output, "output");
+    }
+
+    // The files each command processes, and the selection it leaves. Files f0, f1, … each hold
+    // one line "a".
+    void commands_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("n");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<QList<int>>("processed");
+        QTest::addColumn<QList<int>>("selectedAfter");
+        using L = QList<int>;
+        QTest::newRow("selected: 1 and 3 of 5") << "selected" << 5 << L{1, 3} << -1 << L{1, 3} << L{1, 3};
+        QTest::newRow("selected: 0 and 2 of 3") << "selected" << 3 << L{0, 2} << -1 << L{0} << L{0};
+        QTest::newRow("selected: 0 and 5 of 6") << "selected" << 6 << L{0, 5} << -1 << L{0} << L{0};
+        QTest::newRow("selected: 0 of 1") << "selected" << 1 << L{0} << -1 << L{0} << L{0};
+        QTest::newRow("selected: none") << "selected" << 3 << L{} << -1 << L{} << L{};
+        QTest::newRow("selected: empty list") << "selected" << 0 << L{} << -1 << L{} << L{};
+        QTest::newRow("all after two selected") << "all" << 3 << L{0, 2} << -1 << L{0, 1, 2} << L{0, 1, 2};
+        QTest::newRow("all: empty list") << "all" << 0 << L{} << -1 << L{} << L{};
+        QTest::newRow("current") << "current" << 3 << L{0, 2} << 2 << L{2} << L{0, 2};
+        QTest::newRow("no current entry") << "current" << 3 << L{} << -1 << L{} << L{};
+        QTest::newRow("selected line") << "line" << 4 << L{0, 3} << -1 << L{0, 3} << L{0, 3};
+    }
+    void commands()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, n);
+        QFETCH(QList<int>, selected);
+        QFETCH(int, current);
+        QTemporaryDir dir;
+        for (int k = 0; k < n; ++k)
+            writeFile(dir.filePath(QStringLiteral("f%1").arg(k)), "a\r\n");
+        const QByteArray before = fingerprint(dir.path());
+        ListedFiles files(dir.path());
+        QVERIFY(!files.reread());
+        for (int k : selected)
+            files.setEntrySelected(k, true);
+        if (current >= 0)
+            files.setEntrySelected(current, true);
+        Rows rows;
+        rows.rows = QStringList{QStringLiteral("from the search")};
+        MainState state;
+        state.modeMarker = QStringLiteral("ak");
+        ScriptedErrors errors;
+        const ReplaceText text(QStringLiteral("a"), QStringLiteral("b"), true);
+        ReplaceSummary summary;
+        if (command == QLatin1String("selected"))
+            summary = replaceInSelectedFiles(files, text, state, rows, errors);
+        else if (command == QLatin1String("all"))
+            summary = replaceInAllFiles(files, text, state, rows, errors);
+        else if (command == QLatin1String("current"))
+            summary = replaceInCurrentFile(files, text, state, rows, errors);
+        else
+            summary = replaceInSelectedLine(files, text, QStringLiteral("a"), state, rows, errors);
+
+        QFETCH(QList<int>, processed);
+        QStringList expected;
+        if (command == QLatin1String("line"))
+            expected.append(QStringLiteral("from the search")); // kept, not cleared
+        for (int k : processed)
+            expected +=
+                block(dir.filePath(QStringLiteral("uj/f%1").arg(k))) + QStringList{QStringLiteral("b")};
+        QCOMPARE(rows.rows, expected);
+        QCOMPARE(summary.rewrittenLines, qint64(processed.size()));
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("uj"))).entryList(QDir::Files | QDir::Hidden).size(),
+                 processed.size());
+        QCOMPARE(state.modeMarker,
+                 command == QLatin1String("line") ? QStringLiteral("ujak") : QStringLiteral("ak"));
+        QList<int> selectedAfter;
+        for (int k = 0; k < files.entryCount(); ++k)
+            if (files.isEntrySelected(k))
+                selectedAfter.append(k);
+        QTEST(selectedAfter, "selectedAfter");
+        QCOMPARE(fingerprint(dir.path()), before);
+    }
+
+    void emptySearchTextChangesNothing()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath(QStringLiteral("a.txt")), "a\r\n");
+        ListedFiles files(dir.path());
+        QVERIFY(!files.reread());
+        files.setEntrySelected(0, true);
+        MainState state;
+        Rows rows;
+        rows.rows = QStringList{QStringLiteral("kept")};
+        ScriptedErrors errors;
+        const ReplaceText text(QString(), QStringLiteral("x"), true);
+        QVERIFY(!replaceInAllFiles(files, text, state, rows, errors).started);
+        QVERIFY(!replaceInSelectedLine(files, text, QStringLiteral("a"), state, rows, errors).started);
+        QCOMPARE(errors.messages, QStringList(2, QStringLiteral("Nincs megadva keresett szöveg.")));
+        QCOMPARE(rows.rows, QStringList{QStringLiteral("kept")});
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("uj"))));
+        QVERIFY(state.modeMarker.isEmpty());
+    }
+
+    // What stands at uj or uj/NAME is never written through, and no copy may replace a source.
+    void safeOutput_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("written");    // uj/a.txt is the rewritten copy afterwards
+        QTest::addColumn<QString>("message"); // the start of what the user is told, if anything
+        QTest::addColumn<int>("fileErrors");
+        QTest::newRow("link at uj/a.txt") << "link" << true << QString() << 0;
+        QTest::newRow("hard link at uj/a.txt") << "hardlink" << true << QString() << 0;
+        QTest::newRow("existing uj kept") << "other" << true << QString() << 0;
+        QTest::newRow("uj is a link to the directory")
+            << "uj-dot" << false << QStringLiteral("Az uj könyvtár azonos") << 0;
+        QTest::newRow("source is a link into uj")
+            << "source-link" << false << QStringLiteral("A másolat felülírná") << 0;
+        QTest::newRow("plain file named uj") << "uj-file" << false << QString() << 1;
+        QTest::newRow("uj links nowhere") << "uj-dangling" << false << QString() << 1;
+    }
+    void safeOutput()
+    {
+        QFETCH(QString, setup);
+        QTemporaryDir dir;
+        QDir d(dir.path());
+        const QString uj = d.filePath(QStringLiteral("uj"));
+        const QString outside = d.filePath(QStringLiteral(".outside"));
+        writeFile(outside, "outside");
+        if (setup != QLatin1String("uj-file") && setup != QLatin1String("uj-dot") &&
+            setup != QLatin1String("uj-dangling"))
+            QVERIFY(d.mkdir(QStringLiteral("uj")));
+        if (setup == QLatin1String("source-link")) {
+            writeFile(d.filePath(QStringLiteral("uj/a.txt")), "a\r\n");
+            QVERIFY(QFile::link(QStringLiteral("uj/a.txt"), d.filePath(QStringLiteral("a.txt"))));
+        } else {
+            writeFile(d.filePath(QStringLiteral("a.txt")), "a\r\n");
+        }
+        if (setup == QLatin1String("link"))
+            QVERIFY(QFile::link(outside, d.filePath(QStringLiteral("uj/a.txt"))));
+        if (setup == QLatin1String("hardlink"))
+            QCOMPARE(::link(QFile::encodeName(outside).constData(),
+                            QFile::encodeName(d.filePath(QStringLiteral("uj/a.txt"))).constData()),
+                     0);
+        if (setup == QLatin1String("other"))
+            writeFile(d.filePath(QStringLiteral("uj/other")), "other");
+        if (setup == QLatin1String("uj-dot"))
+            QVERIFY(QFile::link(QStringLiteral("."), uj));
+        if (setup == QLatin1String("uj-dangling"))
+            QVERIFY(QFile::link(QStringLiteral("nowhere"), uj));
+        if (setup == QLatin1String("uj-file"))
+            writeFile(uj, "plain");
+        const QByteArray before = fingerprint(dir.path());
+        const QByteArray sourceBefore = readFile(d.filePath(QStringLiteral("a.txt")));
+
+        ListedFiles files(dir.path());
+        MainState state;
+        Rows rows;
+        ScriptedErrors errors;
+        replaceInAllFiles(files, ReplaceText(QStringLiteral("a"), QStringLiteral("b"), true), state, rows,
+                          errors);
+
+        QCOMPARE(fingerprint(dir.path()), before);
+        QCOMPARE(readFile(d.filePath(QStringLiteral("a.txt"))), sourceBefore);
+        QCOMPARE(readFile(outside), QByteArray("outside"));
+        QFETCH(bool, written);
+        if (written) {
+            QCOMPARE(readFile(d.filePath(QStringLiteral("uj/a.txt"))), QByteArray("b\r\n"));
+            QVERIFY(!QFileInfo(d.filePath(QStringLiteral("uj/a.txt"))).isSymLink());
+        }
+        if (setup == QLatin1String("other"))
+            QCOMPARE(readFile(d.filePath(QStringLiteral("uj/other"))), QByteArray("other"));
+        QFETCH(QString, message);
+        QCOMPARE(errors.messages.size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty())
+            QVERIFY2(errors.messages[0].startsWith(message), qPrintable(errors.messages[0]));
+        QTEST(int(errors.paths.size()), "fileErrors");
+        if (!errors.paths.isEmpty())
+            QCOMPARE(errors.paths[0], uj);
+        if (QFileInfo(uj).isDir())
+            QCOMPARE(QDir(uj).entryList({QStringLiteral(".kelvara-*")}, QDir::Files | QDir::Hidden), {});
+    }
+
+    // A copy that cannot be written completely: skipped, or tried again once the cause is gone. An
+    // earlier copy stays as it was until a complete one replaces it; the next file goes on.
+    void writeFailure_data()
+    {
+        QTest::addColumn<bool>("retry");
+        QTest::newRow("skipped") << false;
+        QTest::newRow("tried again") << true;
+    }
+    void writeFailure()
+    {
+        QFETCH(bool, retry);
+        QTemporaryDir dir;
+        QDir d(dir.path());
+        writeFile(d.filePath(QStringLiteral("big")), QByteArray("a\r\n").repeated(100000));
+        writeFile(d.filePath(QStringLiteral("small")), "a\r\n");
+        QVERIFY(d.mkdir(QStringLiteral("uj")));
+        writeFile(d.filePath(QStringLiteral("uj/big")), "earlier");
+        const QByteArray before = fingerprint(dir.path());
+
+        struct rlimit old;
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = old;
+        small.rlim_cur = 4096;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const auto lift = [&old] { return ::setrlimit(RLIMIT_FSIZE, &old) == 0; };
+        ScriptedErrors errors(retry ? QList<std::function<bool()>>{lift} : QList<std::function<bool()>>{});
+        ListedFiles files(dir.path());
+        MainState state;
+        Rows rows;
+        replaceInAllFiles(files, ReplaceText(QStringLiteral("a"), QStringLiteral("b"), true), state, rows,
+                          errors);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QCOMPARE(errors.paths, QStringList{d.filePath(QStringLiteral("uj/big"))});
+        QCOMPARE(errors.errors[0].kind, FileErrorKind::DiskFull);
+        QCOMPARE(readFile(d.filePath(QStringLiteral("uj/big"))),
+                 retry ? QByteArray("b\r\n").repeated(100000) : QByteArray("earlier"));
+        QCOMPARE(readFile(d.filePath(QStringLiteral("uj/small"))), QByteArray("b\r\n"));
+        // The big file's rows appear only for the complete copy, and once.
+        QCOMPARE(rows.rows.count(QStringLiteral("b")), retry ? 100001 : 1);
+        QCOMPARE(rows.rows.count(Stars), 4);
+        QCOMPARE(QDir(d.filePath(QStringLiteral("uj"))).entryList(QDir::Files | QDir::Hidden).size(), 2);
+        QCOMPARE(fingerprint(dir.path()), before);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestReplacePass)
+#include "tst_replacepass.moc"
