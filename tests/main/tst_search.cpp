@@ -3,6 +3,7 @@
 #include "platform/filelist.h"
 #include "platform/hitlist.h"
 #include "support/files.h"
+#include "support/lists.h"
 #include "support/seams.h"
 #include "support/windows.h"
 
@@ -15,19 +16,9 @@
 #include <QTest>
 
 using namespace kelvara;
-using kelvara::test::writeFile;
+using namespace kelvara::test;
 
 namespace {
-
-const QString Stars = QString(150, QLatin1Char('*'));
-
-QStringList rowsOf(const HitList& list)
-{
-    QStringList rows;
-    for (int k = 0; k < list.count(); ++k)
-        rows.append(list.text(k));
-    return rows;
-}
 
 QStringList texts(std::initializer_list<const char*> list)
 {
@@ -35,26 +26,6 @@ QStringList texts(std::initializer_list<const char*> list)
     for (const char* text : list)
         result.append(QString::fromUtf8(text));
     return result;
-}
-
-QStringList block(const QString& path)
-{
-    return {Stars, QStringLiteral("**  ") + path + QStringLiteral("  **"), Stars};
-}
-
-QList<int> selectedEntries(const FileList& files)
-{
-    QList<int> selected;
-    for (int k = 0; k < files.count(); ++k)
-        if (files.isEntrySelected(k))
-            selected.append(k);
-    return selected;
-}
-
-void clickRow(HitList& list, int row)
-{
-    const QRect rect = list.visualRect(list.model()->index(row, 0));
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, rect.center());
 }
 
 } // namespace

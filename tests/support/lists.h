@@ -1,0 +1,42 @@
+#pragma once
+
+// Reading and clicking the file list and the hit list of the main window as the user sees them.
+
+#include "platform/filelist.h"
+#include "platform/hitlist.h"
+
+#include <QTest>
+
+namespace kelvara::test {
+
+inline QStringList rowsOf(const HitList& list)
+{
+    QStringList rows;
+    for (int k = 0; k < list.count(); ++k)
+        rows.append(list.text(k));
+    return rows;
+}
+
+// The header block of a file in the hit list.
+inline QStringList block(const QString& path)
+{
+    const QString stars(150, QLatin1Char('*'));
+    return {stars, QStringLiteral("**  ") + path + QStringLiteral("  **"), stars};
+}
+
+inline QList<int> selectedEntries(const FileList& files)
+{
+    QList<int> selected;
+    for (int k = 0; k < files.count(); ++k)
+        if (files.isEntrySelected(k))
+            selected.append(k);
+    return selected;
+}
+
+inline void clickRow(HitList& list, int row)
+{
+    const QRect rect = list.visualRect(list.model()->index(row, 0));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, rect.center());
+}
+
+} // namespace kelvara::test
