@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Real-window smoke test: starts Kelvara on its own Xvfb server, opens the working directory
 # from the start window, checks that the main window replaces it, searches all files and checks
-# that the hit count shows, quits with "Kilépés", checks that the About window is left alone on
-# the screen, and ends the program with its "OK".
+# that the hit count shows, replaces in all files and checks the rewritten copy in uj, quits with
+# "Kilépés", checks that the About window is left alone on the screen, and ends the program with
+# its "OK".
 #
 #   smoke.sh KELVARA_BINARY [ARTIFACT_DIR]
 #
@@ -166,7 +167,10 @@ mkdir -p "$tmp/work" "$tmp/config" "$tmp/cache" "$tmp/runtime"
 chmod 700 "$tmp/runtime"
 printf 'alma\nkörte alma\n' >"$tmp/work/gyumolcs.txt"
 printf 'nincs benne semmi\n' >"$tmp/work/ures.txt"
-before="$(cd "$tmp/work" && find . -printf '%p %s %T@\n' | sort)"
+# The sources as they are; uj, where the copies go, is left out, and so is the directory's own
+# time, which making uj changes.
+sources() { (cd "$tmp/work" && find . -mindepth 1 -path ./uj -prune -o -printf '%p %s %T@\n' | sort); }
+before="$(sources)"
 
 (
   cd "$tmp/work" || exit 1
@@ -204,6 +208,18 @@ for ((i = 0; i < 30; i++)); do
 done
 [ "$i" -lt 30 ] || fail "no hit count after the search (the label's place is '$colour')"
 
+stage="replacing 'alma' with 'szilva' in all files of '$main_title'"
+click_button "$main_window" 9240 5445 1440 1560 2655 285
+xdotool type --delay 20 'szilva' || fail "cannot type into the replacement text"
+click_button "$main_window" 9240 5445 4560 2055 2500 315
+# The file has LF line ends, so it is one line: its first 'alma' only, and a CR LF at the end.
+want="$(printf 'szilva\nkörte alma\n\r\n' | od -An -tx1)"
+for ((i = 0; i < 30; i++)); do
+  [ "$(od -An -tx1 "$tmp/work/uj/gyumolcs.txt" 2>/dev/null)" = "$want" ] && break
+  sleep 0.1
+done
+[ "$i" -lt 30 ] || fail "uj/gyumolcs.txt is not the rewritten copy: $(od -c "$tmp/work/uj/gyumolcs.txt" 2>&1)"
+
 stage="clicking 'Kilépés' in '$main_title'"
 click_button "$main_window" 9240 5445 2400 2055 1695 315
 
@@ -230,8 +246,8 @@ app_pid=''
 [ "$status" -eq 0 ] || fail "the program ended with status $status"
 
 stage='checking the working directory'
-after="$(cd "$tmp/work" && find . -printf '%p %s %T@\n' | sort)"
-[ "$before" = "$after" ] || fail "opening the directory and quitting changed it:
+after="$(sources)"
+[ "$before" = "$after" ] || fail "searching and replacing changed the sources:
 $(diff <(echo "$before") <(echo "$after"))"
 
-echo "e2e smoke passed: '$start_title' -> 'Könyvtárnyitás' -> '$main_title' -> search -> 'Kilépés' -> '$about_title' -> 'OK', status 0"
+echo "e2e smoke passed: '$start_title' -> 'Könyvtárnyitás' -> '$main_title' -> search -> replace -> 'Kilépés' -> '$about_title' -> 'OK', status 0"
