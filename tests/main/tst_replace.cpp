@@ -165,6 +165,7 @@ private slots:
             QCOMPARE(readFile(copy(name(k))), lines("szilva", k));
         }
         QCOMPARE(rowsOf(*main.List1), rows);
+        QVERIFY(QFileInfo(path("uj")).isDir()); // also when no file was processed
         QCOMPARE(QDir(path("uj")).entryList(QDir::Files | QDir::Hidden), written);
         QTEST(selectedEntries(*main.File1), "selectedAfter");
         QCOMPARE(main.File1->count(), reread ? files + 1 : files);
