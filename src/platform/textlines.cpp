@@ -9,6 +9,7 @@
 #include <new>
 #include <random>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #if defined(__x86_64__)
@@ -20,6 +21,7 @@ namespace kelvara {
 namespace {
 
 constexpr size_t WriteBufferSize = 128 * 1024;
+constexpr size_t DirectWriteSize = 16 * 1024; // written from where it is rather than copied
 constexpr size_t PageSize = 4096;
 
 int openRetrying(const char* path, int flags, mode_t mode = 0)
@@ -269,31 +271,52 @@ void OutputFile::write(std::string_view bytes)
 {
     if (error_ || fd_ < 0)
         return;
-    if (used_ + bytes.size() > WriteBufferSize)
-        flush();
-    if (bytes.size() >= WriteBufferSize) {
-        writeOut(bytes.data(), bytes.size());
+    // A large piece goes out from where it is, in one call with what is buffered before it.
+    if (bytes.size() >= DirectWriteSize) {
+        writeOut(std::string_view(buffer_.get(), used_), bytes);
+        used_ = 0;
         return;
     }
+    if (used_ + bytes.size() > WriteBufferSize)
+        flush();
     std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
     used_ += bytes.size();
 }
 
 void OutputFile::flush()
 {
-    writeOut(buffer_.get(), used_);
+    writeOut(std::string_view(buffer_.get(), used_), {});
     used_ = 0;
 }
 
-void OutputFile::writeOut(const char* data, size_t size)
+void OutputFile::writeOut(std::string_view first, std::string_view second)
 {
-    while (!error_ && size > 0) {
-        const ssize_t n = ::write(fd_, data, size);
-        if (n >= 0) {
-            data += n;
-            size -= size_t(n);
-        } else if (errno != EINTR) {
-            error_ = FileError::fromErrno(errno);
+    iovec parts[2] = {{const_cast<char*>(first.data()), first.size()},
+                      {const_cast<char*>(second.data()), second.size()}};
+    iovec* part = parts;
+    int count = 2;
+    while (!error_) {
+        while (count > 0 && part->iov_len == 0) {
+            ++part;
+            --count;
+        }
+        if (count == 0)
+            return;
+        const ssize_t n = ::writev(fd_, part, count);
+        if (n < 0) {
+            if (errno != EINTR)
+                error_ = FileError::fromErrno(errno);
+            continue;
+        }
+        size_t done = size_t(n);
+        while (count > 0 && done >= part->iov_len) {
+            done -= part->iov_len;
+            ++part;
+            --count;
+        }
+        if (count > 0) {
+            part->iov_base = static_cast<char*>(part->iov_base) + done;
+            part->iov_len -= done;
         }
     }
 }

@@ -157,7 +157,7 @@ public:
 
 private:
     void flush();
-    void writeOut(const char* data, size_t size);
+    void writeOut(std::string_view first, std::string_view second);
 
     int fd_ = -1;
     QByteArray target_;
