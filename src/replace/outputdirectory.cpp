@@ -32,7 +32,8 @@ bool isSameFile(const QString& a, const QString& b)
 {
     struct stat sa;
     struct stat sb;
-    return ::stat(pathToBytes(a).constData(), &sa) == 0 && ::stat(pathToBytes(b).constData(), &sb) == 0 &&
+    // `b` first: a copy's path usually does not exist yet, and then one look is enough.
+    return ::stat(pathToBytes(b).constData(), &sb) == 0 && ::stat(pathToBytes(a).constData(), &sa) == 0 &&
            sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 

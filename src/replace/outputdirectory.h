@@ -17,7 +17,7 @@ inline constexpr QLatin1StringView OutputDirectoryName{"uj"};
 std::optional<FileError> ensureOutputDirectory(const QString& directory, MainState& state);
 
 // Whether both paths exist and lead to the same file or directory (device and inode, links
-// followed).
+// followed). Cheapest when `b` is the one that often does not exist.
 bool isSameFile(const QString& a, const QString& b);
 
 } // namespace kelvara
