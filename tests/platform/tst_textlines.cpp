@@ -6,10 +6,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace kelvara;
+using kelvara::test::FileSizeLimit;
 using kelvara::test::writeFile;
 using Lines = QList<QByteArray>;
 
@@ -239,14 +238,10 @@ void TestTextLines::writerErrors()
 
     // A write that fails (here at the file size limit) fails the commit, leaves the target as it
     // was and removes the temporary file.
-    struct rlimit old;
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 1000;
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
     std::optional<FileError> commitError;
     {
+        const FileSizeLimit limit(1000);
+        QVERIFY(limit.isActive());
         OutputFile out;
         if (!out.open(QFile::encodeName(target))) {
             for (int i = 0; i < 100000 && !out.error(); ++i)
@@ -255,8 +250,6 @@ void TestTextLines::writerErrors()
         }
         QCOMPARE(out.commit(), commitError); // the first error sticks
     }
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
     QVERIFY(commitError);
     QCOMPARE(*commitError, FileError::fromErrno(EFBIG));
     QCOMPARE(readFile(target), QByteArray("newer\r\n"));

@@ -4,6 +4,7 @@
 #include "replace/outputdirectory.h"
 #include "replace/replacecommands.h"
 #include "support/files.h"
+#include "support/rows.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -11,28 +12,13 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
 #include <functional>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace kelvara;
-using kelvara::test::writeFile;
+using namespace kelvara::test;
 
 namespace {
-
-const QString Stars = QString(150, QLatin1Char('*'));
-
-class Rows : public RowSink
-{
-public:
-    void clear() override { rows.clear(); }
-    void appendRow(std::string_view utf8) override
-    {
-        rows.append(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
-    }
-    QStringList rows;
-};
 
 // Answers file errors from a list (false once it is used up) and records what it was told.
 class ScriptedErrors : public ReplaceErrors
@@ -70,11 +56,6 @@ QByteArray fingerprint(const QString& dir)
         hash.addData(readFile(info.filePath()));
     }
     return hash.result();
-}
-
-QStringList block(const QString& path)
-{
-    return {Stars, QStringLiteral("**  ") + path + QStringLiteral("  **"), Stars};
 }
 
 // One file under replace: its working directory with the file in it, and the pass's results.
@@ -389,21 +370,16 @@ private slots:
         writeFile(d.filePath(QStringLiteral("uj/big")), "earlier");
         const QByteArray before = fingerprint(dir.path());
 
-        struct rlimit old;
-        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit small = old;
-        small.rlim_cur = 4096;
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        const auto lift = [&old] { return ::setrlimit(RLIMIT_FSIZE, &old) == 0; };
+        std::optional<FileSizeLimit> limit(std::in_place, 4096);
+        QVERIFY(limit->isActive());
+        const auto lift = [&limit] { return limit->lift(); };
         ScriptedErrors errors(retry ? QList<std::function<bool()>>{lift} : QList<std::function<bool()>>{});
         ListedFiles files(dir.path());
         MainState state;
         Rows rows;
         replaceInAllFiles(files, ReplaceText(QStringLiteral("a"), QStringLiteral("b"), true), state, rows,
                           errors);
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, oldHandler);
+        limit.reset();
 
         QCOMPARE(errors.paths, QStringList{d.filePath(QStringLiteral("uj/big"))});
         QCOMPARE(errors.errors[0].kind, FileErrorKind::DiskFull);
@@ -412,7 +388,7 @@ private slots:
         QCOMPARE(readFile(d.filePath(QStringLiteral("uj/small"))), QByteArray("b\r\n"));
         // The big file's rows appear only for the complete copy, and once.
         QCOMPARE(rows.rows.count(QStringLiteral("b")), retry ? 100001 : 1);
-        QCOMPARE(rows.rows.count(Stars), 4);
+        QCOMPARE(rows.rows.count(QString(150, QLatin1Char('*'))), 4);
         QCOMPARE(QDir(d.filePath(QStringLiteral("uj"))).entryList(QDir::Files | QDir::Hidden).size(), 2);
         QCOMPARE(fingerprint(dir.path()), before);
     }

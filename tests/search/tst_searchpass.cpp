@@ -3,6 +3,7 @@
 #include "search/headerblock.h"
 #include "search/searchcommands.h"
 #include "support/files.h"
+#include "support/rows.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -11,22 +12,11 @@
 #include <functional>
 
 using namespace kelvara;
+using kelvara::test::block;
+using kelvara::test::Rows;
 using kelvara::test::writeFile;
 
 namespace {
-
-const QString Stars = QString(150, QLatin1Char('*'));
-
-class Rows : public RowSink
-{
-public:
-    void clear() override { rows.clear(); }
-    void appendRow(std::string_view utf8) override
-    {
-        rows.append(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
-    }
-    QStringList rows;
-};
 
 // Answers file errors from a list (false once it is used up) and records the paths asked about.
 class ScriptedErrors : public FileErrorHandler
@@ -43,11 +33,6 @@ public:
 private:
     QList<std::function<bool()>> answers_;
 };
-
-QStringList block(const QString& path)
-{
-    return {Stars, QStringLiteral("**  ") + path + QStringLiteral("  **"), Stars};
-}
 
 // The lines of a file by the line rule, the plain way.
 QList<QByteArray> splitLines(const QByteArray& bytes)
@@ -176,7 +161,7 @@ private slots:
         state.lineText = QStringLiteral("<none>");
         Rows rows;
         QCOMPARE(pass.searchFile(dir.path(), QStringLiteral("f.txt"), state, rows), std::nullopt);
-            const QString path = dir.filePath(QStringLiteral("f.txt"));
+        const QString path = dir.filePath(QStringLiteral("f.txt"));
         QCOMPARE(rows.rows, hits.isEmpty() ? QStringList() : block(path) + hits);
         QCOMPARE(state.hitCount, 5 + hits.size());
         QCOMPARE(state.filePath, path);

@@ -4,6 +4,7 @@
 
 #include "platform/filelist.h"
 #include "platform/hitlist.h"
+#include "rows.h"
 
 #include <QTest>
 
@@ -15,13 +16,6 @@ inline QStringList rowsOf(const HitList& list)
     for (int k = 0; k < list.count(); ++k)
         rows.append(list.text(k));
     return rows;
-}
-
-// The header block of a file in the hit list.
-inline QStringList block(const QString& path)
-{
-    const QString stars(150, QLatin1Char('*'));
-    return {stars, QStringLiteral("**  ") + path + QStringLiteral("  **"), stars};
 }
 
 inline QList<int> selectedEntries(const FileList& files)
