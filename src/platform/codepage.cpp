@@ -3,6 +3,7 @@
 #include "cpu.h"
 
 #include <QChar>
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -310,6 +311,11 @@ bool isValidUtf8Scalar(std::string_view bytes)
         i += size_t(length);
     }
     return true;
+}
+
+bool isAscii(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
 CodePage detectCodePage(std::string_view bytes)

@@ -20,6 +20,8 @@ bool isValidUtf8(std::string_view bytes);
 // The same, a byte at a time, for processors without AVX2.
 bool isValidUtf8Scalar(std::string_view bytes);
 CodePage detectCodePage(std::string_view bytes);
+// An ASCII text is written the same in both code pages.
+bool isAscii(QStringView text);
 
 char32_t windows1250ToUnicode(std::uint8_t byte);
 

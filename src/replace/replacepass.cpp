@@ -5,16 +5,9 @@
 #include "platform/pathcodec.h"
 #include "search/headerblock.h"
 
-#include <algorithm>
-
 namespace kelvara {
 
 namespace {
-
-bool isAscii(const QString& text)
-{
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
-}
 
 QString sameFileMessage(const QString& outFilePath)
 {

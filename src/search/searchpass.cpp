@@ -4,7 +4,6 @@
 #include "platform/directory.h"
 #include "platform/pathcodec.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace kelvara {
@@ -22,9 +21,7 @@ std::optional<Needle> prepare(const QString& text, bool caseSensitive, CodePage 
 } // namespace
 
 SearchText::SearchText(const QString& text, bool caseSensitive, MatchMode mode)
-    : text_(text), mode_(mode),
-      ascii_(std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; })),
-      utf8_(prepare(text, caseSensitive, CodePage::Utf8)),
+    : text_(text), mode_(mode), ascii_(isAscii(text)), utf8_(prepare(text, caseSensitive, CodePage::Utf8)),
       windows1250_(prepare(text, caseSensitive, CodePage::Windows1250))
 {}
 
