@@ -40,12 +40,14 @@ LineBlockReader::~LineBlockReader()
     close();
 }
 
-std::optional<FileError> LineBlockReader::open(const QByteArray& path)
+std::optional<FileError> LineBlockReader::openAt(int dirFd, const QByteArray& name)
 {
     close();
     // Non-blocking, so that a FIFO put in place of a listed file cannot hang the open; it is refused
     // below like a directory.
-    fd_ = openRetrying(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    do {
+        fd_ = ::openat(dirFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
         error_ = FileError::fromErrno(errno);
         failed_ = true;

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <cstdlib>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -28,7 +29,11 @@ public:
     LineBlockReader& operator=(const LineBlockReader&) = delete;
 
     // Opens the file for reading only. Closes a file opened before.
-    std::optional<FileError> open(const QByteArray& path);
+    std::optional<FileError> open(const QByteArray& path) { return openAt(AT_FDCWD, path); }
+    // Opens the entry `name` of the directory open as `dirFd` (AT_FDCWD: a path) for reading only.
+    std::optional<FileError> openAt(int dirFd, const QByteArray& name);
+    // The open file, for fstat() and the like; -1 when none is open.
+    int descriptor() const { return fd_; }
     // The next block; the view stays valid until the next call, rewind() or close().
     Status next(std::string_view& block);
     // Back to the start of the file.
