@@ -40,6 +40,11 @@ QString FileList::entryText(int k) const
     return k >= 0 && size_t(k) < entries_.size() ? entries_[size_t(k)].text : QString();
 }
 
+QByteArray FileList::entryName(int k) const
+{
+    return k >= 0 && size_t(k) < entries_.size() ? entries_[size_t(k)].name : QByteArray();
+}
+
 bool FileList::isEntrySelected(int k) const
 {
     const QListWidgetItem* entry = item(k);

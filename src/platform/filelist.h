@@ -30,6 +30,7 @@ public:
     QString directoryPath() const override { return path_; }
     int entryCount() const override { return count(); }
     QString entryText(int k) const override;
+    QByteArray entryName(int k) const override;
     bool isEntrySelected(int k) const override;
     void setEntrySelected(int k, bool selected) override;
     QString currentEntryText() const override { return currentText(); }

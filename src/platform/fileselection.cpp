@@ -7,6 +7,11 @@ QString ListedFiles::entryText(int k) const
     return k >= 0 && k < entryCount() ? entries_[size_t(k)].text : QString();
 }
 
+QByteArray ListedFiles::entryName(int k) const
+{
+    return k >= 0 && k < entryCount() ? entries_[size_t(k)].name : QByteArray();
+}
+
 bool ListedFiles::isEntrySelected(int k) const
 {
     return k >= 0 && k < entryCount() && selected_[size_t(k)];

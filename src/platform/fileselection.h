@@ -18,6 +18,8 @@ public:
     virtual QString directoryPath() const = 0;
     virtual int entryCount() const = 0;
     virtual QString entryText(int k) const = 0;
+    // The entry's name as the file system holds it, for opening it relative to the directory.
+    virtual QByteArray entryName(int k) const = 0;
     virtual bool isEntrySelected(int k) const = 0;
     // Selecting an entry also makes it the current one.
     virtual void setEntrySelected(int k, bool selected) = 0;
@@ -36,6 +38,7 @@ public:
     QString directoryPath() const override { return directory_; }
     int entryCount() const override { return int(entries_.size()); }
     QString entryText(int k) const override;
+    QByteArray entryName(int k) const override;
     bool isEntrySelected(int k) const override;
     void setEntrySelected(int k, bool selected) override;
     QString currentEntryText() const override { return entryText(current_); }
