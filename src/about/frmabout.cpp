@@ -15,8 +15,6 @@ namespace kelvara {
 
 namespace {
 
-const QString IconPath = QStringLiteral(":/about/kelvara.png");
-
 QLabel* addLabel(QWidget* window, const char* name, const QString& text, int left, int top, int width,
                  int height)
 {
@@ -65,7 +63,8 @@ frmAbout::frmAbout(QWidget* parent)
       picIcon(addControl<QLabel>(this, "picIcon", 240, 240, 540, 540)),
       cmdSysInfo(addButton(this, "cmdSysInfo", QStringLiteral("&Rendszer info"), 4260, 3075, 1245, 345)),
       lblTitle(addLabel(this, "lblTitle", QStringLiteral("Kelvara"), 1050, 360, 2670, 360)),
-      lblVersion(addLabel(this, "lblVersion", QStringLiteral("1.0.0  Változat"), 1045, 968, 1463, 220)),
+      lblVersion(
+          addLabel(this, "lblVersion", QStringLiteral(KELVARA_VERSION "  Változat"), 1045, 968, 1463, 220)),
       Label1(addControl<QLabel>(this, "Label1", 4477, 242, 1221, 374)),
       lblDescription(addLabel(this, "lblDescription", QStringLiteral("Szerzői jog © 2026 Morvelin"), 240,
                               1920, 2475, 210)),
@@ -85,9 +84,9 @@ frmAbout::frmAbout(QWidget* parent)
     // A fixed dialog frame: a title and a close box, no minimise or maximise, no resizing.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     sizeTwips(this, 5805, 3705);
-    setWindowIcon(QIcon(IconPath));
+    setWindowIcon(kelvaraIcon());
 
-    picIcon->setPixmap(QPixmap(IconPath));
+    picIcon->setPixmap(iconPixmap(32));
     picIcon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblTitle->setFont(boldFont(controlFont(), 13.5));
     setTextColor(lblTitle, QColor(0x00, 0x80, 0x00));

@@ -18,6 +18,7 @@ indit::indit(QWidget* parent) : QWidget(parent)
     setObjectName(QStringLiteral("indit"));
     setWindowTitle(QStringLiteral("Könyvtár megnyitása"));
     sizeTwips(this, 3375, 4665);
+    setWindowIcon(kelvaraIcon());
 
     // The drive list and the directory list start at the current drive and directory.
     Label3 = addControl<QLabel>(this, "Label3", 120, 120, 855, 255);

@@ -22,7 +22,8 @@ namespace {
 constexpr std::string_view Usage =
     "Használat: kelvara-cli search [-i|--ignore-case] [--line-start] [--selected NÉV]... KÖNYVTÁR SZÖVEG\n"
     "           kelvara-cli replace [-i|--ignore-case] [--selected NÉV]... [--line SOR] KÖNYVTÁR SZÖVEG "
-    "CSERE\n";
+    "CSERE\n"
+    "           kelvara-cli --help | --version\n";
 
 constexpr std::string_view Help =
     "\n"
@@ -47,6 +48,7 @@ constexpr std::string_view Help =
     "  --line SOR          csak a SOR-ral egyező sorok cseréje (csak a replace-nél)\n"
     "  --                  ezután nincs több kapcsoló (ha egy szöveg \"-\"-lel kezdődik)\n"
     "  -h, --help          ez a leírás\n"
+    "  --version           a program változata\n"
     "\n"
     "Kilépési kód: 0, ha volt találat (replace: ha legalább egy sort átírt); 1, ha nem volt; 2, ha egy\n"
     "file nem olvasható vagy nem írható, az uj könyvtár nem használható, vagy hibásak a paraméterek. A\n"
@@ -264,6 +266,10 @@ int main(int argc, char** argv)
     if (argc >= 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         write(stdout, Usage);
         write(stdout, Help);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        write(stdout, "kelvara-cli " KELVARA_VERSION "\n");
         return 0;
     }
     const bool isSearch = argc >= 2 && std::strcmp(argv[1], "search") == 0;

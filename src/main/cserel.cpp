@@ -80,6 +80,7 @@ cserel::cserel(QWidget* parent)
     setObjectName(QStringLiteral("cserel"));
     setWindowTitle(QStringLiteral("Kelvara"));
     sizeTwips(this, 9240, 5445);
+    setWindowIcon(kelvaraIcon());
 
     Label4->setText(QStringLiteral("Keresett szöveg:"));
     setColors(Text1, SystemColor::TooltipBackground, Qt::black);

@@ -101,6 +101,19 @@ QFont bannerFont()
     return font;
 }
 
+QIcon kelvaraIcon()
+{
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+QPixmap iconPixmap(int size)
+{
+    return QPixmap(QStringLiteral(":/icons/%1.png").arg(size));
+}
+
 void applyLook()
 {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QIcon>
 #include <QWidget>
 
 namespace kelvara {
@@ -47,6 +48,11 @@ void setColors(QWidget* control, const QColor& background, const QColor& text);
 QFont controlFont();
 QFont countFont();  // bold 8.25 pt sans serif, for the counters
 QFont bannerFont(); // bold 14.25 pt serif, for the maker banner
+
+// Kelvara's icon, the window icon of every window.
+QIcon kelvaraIcon();
+// The icon at `size` × `size` pixels, as drawn for that size.
+QPixmap iconPixmap(int size);
 
 // Sets the application-wide style, palette and font. Call once after the QApplication exists.
 void applyLook();

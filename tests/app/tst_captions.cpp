@@ -1,7 +1,9 @@
-// Every caption of every window fits its control at 96 DPI.
+// Every window: each caption fits its control at 96 DPI, the window has Kelvara's icon, and Enter
+// presses a focused command button. Qt's own texts are Hungarian.
 
 #include "about/frmabout.h"
 #include "app/application.h"
+#include "app/desktop.h"
 #include "app/indit.h"
 #include "main/cserel.h"
 #include "platform/look.h"
@@ -11,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QTest>
 
@@ -67,13 +70,61 @@ class CaptionTest : public QObject
             QVERIFY2(control->fontMetrics().height() <= control->height(), qPrintable(control->objectName()));
         }
         QVERIFY(checked > 0);
+        QVERIFY(!window->windowIcon().isNull());
+    }
+
+    // Window 0 is the start window, 1 the main window, 2 the About window.
+    static QWidget* window(Application& app, int k)
+    {
+        if (k == 0)
+            return app.startWindow();
+        if (k == 1)
+            return &app.mainWindow();
+        app.quit();
+        return app.aboutWindow();
     }
 
 private slots:
     void initTestCase()
     {
         applyLook();
+        joinDesktop();
         QCOMPARE(twipsToPixels(1440), 96);
+    }
+
+    void qtTextsAreHungarian()
+    {
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Retry"), QStringLiteral("Újra"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Mégse"));
+        QCOMPARE(QCoreApplication::translate("QLineEdit", "Select All"), QStringLiteral("Összes kijelölése"));
+    }
+
+    void enterPressesTheFocusedButton_data()
+    {
+        QTest::addColumn<int>("window");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        const char* names[] = {"start", "main", "about"};
+        for (int k = 0; k < 3; ++k) {
+            QTest::addRow("%s: Enter", names[k]) << k << int(Qt::Key_Return) << int(Qt::NoModifier);
+            QTest::addRow("%s: keypad Enter", names[k]) << k << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+            QTest::addRow("%s: Space", names[k]) << k << int(Qt::Key_Space) << int(Qt::NoModifier);
+        }
+    }
+
+    void enterPressesTheFocusedButton()
+    {
+        QFETCH(int, window);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        Application app;
+        // A button whose click opens no modal box: "Könyvtárnyitás", "Új könyvtár nyitása", "OK".
+        const char* names[] = {"Command1", "Command8", "cmdOK"};
+        auto* button = this->window(app, window)->findChild<QPushButton*>(QLatin1String(names[window]));
+        QVERIFY(button);
+        QSignalSpy clicked(button, &QPushButton::clicked);
+        QTest::keyClick(button, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(clicked.count(), 1);
     }
 
     void startWindow()
