@@ -59,11 +59,12 @@ void indit::onDrive1Change()
     checkDrive(Volumes::withSeparator(Drive1->drive()));
     if (!driveCheckFailed) {
         volumes().setCurrentDrive(Drive1->entryText(Drive1->selectedIndex()));
-        Dir1->setPath(volumes().currentDirectory(volumes().currentDrive()));
+        Dir1->setPath(volumes().currentDirectory(volumes().currentDrive()), volumes().currentDrive());
         Text1->setText(Dir1->path());
     } else {
-        // Back to the drive of the directory on show; that change checks it once more.
-        Drive1->setDriveFromPath(Dir1->path());
+        // Back to the drive whose tree is on show (the directory shown may lie in a file system
+        // mounted inside it); that change checks it once more.
+        Drive1->setDriveFromPath(Dir1->drive());
     }
 }
 

@@ -53,18 +53,25 @@ QString parentOf(const QString& path)
     return slash <= 0 ? QStringLiteral("/") : path.left(slash);
 }
 
-// The directories from the root down to `path`, `path` included.
-QStringList chainTo(const QString& path)
+// True when `path` is `dir` or lies below it, on whole path components.
+bool isWithin(const QString& path, const QString& dir)
+{
+    return isRoot(dir) || path == dir || (path.startsWith(dir) && path.at(dir.size()) == QLatin1Char('/'));
+}
+
+// The directories from `top` down to `path`, both included.
+QStringList chainTo(const QString& path, const QString& top)
 {
     QStringList chain{path};
-    while (!isRoot(chain.front()))
+    while (chain.front() != top && !isRoot(chain.front()))
         chain.prepend(parentOf(chain.front()));
     return chain;
 }
 
-QString nameOf(const QString& path)
+// The drive's root shows its full text, so the top entry names the drive as the drive list does.
+QString nameOf(const QString& path, bool top)
 {
-    return isRoot(path) ? path : path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    return top ? path : path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 } // namespace
@@ -76,20 +83,28 @@ DirectoryList::DirectoryList(QWidget* parent) : QListWidget(parent)
     setUniformItemSizes(true);
     connect(this, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { setPath(item->data(PathRole).toString()); });
-    path_ = cleanAbsolutePath(volumes().currentDirectory(volumes().currentDrive()));
-    rebuild();
+    const QString drive = volumes().currentDrive();
+    setPath(volumes().currentDirectory(drive), drive);
 }
 
-void DirectoryList::setPath(const QString& path)
+void DirectoryList::setPath(const QString& path, const QString& drive)
 {
     QString target = cleanAbsolutePath(path);
-    while (!isRoot(target) && !isDirectory(target))
+    QString top = drive.isEmpty() ? drive_ : cleanAbsolutePath(drive);
+    if (top.isEmpty() || !isWithin(target, top))
+        top = drive.isEmpty() ? volumes().driveOf(target) : top;
+    if (!isWithin(target, top))
+        target = top;
+    while (target != top && !isRoot(target) && !isDirectory(target))
         target = parentOf(target);
-    if (target == path_)
+    if (target == path_ && top == drive_)
         return;
+    const bool moved = target != path_;
     path_ = target;
+    drive_ = top;
     rebuild();
-    emit changed();
+    if (moved)
+        emit changed();
 }
 
 QString DirectoryList::entryPath(int k) const
@@ -121,9 +136,9 @@ void DirectoryList::rebuild()
         entry->setToolTip(displayPath(path));
     };
 
-    const QStringList chain = chainTo(path_);
+    const QStringList chain = chainTo(path_, drive_);
     for (int depth = 0; depth < chain.size(); ++depth)
-        add(openFolder, nameOf(chain[depth]), chain[depth], depth);
+        add(openFolder, nameOf(chain[depth], depth == 0), chain[depth], depth);
     openRow_ = int(chain.size()) - 1;
 
     std::vector<DirectoryEntry> subdirectories;

@@ -4,8 +4,10 @@
 
 namespace kelvara {
 
-// The directory list: the ancestors of the open directory from the root down, the open directory
-// (highlighted), then its subdirectories, indented like a tree. A double click opens an entry.
+// The directory list: the tree of one drive. Its entries are the ancestors of the open directory
+// from the drive's root down, the open directory (highlighted), then its subdirectories, indented
+// like a tree. A double click opens an entry. A file system mounted inside the drive shows as an
+// ordinary subdirectory of it; the list stays on its drive.
 class DirectoryList : public QListWidget
 {
     Q_OBJECT
@@ -15,9 +17,12 @@ public:
     explicit DirectoryList(QWidget* parent = nullptr);
 
     QString path() const { return path_; }
-    // Opens `path`, or its nearest ancestor that is still a directory. Raises changed() when the open
-    // directory differs from the one before.
-    void setPath(const QString& path);
+    // The drive whose tree the list shows: its top entry.
+    QString drive() const { return drive_; }
+    // Opens `path`, or its nearest ancestor that is still a directory, in the tree of `drive`; without
+    // a drive, in the tree shown when `path` lies in it, else in the tree of the drive of `path`.
+    // Raises changed() when the open directory differs from the one before.
+    void setPath(const QString& path, const QString& drive = {});
 
     // The row of the highlighted entry, and the full path of the entry in row k (the open
     // directory's for a row that is not there).
@@ -38,6 +43,7 @@ private:
     void rebuild();
 
     QString path_;
+    QString drive_;
     int openRow_ = 0;
 };
 

@@ -4,8 +4,10 @@
 #include "pathcodec.h"
 
 #include <QDir>
-#include <QStorageInfo>
+#include <QFile>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace kelvara {
@@ -26,17 +28,48 @@ bool isWithin(const QString& path, const QString& dir)
 bool isPseudoFileSystem(const QByteArray& type)
 {
     static const QByteArray pseudo[] = {
-        "autofs", "binfmt_misc", "bpf",        "cgroup",     "cgroup2",   "configfs", "debugfs",
-        "devpts", "devtmpfs",    "efivarfs",   "fusectl",    "hugetlbfs", "mqueue",   "nsfs",
-        "proc",   "pstore",      "rpc_pipefs", "securityfs", "selinuxfs", "sysfs",    "tracefs",
+        "autofs",
+        "binfmt_misc",
+        "bpf",
+        "cgroup",
+        "cgroup2",
+        "configfs",
+        "debugfs",
+        "devpts",
+        "devtmpfs",
+        "efivarfs",
+        "fusectl",
+        "hugetlbfs",
+        "mqueue",
+        "nsfs",
+        "proc",
+        "pstore",
+        "rpc_pipefs",
+        "securityfs",
+        "selinuxfs",
+        "sysfs",
+        "tracefs",
+        // Read-only images: every snap is one.
+        "squashfs",
     };
     return std::find(std::begin(pseudo), std::end(pseudo), type) != std::end(pseudo);
 }
 
-// The kernel's own trees. /run holds runtime state, except /run/media where removable media appear.
+// File systems whose every access may wait on another machine or on a user-space server.
+bool mayHang(const QByteArray& type)
+{
+    static const QByteArray remote[] = {"nfs",  "nfs4", "cifs",      "smb3",   "smbfs", "ncpfs",
+                                        "afs",  "ceph", "glusterfs", "lustre", "9p",    "davfs",
+                                        "fuse", "coda", "ocfs2",     "gfs2",   "sshfs", "orangefs"};
+    return type.startsWith("fuse.") ||
+           std::find(std::begin(remote), std::end(remote), type) != std::end(remote);
+}
+
+// The kernel's own trees and the snaps' mount points. /run holds runtime state (document portals
+// under /run/user among it), except /run/media where removable media appear.
 bool isSystemMountPoint(const QString& path)
 {
-    for (const char* dir : {"/proc", "/sys", "/dev"}) {
+    for (const char* dir : {"/proc", "/sys", "/dev", "/snap"}) {
         if (isWithin(path, QLatin1String(dir)))
             return true;
     }
@@ -57,11 +90,43 @@ QByteArray linkTarget(const char* link)
     }
 }
 
-// The process's working directory, byte for byte.
+// A field of the mount table with its escapes undone: "\040" stands for a blank, and so on.
+QByteArray unescapeMountField(const QByteArray& field)
+{
+    QByteArray result;
+    result.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        const auto isOctal = [&](qsizetype k) {
+            return k < field.size() && field[k] >= '0' && field[k] <= '7';
+        };
+        if (field[i] == '\\' && isOctal(i + 1) && isOctal(i + 2) && isOctal(i + 3)) {
+            result.append(char((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0')));
+            i += 3;
+        } else {
+            result.append(field[i]);
+        }
+    }
+    return result;
+}
+
+// The process's working directory, byte for byte. When it has been deleted, its nearest ancestor
+// as the kernel last knew it: the kernel's own name for it ends in " (deleted)", and a new
+// directory of the old name is another directory.
 QString workingDirectory()
 {
-    const QByteArray cwd = linkTarget("/proc/self/cwd");
-    return cwd.isEmpty() ? QDir::currentPath() : pathFromBytes(cwd);
+    QByteArray cwd(4096, '\0');
+    while (!::getcwd(cwd.data(), size_t(cwd.size()))) {
+        if (errno != ERANGE) {
+            QByteArray gone = linkTarget("/proc/self/cwd");
+            const QByteArray suffix = " (deleted)";
+            if (!gone.startsWith('/') || !gone.endsWith(suffix))
+                return QDir::currentPath();
+            gone.chop(suffix.size());
+            return pathFromBytes(gone.left(std::max<qsizetype>(1, gone.lastIndexOf('/'))));
+        }
+        cwd.resize(cwd.size() * 2);
+    }
+    return pathFromBytes(cwd.left(qsizetype(std::strlen(cwd.constData()))));
 }
 
 } // namespace
@@ -73,14 +138,39 @@ bool SystemVolumeSource::isBrowsable(const QString& mountPoint, const QByteArray
 
 QStringList SystemVolumeSource::mountPoints()
 {
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    // A proc file has no size, so it is read to its end rather than by its size.
+    return fromMountTable(table.open(QIODevice::ReadOnly) ? table.readAll() : QByteArray());
+}
+
+QStringList SystemVolumeSource::fromMountTable(const QByteArray& mountInfo)
+{
+    // Each line: id, parent id, major:minor, root, mount point, options, optional fields, "-",
+    // file system type, source, super options.
+    struct Mount
+    {
+        QString point;
+        QByteArray type;
+    };
+    std::vector<Mount> mounts;
+    for (const QByteArray& line : mountInfo.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (fields.size() < 5 || dash < 6 || dash + 1 >= fields.size())
+            continue;
+        mounts.push_back({QDir::cleanPath(pathFromBytes(unescapeMountField(fields[4]))), fields[dash + 1]});
+    }
     QStringList result{QStringLiteral("/")};
-    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-        if (!volume.isValid() || !volume.isReady())
+    for (const Mount& mount : mounts) {
+        if (result.contains(mount.point) || !isBrowsable(mount.point, mount.type))
             continue;
-        const QString root = QDir::cleanPath(volume.rootPath());
-        if (!isBrowsable(root, volume.fileSystemType()) || !isDirectory(root) || result.contains(root))
+        // A local mount point is looked at unless reaching it passes through a mount that may hang.
+        const bool touchable = std::none_of(mounts.begin(), mounts.end(), [&](const Mount& other) {
+            return mayHang(other.type) && isWithin(mount.point, other.point);
+        });
+        if (touchable && !isDirectory(mount.point))
             continue;
-        result.append(root);
+        result.append(mount.point);
     }
     return result;
 }

@@ -18,11 +18,16 @@ public:
     virtual QStringList mountPoints() = 0;
 };
 
-// The mounted file systems of this machine, pseudo file systems and non-directories left out.
+// The mounted file systems of this machine, read from the kernel's mount table: pseudo file
+// systems, snaps, document portals and non-directories left out.
 class SystemVolumeSource : public VolumeSource
 {
 public:
     QStringList mountPoints() override;
+    // The drives of a mount table in the format of /proc/self/mountinfo, "/" first. Only local
+    // mount points are looked at (whether they are directories); a network or FUSE mount is listed
+    // as it stands, so that a hung server cannot stop the listing.
+    static QStringList fromMountTable(const QByteArray& mountInfo);
     // Whether a file system of `type` mounted at `mountPoint` is one a person browses.
     static bool isBrowsable(const QString& mountPoint, const QByteArray& type);
 };

@@ -86,11 +86,13 @@ private slots:
         QTest::addColumn<bool>("mediumArrives");
         QTest::addColumn<int>("dialogs");
         QTest::addColumn<bool>("switched");
+        QTest::addColumn<bool>("shownInsideItsDrive"); // the directory shown is a mount point
 
-        QTest::newRow("readable at once") << QList<int>{} << true << 0 << true;
-        QTest::newRow("retry, then it passes") << QList<int>{1} << true << 1 << true;
-        QTest::newRow("retry, retry, cancel") << QList<int>{1, 1, 0} << false << 3 << false;
-        QTest::newRow("cancel") << QList<int>{0} << false << 1 << false;
+        QTest::newRow("readable at once") << QList<int>{} << true << 0 << true << false;
+        QTest::newRow("retry, then it passes") << QList<int>{1} << true << 1 << true << false;
+        QTest::newRow("retry, retry, cancel") << QList<int>{1, 1, 0} << false << 3 << false << false;
+        QTest::newRow("cancel") << QList<int>{0} << false << 1 << false << false;
+        QTest::newRow("cancel, from a mount point inside /") << QList<int>{0} << false << 1 << false << true;
     }
 
     void driveCheck()
@@ -99,11 +101,13 @@ private slots:
         QFETCH(bool, mediumArrives);
         QFETCH(int, dialogs);
         QFETCH(bool, switched);
+        QFETCH(bool, shownInsideItsDrive);
 
         const QString removable = root->filePath(QStringLiteral("media"));
         if (answers.isEmpty())
             QVERIFY(QDir().mkpath(removable));
-        DrivesForTest drives({QStringLiteral("/"), removable});
+        DrivesForTest drives(shownInsideItsDrive ? QStringList{QStringLiteral("/"), removable, drive}
+                                                 : QStringList{QStringLiteral("/"), removable});
         std::vector<Step> steps;
         for (int answer : answers) {
             steps.push_back({answer ? MsgAnswer::Retry : MsgAnswer::Cancel, [&, answer] {
@@ -137,6 +141,7 @@ private slots:
             QCOMPARE(start.Dir1->path(), currentOfRoot);
         }
         QCOMPARE(start.Text1->text(), start.Dir1->path());
+        QCOMPARE(start.Dir1->entryPath(0), start.Drive1->drive()); // the tree of the drive listed
     }
 
     void openingListsTheFilesAndSetsTheButtonGroups_data()

@@ -31,8 +31,11 @@ private slots:
     void withSeparator_data();
     void withSeparator();
     void currentDirectories();
+    void deletedWorkingDirectory();
     void browsable_data();
     void browsable();
+    void mountTable_data();
+    void mountTable();
     void systemVolumes();
     void programDirectory();
 };
@@ -114,6 +117,25 @@ void TestVolumes::currentDirectories()
     QCOMPARE(volumes.currentDirectory(b), b + QStringLiteral("/z"));
 }
 
+// A deleted working directory gives its nearest ancestor, not the kernel's "… (deleted)" name nor a
+// new directory made under the old name.
+void TestVolumes::deletedWorkingDirectory()
+{
+    QTemporaryDir tmp;
+    const QString a = QFileInfo(tmp.path()).canonicalFilePath() + QStringLiteral("/a");
+    const QString gone = a + QStringLiteral("/gone");
+    QVERIFY(QDir().mkpath(gone));
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(gone));
+    QVERIFY(QDir().rmdir(gone));
+    QVERIFY(QDir().mkdir(gone));
+    Volumes volumes(fake({QStringLiteral("/")}));
+    const QString relative = cleanAbsolutePath(QStringLiteral("x"));
+    QVERIFY(QDir::setCurrent(before));
+    QCOMPARE(volumes.currentDirectory(QStringLiteral("/")), a);
+    QCOMPARE(relative, a + QStringLiteral("/x"));
+}
+
 void TestVolumes::browsable_data()
 {
     QTest::addColumn<QString>("mountPoint");
@@ -134,6 +156,11 @@ void TestVolumes::browsable_data()
     row("/run/media", "tmpfs", false);
     row("/devices", "ext4", true);
     row("/srv/proc", "proc", false);
+    row("/snap/core22/1033", "squashfs", false);
+    row("/opt/image", "squashfs", false);
+    row("/snap", "ext4", false);
+    row("/run/user/1000/doc", "fuse.portal", false);
+    row("/boot/efi", "vfat", true);
 }
 
 void TestVolumes::browsable()
@@ -142,6 +169,39 @@ void TestVolumes::browsable()
     QFETCH(QByteArray, type);
     QFETCH(bool, browsable);
     QCOMPARE(SystemVolumeSource::isBrowsable(mountPoint, type), browsable);
+}
+
+void TestVolumes::mountTable_data()
+{
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<QStringList>("drives");
+    const QByteArray root = "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n";
+    // Paths that do not exist: a local one is dropped, one that may hang is listed untouched.
+    QTest::newRow("network and FUSE mounts are not looked at")
+        << root + "40 22 0:50 / /nowhere/nfs rw - nfs4 server:/x rw\n"
+                  "41 22 0:51 / /nowhere/ssh rw - fuse.sshfs me@host: rw\n"
+                  "42 40 8:2 / /nowhere/nfs/disk rw - ext4 /dev/sdb1 rw\n"
+        << QStringList{QStringLiteral("/"), QStringLiteral("/nowhere/nfs"), QStringLiteral("/nowhere/ssh"),
+                       QStringLiteral("/nowhere/nfs/disk")};
+    QTest::newRow("a local mount point that is no directory")
+        << root + "43 22 8:3 /hosts /nowhere/hosts rw - ext4 /dev/sdc1 rw\n"
+        << QStringList{QStringLiteral("/")};
+    QTest::newRow("escapes, doubles, snaps, portals")
+        << root + "44 22 0:52 / /media/my\\040share\\134x rw shared:5 master:2 - cifs //srv/s rw\n"
+                  "45 22 0:52 / /media/my\\040share\\134x/ rw - cifs //srv/s rw\n"
+                  "46 22 7:0 / /snap/core22/1033 ro - squashfs /dev/loop0 ro\n"
+                  "47 22 0:53 / /run/user/1000/doc rw - fuse.portal portal rw\n"
+                  "48 22 0:3 / /proc rw - proc proc rw\n"
+                  "broken line\n"
+        << QStringList{QStringLiteral("/"), QStringLiteral("/media/my share\\x")};
+    QTest::newRow("empty") << QByteArray() << QStringList{QStringLiteral("/")};
+}
+
+void TestVolumes::mountTable()
+{
+    QFETCH(QByteArray, table);
+    QFETCH(QStringList, drives);
+    QCOMPARE(SystemVolumeSource::fromMountTable(table), drives);
 }
 
 void TestVolumes::systemVolumes()
