@@ -1,6 +1,8 @@
 #include "hitlist.h"
 
+#include <QHelpEvent>
 #include <QScopedValueRollback>
+#include <QToolTip>
 
 namespace kelvara {
 
@@ -112,6 +114,29 @@ void HitList::clear()
 {
     const QScopedValueRollback quiet(settingFromCode_, true);
     model_.clear();
+}
+
+bool HitList::viewportEvent(QEvent* event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QListView::viewportEvent(event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    const QString shown = index.data().toString();
+    if (!index.isValid() ||
+        visualRect(index).left() + fontMetrics().horizontalAdvance(shown) + 2 * spacing() + 6 <=
+            viewport()->width()) {
+        QToolTip::hideText();
+        return true;
+    }
+    // Wrapped to the tooltip's width; a row longer than a screen of text is cut short.
+    constexpr qsizetype MaxShown = 3000;
+    const QString text = shown.size() > MaxShown ? shown.left(MaxShown) + QChar(0x2026) : shown;
+    QToolTip::showText(help->globalPos(),
+                       QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() +
+                           QStringLiteral("</p>"),
+                       viewport(), visualRect(index));
+    return true;
 }
 
 void HitList::appendRow(std::string_view utf8)

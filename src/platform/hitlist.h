@@ -63,6 +63,10 @@ public:
 signals:
     void click();
 
+protected:
+    // A row wider than the list shows whole as its tooltip.
+    bool viewportEvent(QEvent* event) override;
+
 private:
     HitListModel model_;
     bool settingFromCode_ = false;

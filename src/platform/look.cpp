@@ -21,6 +21,39 @@ double logicalDpi()
     return screen ? screen->logicalDotsPerInch() : 96.0;
 }
 
+// Puts the window's frame at top = (screen height − frame height) / 2, then left likewise.
+void placeFrame(QWidget* window, QSize frame)
+{
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->geometry();
+    const double top = (pixelsToTwips(area.height()) - pixelsToTwips(frame.height())) / 2;
+    const double left = (pixelsToTwips(area.width()) - pixelsToTwips(frame.width())) / 2;
+    window->move(area.left() + twipsToPixels(left), area.top() + twipsToPixels(top));
+}
+
+// A window manager frames a window only once it is shown, so its size is not known when the
+// window is first placed. This centres the window again, once, as soon as its frame is known.
+class CentreWhenFramed : public QObject
+{
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* window = static_cast<QWidget*>(watched);
+        if ((event->type() == QEvent::Move || event->type() == QEvent::Show ||
+             event->type() == QEvent::Resize) &&
+            window->frameGeometry().size() != window->size()) {
+            window->removeEventFilter(this);
+            deleteLater();
+            placeFrame(window, window->frameGeometry().size());
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 int twipsToPixels(double twips)
@@ -46,15 +79,14 @@ void sizeTwips(QWidget* window, int width, int height)
 
 void centreOnScreen(QWidget* window)
 {
-    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QRect area = screen->geometry();
-    const double screenHeight = pixelsToTwips(area.height());
-    const double screenWidth = pixelsToTwips(area.width());
-    const double top = (screenHeight - pixelsToTwips(window->height())) / 2;
-    const double left = (screenWidth - pixelsToTwips(window->width())) / 2;
-    window->move(area.left() + twipsToPixels(left), area.top() + twipsToPixels(top));
+    const QSize frame = window->frameGeometry().size();
+    placeFrame(window, frame);
+    const QString name = QStringLiteral("centreWhenFramed");
+    if (frame == window->size() && !window->findChild<QObject*>(name, Qt::FindDirectChildrenOnly)) {
+        auto* centring = new CentreWhenFramed(window);
+        centring->setObjectName(name);
+        window->installEventFilter(centring);
+    }
 }
 
 void setColors(QWidget* control, const QColor& background, const QColor& text)

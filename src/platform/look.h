@@ -38,7 +38,8 @@ Control* addControl(QWidget* window, const char* name, int left, int top, int wi
 
 // Gives a window a fixed client area given in twips.
 void sizeTwips(QWidget* window, int width, int height);
-// Centres a window on its screen: top = (screen height − window height) / 2, then left likewise.
+// Centres a window with its frame on its screen: top = (screen height − window height) / 2, then
+// left likewise, the window's size taken with the frame the window manager gives it.
 void centreOnScreen(QWidget* window);
 
 // Paints a control's background and text in the given colours.

@@ -14,10 +14,12 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 using namespace kelvara;
 using namespace kelvara::test;
@@ -205,16 +207,33 @@ private slots:
         QCOMPARE(list.model()->rowCount(), 0);
     }
 
-    // Rows appended without an explicit flush reach the view once the event loop runs.
+    // Rows appended without an explicit flush reach the view once the event loop runs, in bulk;
+    // the list keeps showing its top. A row wider than the list is its own tooltip.
     void hitListShowsAppendedRowsInBulk()
     {
         HitList list;
+        list.resize(200, 100);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
         QSignalSpy inserted(list.model(), &QAbstractItemModel::rowsInserted);
+        const QString wide = QStringLiteral("wide\n").repeated(40);
+        list.addItem(wide);
         for (int i = 0; i < 1000; ++i)
             list.appendRow("row");
-        QCOMPARE(list.count(), 1000);
-        QTRY_COMPARE(list.model()->rowCount(), 1000);
+        QCOMPARE(list.count(), 1001);
+        QTRY_COMPARE(list.model()->rowCount(), 1001);
         QCOMPARE(inserted.count(), 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(list.indexAt(QPoint(1, 1)).row(), 0);
+        QCOMPARE(list.horizontalScrollBar()->value(), 0);
+        for (int k : {1, 0}) { // a row that fits has none
+            const QPoint at = list.visualRect(list.model()->index(k, 0)).center();
+            QHelpEvent help(QEvent::ToolTip, at, list.viewport()->mapToGlobal(at));
+            QApplication::sendEvent(list.viewport(), &help);
+            QCOMPARE(QToolTip::isVisible(), k == 0);
+            if (k == 0)
+                QVERIFY(QToolTip::text().contains(displayRow(wide)));
+        }
     }
 
     void hitListClickComesFromTheUserOnly()
