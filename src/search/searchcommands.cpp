@@ -35,9 +35,9 @@ void normalizeSelection(FileSelection& files, FileErrorHandler& errors)
     const int n = files.entryCount();
     if (n < 1)
         return;
-    for (int k = 0; k <= n - 2; ++k)
-        if (!files.isEntrySelected(k))
-            return;
+    const int selectedBeforeLast = files.selectedEntryCount() - (files.isEntrySelected(n - 1) ? 1 : 0);
+    if (selectedBeforeLast < n - 1)
+        return;
     rereadFileList(files, errors);
     if (files.entryCount() > 0)
         files.setEntrySelected(0, true);

@@ -89,14 +89,14 @@ private slots:
         list.show();
         QVERIFY(QTest::qWaitForWindowExposed(&list));
         QSignalSpy clicks(&list, &FileList::click);
-        const QRect first = list.visualItemRect(list.item(0));
-        const QRect third = list.visualItemRect(list.item(2));
+        const QRect first = list.visualRect(list.model()->index(0, 0));
+        const QRect third = list.visualRect(list.model()->index(2, 0));
         QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, first.center());
         QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ShiftModifier, third.center());
         QVERIFY(clicks.count() >= 2);
         QVERIFY(list.isEntrySelected(0) && list.isEntrySelected(1) && list.isEntrySelected(2));
         QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier,
-                          list.visualItemRect(list.item(1)).center());
+                          list.visualRect(list.model()->index(1, 0)).center());
         QVERIFY(list.isEntrySelected(0) && !list.isEntrySelected(1) && list.isEntrySelected(2));
     }
 
