@@ -69,6 +69,7 @@ std::optional<FileError> FileList::refresh()
         selected_.assign(entries_.size(), false);
         selectedCount_ = 0;
         runFirst_ = runLast_ = -1;
+        runSettled_ = true;
     });
     return error;
 }
@@ -99,19 +100,96 @@ void FileList::setEntrySelected(int k, bool selected)
         selectionModel()->select(index, QItemSelectionModel::Deselect);
         return;
     }
-    // Selecting an entry finishes the selection model's current range and starts a new one with
-    // the entry, one range each. When code selects the entries in order into an empty selection,
-    // the finished ones are first joined into one range; what the selection model holds then
-    // differs from the entry-by-entry selection only in how it is cut into ranges.
+    // Selecting an entry finishes the selection model's current range and starts a new one with the
+    // entry. When code selects the entries one after the other into an empty selection, the current
+    // range grows by the entry instead, and settleRun() cuts it as the entry-by-entry selection
+    // would have before the user can act on it.
     if (runLast_ >= 0 && k == runLast_ + 1 && !selected_[size_t(k)] &&
         selectedCount_ == runLast_ - runFirst_ + 1) {
-        selectionModel()->select(QItemSelection(model_->index(runFirst_), model_->index(runLast_)),
-                                 QItemSelectionModel::ClearAndSelect);
+        selectionModel()->select(QItemSelection(model_->index(runFirst_), index),
+                                 QItemSelectionModel::Select | QItemSelectionModel::Current);
+        runLast_ = k;
+        runSettled_ = false;
     } else {
-        runFirst_ = selectedCount_ == 0 ? k : -1;
+        selectionModel()->select(index, QItemSelectionModel::Select);
+        runFirst_ = runLast_ = selectedCount_ == 1 ? k : -1;
+        runSettled_ = true;
     }
-    runLast_ = runFirst_ >= 0 ? k : -1;
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::Select);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+}
+
+// What code changes, the view repaints and scrolls to once events are processed (as when a dialog
+// opens mid-command) rather than entry by entry: at every step, working out the rows to repaint and
+// scrolling cost more than the step itself.
+void FileList::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    if (settingFromCode_)
+        viewport()->update();
+    else
+        QListView::selectionChanged(selected, deselected);
+}
+
+void FileList::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    if (!settingFromCode_) {
+        QListView::currentChanged(current, previous);
+        return;
+    }
+    viewport()->update();
+    if (!scrollPending_) {
+        scrollPending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                scrollPending_ = false;
+                if (currentIndex().isValid())
+                    scrollTo(currentIndex());
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+// The selection model's current range is the one that the user's Shift ranges replace: with entries
+// selected one by one it holds only the last of them, the others are finished ranges.
+void FileList::settleRun()
+{
+    if (runSettled_ || runLast_ <= runFirst_)
+        return;
+    const QScopedValueRollback quiet(settingFromCode_, true);
+    selectionModel()->select(QItemSelection(model_->index(runFirst_), model_->index(runLast_ - 1)),
+                             QItemSelectionModel::ClearAndSelect);
+    selectionModel()->select(model_->index(runLast_), QItemSelectionModel::Select);
+    runSettled_ = true;
+}
+
+void FileList::mousePressEvent(QMouseEvent* event)
+{
+    settleRun();
+    QListView::mousePressEvent(event);
+}
+
+void FileList::mouseMoveEvent(QMouseEvent* event)
+{
+    settleRun();
+    QListView::mouseMoveEvent(event);
+}
+
+void FileList::mouseReleaseEvent(QMouseEvent* event)
+{
+    settleRun();
+    QListView::mouseReleaseEvent(event);
+}
+
+void FileList::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    settleRun();
+    QListView::mouseDoubleClickEvent(event);
+}
+
+void FileList::keyPressEvent(QKeyEvent* event)
+{
+    settleRun();
+    QListView::keyPressEvent(event);
 }
 
 QString FileList::currentText() const
@@ -137,6 +215,7 @@ void FileList::mirror(const QItemSelection& selected, const QItemSelection& dese
     if (!settingFromCode_) {
         // The user's change replaced what the selection model held as the current range.
         runFirst_ = runLast_ = -1;
+        runSettled_ = true;
         emit click();
     }
 }

@@ -49,7 +49,17 @@ public:
 signals:
     void click();
 
+protected:
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
+    void settleRun();
     void mirror(const QItemSelection& selected, const QItemSelection& deselected);
 
     FileListModel* model_;
@@ -60,6 +70,9 @@ private:
     // when there is no such run.
     int runFirst_ = -1;
     int runLast_ = -1;
+    // False while the selection model holds the run as its current range (see settleRun()).
+    bool runSettled_ = true;
+    bool scrollPending_ = false;
     QString path_;
     bool settingFromCode_ = false;
 };
