@@ -57,8 +57,6 @@ void Application::openDirectory()
     while (error && fileErrorDialog(*error, directory) == FileErrorAnswer::Retry)
         error = main.File1->refresh();
     main.Label7->setText(countDisplay(main.File1->count()) + QStringLiteral("  db file"));
-    if (!error)
-        main.File1->refresh();
     main.List1->update();
     indit_->hide();
     main.disableReplaceButtons();

@@ -8,11 +8,13 @@
 #include "replace/replacecommands.h"
 #include "search/searchcommands.h"
 
+#include <QHash>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 using namespace kelvara;
@@ -172,26 +174,54 @@ std::optional<QString> parse(Command command, const std::vector<QByteArray>& arg
     return std::nullopt;
 }
 
-// Lists the directory and selects the named entries. Exit status 2 when that fails, else nothing.
-std::optional<int> listAndSelect(ListedFiles& files, const std::vector<QString>& names)
+// The file list of the directory. The listing made before the command serves as the command's own
+// first reading of the list, which comes right after it with nothing selected in between, so the
+// directory is listed once.
+class CommandFiles : public ListedFiles
 {
-    if (const std::optional<FileError> error = files.reread()) {
-        report(files.directoryPath(), error->message());
-        return 2;
+public:
+    using ListedFiles::ListedFiles;
+
+    std::optional<FileError> reread() override
+    {
+        if (std::exchange(fresh_, false))
+            return std::nullopt;
+        return ListedFiles::reread();
     }
-    for (const QString& name : names) {
-        int k = 0;
-        while (k < files.entryCount() && files.entryText(k) != name)
-            ++k;
-        if (k == files.entryCount()) {
-            report(joinPath(files.directoryPath(), name),
-                   QStringLiteral("nincs ilyen file a könyvtár listájában"));
+    void setEntrySelected(int k, bool selected) override
+    {
+        fresh_ = false;
+        ListedFiles::setEntrySelected(k, selected);
+    }
+    // Lists the directory and selects the named entries. Exit status 2 when that fails, else nothing.
+    std::optional<int> listAndSelect(const std::vector<QString>& names)
+    {
+        if (const std::optional<FileError> error = ListedFiles::reread()) {
+            report(directoryPath(), error->message());
             return 2;
         }
-        files.setEntrySelected(k, true);
+        fresh_ = true;
+        QHash<QString, int> index;
+        if (!names.empty()) {
+            index.reserve(entryCount());
+            for (int k = entryCount() - 1; k >= 0; --k)
+                index.insert(entryText(k), k);
+        }
+        for (const QString& name : names) {
+            const auto found = index.constFind(name);
+            if (found == index.cend()) {
+                report(joinPath(directoryPath(), name),
+                       QStringLiteral("nincs ilyen file a könyvtár listájában"));
+                return 2;
+            }
+            setEntrySelected(*found, true);
+        }
+        return std::nullopt;
     }
-    return std::nullopt;
-}
+
+private:
+    bool fresh_ = false;
+};
 
 int flushOutput()
 {
@@ -206,8 +236,8 @@ int flushOutput()
 // UTF-8.
 int search(const Arguments& args)
 {
-    ListedFiles files(cleanAbsolutePath(pathFromBytes(args.operands[0])));
-    if (const std::optional<int> status = listAndSelect(files, args.selected))
+    CommandFiles files(cleanAbsolutePath(pathFromBytes(args.operands[0])));
+    if (const std::optional<int> status = files.listAndSelect(args.selected))
         return *status;
 
     const SearchText text(QString::fromUtf8(args.operands[1]), args.caseSensitive, args.mode);
@@ -228,8 +258,8 @@ int search(const Arguments& args)
 
 int replace(const Arguments& args)
 {
-    ListedFiles files(cleanAbsolutePath(pathFromBytes(args.operands[0])));
-    if (const std::optional<int> status = listAndSelect(files, args.selected))
+    CommandFiles files(cleanAbsolutePath(pathFromBytes(args.operands[0])));
+    if (const std::optional<int> status = files.listAndSelect(args.selected))
         return *status;
 
     const ReplaceText text(QString::fromUtf8(args.operands[1]), QString::fromUtf8(args.operands[2]),

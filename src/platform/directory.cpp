@@ -64,25 +64,52 @@ mode_t followedType(DIR* dir, const dirent* entry)
     return st.st_mode & S_IFMT;
 }
 
+// The key that orders names as QString::compare(a, b, Qt::CaseInsensitive) does: each UTF-16 unit
+// folded on its own, a low surrogate after a high one as part of their character. Computed once per
+// name, it turns every comparison of the sort into a plain one.
+QString sortKey(const QString& text)
+{
+    QString key(text.size(), Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(key.data());
+    char16_t last = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i].unicode();
+        if (QChar::isLowSurrogate(unit) && QChar::isHighSurrogate(last))
+            out[i] = QChar::lowSurrogate(QChar::toCaseFolded(QChar::surrogateToUcs4(last, unit)));
+        else
+            out[i] = QChar(unit).toCaseFolded().unicode();
+        last = unit;
+    }
+    return key;
+}
+
 std::optional<FileError> listOfType(const QString& directory, mode_t type, std::vector<DirectoryEntry>& out)
 {
     out.clear();
+    struct Keyed
+    {
+        QString key;
+        DirectoryEntry entry;
+    };
+    std::vector<Keyed> listed;
     auto error = forEachEntry(directory, [&](DIR* dir, const dirent* entry) {
         if (!isDotName(entry->d_name) && followedType(dir, entry) == type) {
             QByteArray name(entry->d_name);
             QString text = pathFromBytes(name);
-            out.push_back({std::move(name), std::move(text)});
+            QString key = sortKey(text);
+            listed.push_back({std::move(key), {std::move(name), std::move(text)}});
         }
         return true;
     });
-    if (error) {
-        out.clear();
+    if (error)
         return error;
-    }
-    std::sort(out.begin(), out.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
-        const int byText = QString::compare(a.text, b.text, Qt::CaseInsensitive);
-        return byText != 0 ? byText < 0 : a.name < b.name;
+    std::sort(listed.begin(), listed.end(), [](const Keyed& a, const Keyed& b) {
+        const int byKey = QString::compare(a.key, b.key, Qt::CaseSensitive);
+        return byKey != 0 ? byKey < 0 : a.entry.name < b.entry.name;
     });
+    out.reserve(listed.size());
+    for (Keyed& keyed : listed)
+        out.push_back(std::move(keyed.entry));
     return std::nullopt;
 }
 

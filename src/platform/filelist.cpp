@@ -2,18 +2,52 @@
 
 #include "pathcodec.h"
 
+#include <QAbstractListModel>
 #include <QScopedValueRollback>
 
 namespace kelvara {
 
-FileList::FileList(QWidget* parent) : QListWidget(parent)
+// The entries of a FileList as the view reads them; only the rows on screen are ever asked for.
+class FileListModel : public QAbstractListModel
 {
+public:
+    FileListModel(const std::vector<DirectoryEntry>& entries, QObject* parent)
+        : QAbstractListModel(parent), entries_(entries)
+    {}
+
+    int rowCount(const QModelIndex& parent) const override
+    {
+        return parent.isValid() ? 0 : int(entries_.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+            return {};
+        return displayPath(entries_[size_t(index.row())].text);
+    }
+    Qt::ItemFlags flags(const QModelIndex& index) const override
+    {
+        return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+    }
+    // Wraps the change of the entries, which the list makes itself.
+    template <typename Change> void reset(Change change)
+    {
+        beginResetModel();
+        change();
+        endResetModel();
+    }
+
+private:
+    const std::vector<DirectoryEntry>& entries_;
+};
+
+FileList::FileList(QWidget* parent) : QListView(parent), model_(new FileListModel(entries_, this))
+{
+    setModel(model_);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
     setUniformItemSizes(true);
-    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        if (!settingFromCode_)
-            emit click();
-    });
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &FileList::mirror);
 }
 
 std::optional<FileError> FileList::setPath(const QString& directory)
@@ -25,47 +59,165 @@ std::optional<FileError> FileList::setPath(const QString& directory)
 std::optional<FileError> FileList::refresh()
 {
     const QScopedValueRollback quiet(settingFromCode_, true);
-    clear();
-    entries_.clear();
-    std::optional<FileError> error = listFiles(path_, entries_);
+    std::vector<DirectoryEntry> listed;
+    std::optional<FileError> error = listFiles(path_, listed);
     if (error)
-        entries_.clear();
-    for (const DirectoryEntry& entry : entries_)
-        addItem(displayPath(entry.text));
+        listed.clear();
+    // A reset of the model clears the view's selection and current entry without telling.
+    model_->reset([&] {
+        entries_ = std::move(listed);
+        selected_.assign(entries_.size(), false);
+        selectedCount_ = 0;
+        runFirst_ = runLast_ = -1;
+        runSettled_ = true;
+    });
     return error;
 }
 
 QString FileList::entryText(int k) const
 {
-    return k >= 0 && size_t(k) < entries_.size() ? entries_[size_t(k)].text : QString();
+    return k >= 0 && k < count() ? entries_[size_t(k)].text : QString();
 }
 
 QByteArray FileList::entryName(int k) const
 {
-    return k >= 0 && size_t(k) < entries_.size() ? entries_[size_t(k)].name : QByteArray();
+    return k >= 0 && k < count() ? entries_[size_t(k)].name : QByteArray();
 }
 
 bool FileList::isEntrySelected(int k) const
 {
-    const QListWidgetItem* entry = item(k);
-    return entry && entry->isSelected();
+    return k >= 0 && k < count() && selected_[size_t(k)];
 }
 
 void FileList::setEntrySelected(int k, bool selected)
 {
-    const QModelIndex index = model()->index(k, 0);
-    if (!index.isValid())
+    if (k < 0 || k >= count())
         return;
     const QScopedValueRollback quiet(settingFromCode_, true);
-    if (selected)
-        selectionModel()->setCurrentIndex(index, QItemSelectionModel::Select);
-    else
+    const QModelIndex index = model_->index(k);
+    if (!selected) {
+        runFirst_ = runLast_ = -1;
         selectionModel()->select(index, QItemSelectionModel::Deselect);
+        return;
+    }
+    // Selecting an entry finishes the selection model's current range and starts a new one with the
+    // entry. When code selects the entries one after the other into an empty selection, the current
+    // range grows by the entry instead, and settleRun() cuts it as the entry-by-entry selection
+    // would have before the user can act on it.
+    if (runLast_ >= 0 && k == runLast_ + 1 && !selected_[size_t(k)] &&
+        selectedCount_ == runLast_ - runFirst_ + 1) {
+        selectionModel()->select(QItemSelection(model_->index(runFirst_), index),
+                                 QItemSelectionModel::Select | QItemSelectionModel::Current);
+        runLast_ = k;
+        runSettled_ = false;
+    } else {
+        selectionModel()->select(index, QItemSelectionModel::Select);
+        runFirst_ = runLast_ = selectedCount_ == 1 ? k : -1;
+        runSettled_ = true;
+    }
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+}
+
+// What code changes, the view repaints and scrolls to once events are processed (as when a dialog
+// opens mid-command) rather than entry by entry: at every step, working out the rows to repaint and
+// scrolling cost more than the step itself.
+void FileList::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    if (settingFromCode_)
+        viewport()->update();
+    else
+        QListView::selectionChanged(selected, deselected);
+}
+
+void FileList::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    if (!settingFromCode_) {
+        QListView::currentChanged(current, previous);
+        return;
+    }
+    viewport()->update();
+    if (!scrollPending_) {
+        scrollPending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                scrollPending_ = false;
+                if (currentIndex().isValid())
+                    scrollTo(currentIndex());
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+// The selection model's current range is the one that the user's Shift ranges replace: with entries
+// selected one by one it holds only the last of them, the others are finished ranges.
+void FileList::settleRun()
+{
+    if (runSettled_ || runLast_ <= runFirst_)
+        return;
+    const QScopedValueRollback quiet(settingFromCode_, true);
+    selectionModel()->select(QItemSelection(model_->index(runFirst_), model_->index(runLast_ - 1)),
+                             QItemSelectionModel::ClearAndSelect);
+    selectionModel()->select(model_->index(runLast_), QItemSelectionModel::Select);
+    runSettled_ = true;
+}
+
+void FileList::mousePressEvent(QMouseEvent* event)
+{
+    settleRun();
+    QListView::mousePressEvent(event);
+}
+
+void FileList::mouseMoveEvent(QMouseEvent* event)
+{
+    settleRun();
+    QListView::mouseMoveEvent(event);
+}
+
+void FileList::mouseReleaseEvent(QMouseEvent* event)
+{
+    settleRun();
+    QListView::mouseReleaseEvent(event);
+}
+
+void FileList::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    settleRun();
+    QListView::mouseDoubleClickEvent(event);
+}
+
+void FileList::keyPressEvent(QKeyEvent* event)
+{
+    settleRun();
+    QListView::keyPressEvent(event);
 }
 
 QString FileList::currentText() const
 {
-    return entryText(currentRow());
+    return entryText(currentIndex().row());
+}
+
+void FileList::mirror(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    const auto set = [this](const QItemSelection& ranges, bool value) {
+        for (const QItemSelectionRange& range : ranges) {
+            const int last = std::min(range.bottom(), count() - 1);
+            for (int k = std::max(range.top(), 0); k <= last; ++k) {
+                if (selected_[size_t(k)] != value) {
+                    selected_[size_t(k)] = value;
+                    selectedCount_ += value ? 1 : -1;
+                }
+            }
+        }
+    };
+    set(deselected, false);
+    set(selected, true);
+    if (!settingFromCode_) {
+        // The user's change replaced what the selection model held as the current range.
+        runFirst_ = runLast_ = -1;
+        runSettled_ = true;
+        emit click();
+    }
 }
 
 } // namespace kelvara

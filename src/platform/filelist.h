@@ -4,16 +4,22 @@
 #include "fileerror.h"
 #include "fileselection.h"
 
-#include <QListWidget>
+#include <QListView>
 #include <optional>
 #include <vector>
 
 namespace kelvara {
 
+class FileListModel;
+
 // The file list of one directory: its regular files by name, with extended multiple selection
 // (Shift for ranges, Ctrl to add or remove one entry). click() comes when the user changes the
 // selection; selections made from code raise nothing.
-class FileList : public QListWidget, public FileSelection
+//
+// Every step a command repeats per file costs O(1): the list keeps one flag per entry and the number
+// of selected entries, mirrored from the changes of the view's selection, and the entries a command
+// selects one after the other stay one range of that selection rather than one range each.
+class FileList : public QListView, public FileSelection
 {
     Q_OBJECT
 
@@ -26,12 +32,14 @@ public:
     std::optional<FileError> setPath(const QString& directory);
     // Reads the directory again: new entries, no selection, no current entry.
     std::optional<FileError> refresh();
+    int count() const { return int(entries_.size()); }
 
     QString directoryPath() const override { return path_; }
     int entryCount() const override { return count(); }
     QString entryText(int k) const override;
     QByteArray entryName(int k) const override;
     bool isEntrySelected(int k) const override;
+    int selectedEntryCount() const override { return selectedCount_; }
     void setEntrySelected(int k, bool selected) override;
     QString currentEntryText() const override { return currentText(); }
     std::optional<FileError> reread() override { return refresh(); }
@@ -41,8 +49,30 @@ public:
 signals:
     void click();
 
+protected:
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
+    void settleRun();
+    void mirror(const QItemSelection& selected, const QItemSelection& deselected);
+
+    FileListModel* model_;
     std::vector<DirectoryEntry> entries_;
+    std::vector<bool> selected_;
+    int selectedCount_ = 0;
+    // The entries runFirst_..runLast_, and no others, were selected by code one after the other; -1
+    // when there is no such run.
+    int runFirst_ = -1;
+    int runLast_ = -1;
+    // False while the selection model holds the run as its current range (see settleRun()).
+    bool runSettled_ = true;
+    bool scrollPending_ = false;
     QString path_;
     bool settingFromCode_ = false;
 };

@@ -21,7 +21,10 @@ void ListedFiles::setEntrySelected(int k, bool selected)
 {
     if (k < 0 || k >= entryCount())
         return;
-    selected_[size_t(k)] = selected;
+    if (selected_[size_t(k)] != selected) {
+        selected_[size_t(k)] = selected;
+        selectedCount_ += selected ? 1 : -1;
+    }
     if (selected)
         current_ = k;
 }
@@ -33,6 +36,7 @@ std::optional<FileError> ListedFiles::reread()
     if (error)
         entries_.clear();
     selected_.assign(entries_.size(), false);
+    selectedCount_ = 0;
     current_ = -1;
     return error;
 }

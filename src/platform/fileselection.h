@@ -21,6 +21,7 @@ public:
     // The entry's name as the file system holds it, for opening it relative to the directory.
     virtual QByteArray entryName(int k) const = 0;
     virtual bool isEntrySelected(int k) const = 0;
+    virtual int selectedEntryCount() const = 0;
     // Selecting an entry also makes it the current one.
     virtual void setEntrySelected(int k, bool selected) = 0;
     // The text of the current entry, empty when there is none.
@@ -40,6 +41,7 @@ public:
     QString entryText(int k) const override;
     QByteArray entryName(int k) const override;
     bool isEntrySelected(int k) const override;
+    int selectedEntryCount() const override { return selectedCount_; }
     void setEntrySelected(int k, bool selected) override;
     QString currentEntryText() const override { return entryText(current_); }
     std::optional<FileError> reread() override;
@@ -48,6 +50,7 @@ private:
     QString directory_;
     std::vector<DirectoryEntry> entries_;
     std::vector<bool> selected_;
+    int selectedCount_ = 0;
     int current_ = -1;
 };
 

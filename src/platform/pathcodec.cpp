@@ -1,5 +1,7 @@
 #include "pathcodec.h"
 
+#include "codepage.h"
+
 namespace kelvara {
 
 namespace {
@@ -49,6 +51,9 @@ int validSequenceLength(const unsigned char* p, const unsigned char* end)
 
 QString pathFromBytes(const QByteArray& bytes)
 {
+    // Nearly every name is valid UTF-8, and then it converts in one call.
+    if (isValidUtf8Scalar(std::string_view(bytes.constData(), size_t(bytes.size()))))
+        return QString::fromUtf8(bytes);
     QString path;
     path.reserve(bytes.size());
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());

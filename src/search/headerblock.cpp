@@ -2,6 +2,8 @@
 
 #include "platform/pathcodec.h"
 
+#include <string>
+
 namespace kelvara {
 
 void appendHeaderBlock(MainState& state, RowSink& rows)
@@ -10,16 +12,14 @@ void appendHeaderBlock(MainState& state, RowSink& rows)
                       state.modeMarker == QLatin1String("ak") ? state.filePath : state.outFilePath);
 }
 
-void appendHeaderBlock(MainState& state, RowSink& rows, const QString& path)
+void appendHeaderBlock(MainState&, RowSink& rows, const QString& path)
 {
-    for (int i = 1; i <= StarRowLength; ++i)
-        state.starRow += QLatin1Char('*');
-    const QByteArray stars = state.starRow.toUtf8();
-    rows.appendRow(std::string_view(stars.constData(), size_t(stars.size())));
+    // The same row for every file, so it is made once.
+    static const std::string stars(StarRowLength, '*');
+    rows.appendRow(stars);
     const QByteArray header = (QLatin1String("**  ") + displayPath(path) + QLatin1String("  **")).toUtf8();
     rows.appendRow(std::string_view(header.constData(), size_t(header.size())));
-    rows.appendRow(std::string_view(stars.constData(), size_t(stars.size())));
-    state.starRow.clear();
+    rows.appendRow(stars);
 }
 
 } // namespace kelvara

@@ -1,18 +1,37 @@
 #include "searchcommands.h"
 
+#include "platform/descriptor.h"
+#include "platform/directory.h"
+#include "platform/pathcodec.h"
+
 namespace kelvara {
 
 namespace {
 
-void searchWithRetry(SearchPass& pass, FileSelection& files, int k, MainState& state, RowSink& rows,
-                     FileErrorHandler& errors)
+// The working directory, opened once per command; its files are opened relative to it. When it
+// cannot be opened, each file is opened by its path and reports its own error.
+class WorkingDirectory
 {
-    while (const std::optional<FileError> error =
-               pass.searchFile(files.directoryPath(), files.entryText(k), state, rows)) {
-        if (!errors.retry(*error, state.filePath))
-            return;
+public:
+    explicit WorkingDirectory(const QString& path) : path_(path) { openDirectory(path, fd_); }
+
+    void search(SearchPass& pass, FileSelection& files, int k, MainState& state, RowSink& rows,
+                FileErrorHandler& errors) const
+    {
+        const QString entry = files.entryText(k);
+        const QByteArray name = fd_.isOpen() ? files.entryName(k) : pathToBytes(joinPath(path_, entry));
+        const int dirFd = fd_.isOpen() ? fd_.get() : AT_FDCWD;
+        while (const std::optional<FileError> error =
+                   pass.searchFile(dirFd, name, path_, entry, state, rows)) {
+            if (!errors.retry(*error, state.filePath))
+                return;
+        }
     }
-}
+
+private:
+    QString path_;
+    Descriptor fd_;
+};
 
 void startSearch(MainState& state)
 {
@@ -35,9 +54,9 @@ void normalizeSelection(FileSelection& files, FileErrorHandler& errors)
     const int n = files.entryCount();
     if (n < 1)
         return;
-    for (int k = 0; k <= n - 2; ++k)
-        if (!files.isEntrySelected(k))
-            return;
+    const int selectedBeforeLast = files.selectedEntryCount() - (files.isEntrySelected(n - 1) ? 1 : 0);
+    if (selectedBeforeLast < n - 1)
+        return;
     rereadFileList(files, errors);
     if (files.entryCount() > 0)
         files.setEntrySelected(0, true);
@@ -47,10 +66,11 @@ void searchMarkedFiles(FileSelection& files, const SearchText& search, MainState
                        FileErrorHandler& errors)
 {
     SearchPass pass(search);
+    const WorkingDirectory directory(files.directoryPath());
     const int n = files.entryCount();
     for (int k = 0; k < n; ++k)
         if (files.isEntrySelected(k))
-            searchWithRetry(pass, files, k, state, rows, errors);
+            directory.search(pass, files, k, state, rows, errors);
 }
 
 void searchSelectedFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
@@ -69,10 +89,11 @@ void searchAllFiles(FileSelection& files, const SearchText& search, MainState& s
     rows.clear();
     rereadFileList(files, errors);
     SearchPass pass(search);
+    const WorkingDirectory directory(files.directoryPath());
     const int n = files.entryCount();
     for (int k = 0; k < n; ++k) {
         files.setEntrySelected(k, true);
-        searchWithRetry(pass, files, k, state, rows, errors);
+        directory.search(pass, files, k, state, rows, errors);
     }
 }
 

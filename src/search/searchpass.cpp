@@ -28,6 +28,13 @@ SearchText::SearchText(const QString& text, bool caseSensitive, MatchMode mode)
 std::optional<FileError> SearchPass::searchFile(const QString& directory, const QString& entry,
                                                 MainState& state, RowSink& rows)
 {
+    const QString path = joinPath(directory, entry);
+    return searchFile(AT_FDCWD, pathToBytes(path), directory, entry, state, rows);
+}
+
+std::optional<FileError> SearchPass::searchFile(int dirFd, const QByteArray& name, const QString& directory,
+                                                const QString& entry, MainState& state, RowSink& rows)
+{
     state.filePath = joinPath(directory, entry);
     state.searchLen = search_.text().size();
     hitBytes_.clear();
@@ -35,7 +42,7 @@ std::optional<FileError> SearchPass::searchFile(const QString& directory, const 
     bool anyLine = false;
     std::string lastLine;
 
-    if (std::optional<FileError> error = reader_.open(pathToBytes(state.filePath)))
+    if (std::optional<FileError> error = reader_.openAt(dirFd, name))
         return error;
 
     // Every file starts as UTF-8 and becomes Windows-1250 at its first byte that is not valid UTF-8.

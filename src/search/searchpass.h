@@ -50,6 +50,9 @@ public:
     // read adds nothing at all and returns the error, so that trying it again gives no duplicate rows.
     std::optional<FileError> searchFile(const QString& directory, const QString& entry, MainState& state,
                                         RowSink& rows);
+    // The same for the entry `name` of the directory open as `dirFd`, whose path is `directory`.
+    std::optional<FileError> searchFile(int dirFd, const QByteArray& name, const QString& directory,
+                                        const QString& entry, MainState& state, RowSink& rows);
 
 private:
     void scanBlock(std::string_view block, const Needle* needle);

@@ -7,12 +7,14 @@
 #include "platform/messagebox.h"
 #include "platform/volumes.h"
 #include "support/files.h"
+#include "support/lists.h"
 #include "support/seams.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -81,25 +83,75 @@ private slots:
         QCOMPARE(clicks.count(), 0);
     }
 
-    void fileListClickComesFromTheUser()
+    // The user's mouse and keyboard selection, after entries selected by code, against a plain
+    // QListWidget given the same entries, the same selections made entry by entry and the same input.
+    void fileListUserSelection_data()
     {
-        for (const char* name : {"a", "b", "c"})
+        QTest::addColumn<QList<int>>("byCode");
+        QTest::addColumn<QString>("input"); // N: click, +N: Shift+click, ^N: Ctrl+click, keys
+        QTest::newRow("shift range, ctrl toggle") << QList<int>{} << QStringLiteral("0 +2 ^1");
+        QTest::newRow("ctrl after a command") << QList<int>{0, 1, 2, 3} << QStringLiteral("^1");
+        QTest::newRow("shift after a command") << QList<int>{0, 1, 2, 3} << QStringLiteral("+5");
+        QTest::newRow("ctrl, shift after a command") << QList<int>{0, 1, 2, 3} << QStringLiteral("^5 +1");
+        QTest::newRow("arrow after a command") << QList<int>{0, 1, 2, 3} << QStringLiteral("down");
+        QTest::newRow("shift arrow after a command") << QList<int>{0, 1, 2, 3} << QStringLiteral("+down");
+        QTest::newRow("out of order") << QList<int>{2, 0, 1} << QStringLiteral("+4 ^0");
+        QTest::newRow("select all") << QList<int>{1, 2} << QStringLiteral("^a ^3");
+    }
+
+    void fileListUserSelection()
+    {
+        QFETCH(QList<int>, byCode);
+        QFETCH(QString, input);
+        for (const char* name : {"a", "b", "c", "d", "e", "f"})
             touch(dir->filePath(QLatin1String(name)));
         FileList list;
+        QListWidget plain;
         QVERIFY(!list.setPath(dir->path()));
-        list.resize(200, 200);
-        list.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        plain.setSelectionMode(QAbstractItemView::ExtendedSelection);
+        plain.addItems(texts(list));
+        for (QAbstractItemView* view : std::initializer_list<QAbstractItemView*>{&list, &plain}) {
+            view->resize(200, 300);
+            view->show();
+            QVERIFY(QTest::qWaitForWindowExposed(view));
+        }
         QSignalSpy clicks(&list, &FileList::click);
-        const QRect first = list.visualItemRect(list.item(0));
-        const QRect third = list.visualItemRect(list.item(2));
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, first.center());
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ShiftModifier, third.center());
-        QVERIFY(clicks.count() >= 2);
-        QVERIFY(list.isEntrySelected(0) && list.isEntrySelected(1) && list.isEntrySelected(2));
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier,
-                          list.visualItemRect(list.item(1)).center());
-        QVERIFY(list.isEntrySelected(0) && !list.isEntrySelected(1) && list.isEntrySelected(2));
+        for (const int k : byCode) {
+            list.setEntrySelected(k, true);
+            plain.selectionModel()->setCurrentIndex(plain.model()->index(k, 0), QItemSelectionModel::Select);
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(clicks.count(), 0);
+        for (QAbstractItemView* view : std::initializer_list<QAbstractItemView*>{&list, &plain}) {
+            for (QString step : input.split(QLatin1Char(' '))) {
+                Qt::KeyboardModifiers modifiers;
+                if (step.startsWith(QLatin1Char('+')))
+                    modifiers = Qt::ShiftModifier;
+                else if (step.startsWith(QLatin1Char('^')))
+                    modifiers = Qt::ControlModifier;
+                if (modifiers)
+                    step.remove(0, 1);
+                bool isRow = false;
+                const int row = step.toInt(&isRow);
+                if (isRow)
+                    QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers,
+                                      view->visualRect(view->model()->index(row, 0)).center());
+                else
+                    QTest::keyClick(view,
+                                    step == QLatin1String("down") ? Qt::Key_Down
+                                    : step == QLatin1String("up") ? Qt::Key_Up
+                                                                  : Qt::Key_A,
+                                    modifiers);
+            }
+        }
+        QList<int> expected;
+        for (int k = 0; k < plain.count(); ++k)
+            if (plain.item(k)->isSelected())
+                expected.append(k);
+        QCOMPARE(selectedEntries(list), expected);
+        QCOMPARE(list.selectedEntryCount(), expected.size());
+        QCOMPARE(list.currentText(), plain.currentItem()->text());
+        QVERIFY(clicks.count() >= 1);
     }
 
     void fileListOfAMissingDirectoryIsEmptyAndTriesAgain()

@@ -1,0 +1,203 @@
+// Times the main window's commands through their buttons, offscreen, on directories of many small
+// files, beside kelvara-cli on the same directories. Prints medians in seconds and the growth
+// exponent between the last two directories (1.0: linear in the number of files).
+//
+//   kelvara_bench_window [--runs N] [--cli PATH] TEXT DIR...
+//
+// Each run opens the directory through the start window, then: "Keres az összes file-ban"
+// (Command6), "Keres a kiválasztott file-okban" right after it (Command1: every file selected, so it
+// reads the list again and searches the first file), Command6 again, a Ctrl+click on the second
+// entry of File1 (the recount), Command1 over the files left selected, "Cserél az összes
+// file-ban" (Command3), a Ctrl+click on the first entry, "Cserél a kiválasztott file-okban"
+// (Command4) over the rest, "Cserél a kiválasztott sorban" (Command7, no row chosen: no line
+// rewritten, every selected file copied) and "Cserél a teljes file-ban" (Command2). Each time runs
+// from the click until the events it left are processed. The uj folder is removed before every
+// replace, outside the timing.
+
+#include "app/application.h"
+#include "app/indit.h"
+#include "main/cserel.h"
+#include "platform/directorylist.h"
+#include "platform/filelist.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <vector>
+
+using namespace kelvara;
+
+namespace {
+
+double seconds(const std::function<void()>& step)
+{
+    QElapsedTimer timer;
+    timer.start();
+    step();
+    QApplication::processEvents();
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0.0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void removeOutput(const QString& dir)
+{
+    QDir(dir + QStringLiteral("/uj")).removeRecursively();
+}
+
+QRect entryRect(FileList& list, int row)
+{
+    list.scrollTo(list.model()->index(row, 0));
+    QApplication::processEvents();
+    return list.visualRect(list.model()->index(row, 0));
+}
+
+void ctrlClick(FileList& list, const QRect& rect)
+{
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, rect.center());
+}
+
+int fail(const char* what)
+{
+    std::fprintf(stderr, "kelvara_bench_window: %s\n", what);
+    return 1;
+}
+
+const char* const Steps[] = {"open",
+                             "Command6 search all",
+                             "Command1 after all",
+                             "File1 recount",
+                             "Command1 n-1 files",
+                             "Command3 replace all",
+                             "Command4 n-1 files",
+                             "Command7 n-1 files",
+                             "Command2 one file",
+                             "cli search",
+                             "cli replace"};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication qapp(argc, argv);
+    int runs = 3;
+    QString cli = QStringLiteral(KELVARA_CLI);
+    QStringList args = QApplication::arguments().mid(1);
+    while (args.size() >= 2 && args.first().startsWith(QLatin1String("--"))) {
+        const QString option = args.takeFirst();
+        const QString value = args.takeFirst();
+        if (option == QLatin1String("--runs"))
+            runs = std::max(1, value.toInt());
+        else if (option == QLatin1String("--cli"))
+            cli = value;
+        else
+            return fail("unknown option");
+    }
+    if (args.size() < 2)
+        return fail("usage: kelvara_bench_window [--runs N] [--cli PATH] TEXT DIR...");
+    const QString text = args.takeFirst();
+    const QString sink = QStringLiteral("/dev/shm/kelvara_bench_window.out");
+
+    std::vector<std::map<QString, double>> results;
+    std::vector<int> sizes;
+    for (const QString& dir : args) {
+        std::map<QString, std::vector<double>> times;
+        const auto time = [&](const char* step, const std::function<void()>& action) {
+            times[QString::fromUtf8(step)].push_back(seconds(action));
+        };
+        Application app;
+        int files = 0;
+        for (int run = 0; run < runs; ++run) {
+            app.startWindow()->Dir1->setPath(dir);
+            time("open", [&] { app.startWindow()->Command1->click(); });
+            cserel& main = app.mainWindow();
+            files = main.File1->count();
+            if (files < 2)
+                return fail("the directory needs two files at least");
+            main.Text1->setText(text);
+            main.Text2->setText(text);
+            time("Command6 search all", [&] { main.Command6->click(); });
+            time("Command1 after all", [&] { main.Command1->click(); });
+            main.Command6->click();
+            QApplication::processEvents();
+            const QRect second = entryRect(*main.File1, 1);
+            time("File1 recount", [&] { ctrlClick(*main.File1, second); });
+            if (main.Label7->text() !=
+                QLatin1Char(' ') + QString::number(files - 1) + QStringLiteral("  db file"))
+                return fail("the recount shows a wrong number");
+            time("Command1 n-1 files", [&] { main.Command1->click(); });
+            removeOutput(dir);
+            time("Command3 replace all", [&] { main.Command3->click(); });
+            const QRect first = entryRect(*main.File1, 0);
+            ctrlClick(*main.File1, first);
+            removeOutput(dir);
+            time("Command4 n-1 files", [&] { main.Command4->click(); });
+            removeOutput(dir);
+            time("Command7 n-1 files", [&] { main.Command7->click(); });
+            removeOutput(dir);
+            time("Command2 one file", [&] { main.Command2->click(); });
+            main.Command8->click();
+            QApplication::processEvents();
+
+            for (const bool search : {true, false}) {
+                removeOutput(dir);
+                QProcess process;
+                process.setStandardOutputFile(sink);
+                const QStringList cliArgs = search ? QStringList{QStringLiteral("search"), dir, text}
+                                                   : QStringList{QStringLiteral("replace"), dir, text, text};
+                time(search ? "cli search" : "cli replace", [&] {
+                    process.start(cli, cliArgs);
+                    process.waitForFinished(-1);
+                });
+                if (process.exitStatus() != QProcess::NormalExit || process.exitCode() == 2)
+                    return fail("kelvara-cli failed");
+            }
+            removeOutput(dir);
+        }
+        std::map<QString, double> medians;
+        for (const auto& [step, values] : times)
+            medians[step] = median(values);
+        results.push_back(std::move(medians));
+        sizes.push_back(files);
+    }
+    QFile::remove(sink);
+
+    std::printf("%-22s", "files");
+    for (const int n : sizes)
+        std::printf(" %10d", n);
+    const bool growth = sizes.size() >= 2;
+    if (growth)
+        std::printf("   exponent %d..%d", sizes[sizes.size() - 2], sizes.back());
+    std::printf("\n");
+    for (const char* step : Steps) {
+        std::printf("%-22s", step);
+        for (const auto& medians : results)
+            std::printf(" %10.4f", medians.at(QString::fromUtf8(step)));
+        if (growth) {
+            const double a = results[results.size() - 2].at(QString::fromUtf8(step));
+            const double b = results.back().at(QString::fromUtf8(step));
+            std::printf("   %.2f",
+                        std::log(b / a) / std::log(double(sizes.back()) / sizes[sizes.size() - 2]));
+        }
+        std::printf("\n");
+    }
+    std::printf("median of %d runs, seconds; TEXT \"%s\"\n", runs, qPrintable(text));
+    return 0;
+}
