@@ -166,9 +166,10 @@ ReplacePass::Outcome ReplacePass::writeCopy(const ReplaceDirectories& dirs, cons
         return fail(reader_.error(), state.filePath);
     // Taken while the reader still holds the last block, and before the copy stands: a line too
     // long for the memory leaves no copy.
-    const std::string_view lastLine = lastRow_ ? std::string_view(rowBytes_).substr(rows_[*lastRow_].first)
-                                      : lastBlock_.empty() ? std::string_view()
-                                                           : lastLineOf(lastBlock_);
+    const std::string_view lastLine =
+        lastRow_ ? std::string_view(rowBytes_).substr(rows_[*lastRow_].first, rows_[*lastRow_].second)
+        : lastBlock_.empty() ? std::string_view()
+                             : lastLineOf(lastBlock_);
     state.lineText = decode(lastLine, codePage);
     reader_.close();
     if (std::optional<FileError> e = out_.commit())
