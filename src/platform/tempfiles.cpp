@@ -16,8 +16,8 @@ namespace kelvara {
 namespace {
 
 // The temporary file being written, read by the signal handler: its directory and its number (0:
-// none). A handler that runs between the two stores of a new file sees the number of the old one
-// and the directory of the new one; both are of this run, so it removes at worst nothing.
+// none). A handler on another thread that runs while a new file is marked may pair the old number
+// with the new directory: a random name that is not there, so it removes nothing.
 std::atomic<int> pendingDir{-1};
 std::atomic<std::uint64_t> pendingId{0};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::uint64_t>::is_always_lock_free);
