@@ -1,6 +1,7 @@
 #include "app/application.h"
 #include "app/desktop.h"
 #include "platform/look.h"
+#include "platform/tempfiles.h"
 
 #include <QApplication>
 #include <csignal>
@@ -52,6 +53,7 @@ int main(int argc, char* argv[])
     // A copy that reaches the file size limit fails with EFBIG and goes to the "Fájlhiba" dialog,
     // instead of the signal ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
+    kelvara::removeTemporaryOnSignals();
     QApplication app(argc, argv);
     if (const int status = answerArguments(argc, argv, true); status >= 0)
         return status;

@@ -292,6 +292,7 @@ int main(int argc, char** argv)
     // A write beyond the file size limit then fails with EFBIG and is reported, instead of the
     // signal ending the program halfway through a file.
     std::signal(SIGXFSZ, SIG_IGN);
+    kelvara::removeTemporaryOnSignals();
 
     if (argc >= 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         write(stdout, Usage);

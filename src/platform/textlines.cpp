@@ -2,12 +2,13 @@
 
 #include "cpu.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
-#include <random>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -24,13 +25,9 @@ constexpr size_t WriteBufferSize = 128 * 1024;
 constexpr size_t DirectWriteSize = 16 * 1024; // written from where it is rather than copied
 constexpr size_t PageSize = 4096;
 
-int openRetrying(const char* path, int flags, mode_t mode = 0)
+size_t roundToPages(size_t n)
 {
-    int fd;
-    do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return (n + PageSize - 1) / PageSize * PageSize;
 }
 
 } // namespace
@@ -38,6 +35,7 @@ int openRetrying(const char* path, int flags, mode_t mode = 0)
 LineBlockReader::~LineBlockReader()
 {
     close();
+    release();
 }
 
 std::optional<FileError> LineBlockReader::openAt(int dirFd, const QByteArray& name)
@@ -53,21 +51,20 @@ std::optional<FileError> LineBlockReader::openAt(int dirFd, const QByteArray& na
         failed_ = true;
         return error_;
     }
-    struct stat st;
-    const int err = ::fstat(fd_, &st) != 0 ? errno
-                    : S_ISDIR(st.st_mode)  ? EISDIR
-                    : !S_ISREG(st.st_mode) ? ENXIO
-                                           : 0;
+    const int err = ::fstat(fd_, &status_) != 0 ? errno
+                    : S_ISDIR(status_.st_mode)  ? EISDIR
+                    : !S_ISREG(status_.st_mode) ? ENXIO
+                                                : 0;
     if (err != 0) {
         close();
         error_ = FileError::fromErrno(err);
         failed_ = true;
         return error_;
     }
-    size_ = st.st_size;
+    size_ = status_.st_size;
     read_ = 0;
     if (!buffer_)
-        allocate(InitialBufferSize);
+        resize(InitialBufferSize);
     return std::nullopt;
 }
 
@@ -92,55 +89,71 @@ void LineBlockReader::close()
         ::close(fd_);
     fd_ = -1;
     // A reader that goes from file to file keeps its buffer, unless a long line made it grow.
-    if (capacity_ > InitialBufferSize) {
-        buffer_.reset();
-        capacity_ = 0;
-    }
+    if (capacity_ > InitialBufferSize)
+        release();
     begin_ = end_ = 0;
     eof_ = false;
     failed_ = false;
     error_ = FileError();
 }
 
-void LineBlockReader::allocate(size_t capacity)
+void LineBlockReader::release()
 {
-    auto* memory = static_cast<char*>(std::aligned_alloc(PageSize, capacity));
-    if (!memory)
+    if (buffer_)
+        ::munmap(buffer_, capacity_);
+    buffer_ = nullptr;
+    capacity_ = 0;
+}
+
+void LineBlockReader::resize(size_t capacity)
+{
+    void* memory =
+        buffer_ ? ::mremap(buffer_, capacity_, capacity, MREMAP_MAYMOVE)
+                : ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED)
         throw std::bad_alloc();
-    if (end_ > begin_)
-        std::memcpy(memory, buffer_.get() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-    buffer_.reset(memory);
+    buffer_ = static_cast<char*>(memory);
     capacity_ = capacity;
 }
 
-// Moves the tail not yet handed out to just before a page boundary and reads more from there. The
-// buffer grows only when the tail alone fills half of it, so its size follows the longest line
-// rather than the file.
+// Moves the tail not yet handed out to just before a page boundary and reads more from there. A
+// tail that leaves too little room makes the buffer grow by an eighth of it: reads stay large
+// against the tail, and a line of any length needs little more than its own size.
 bool LineBlockReader::fill()
 {
     const size_t tail = end_ - begin_;
-    if (tail > capacity_ / 2)
-        allocate(capacity_ * 2);
-    const size_t readAt = (tail + PageSize - 1) / PageSize * PageSize;
+    const size_t readAt = roundToPages(tail);
+    const size_t room = std::max(InitialBufferSize / 2, roundToPages(tail / 8));
+    if (capacity_ < readAt + room)
+        resize(readAt + room);
     if (tail > 0 && begin_ != readAt - tail)
-        std::memmove(buffer_.get() + readAt - tail, buffer_.get() + begin_, tail);
+        std::memmove(buffer_ + readAt - tail, buffer_ + begin_, tail);
     begin_ = readAt - tail;
     end_ = readAt;
 
+    size_t wanted = capacity_ - end_;
+    if (size_ > 0)
+        wanted = size_t(std::min<off_t>(off_t(wanted), size_ - read_));
     ssize_t n;
     do {
-        n = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
+        n = ::read(fd_, buffer_ + end_, wanted);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         error_ = FileError::fromErrno(errno);
         failed_ = true;
         return false;
     }
+    // A file that ends before the size it had when opened was cut meanwhile: what was read of it
+    // is not the file.
+    if (n == 0 && read_ < size_) {
+        error_ = FileError::unexpectedEnd();
+        failed_ = true;
+        return false;
+    }
     end_ += static_cast<size_t>(n);
     read_ += n;
-    // Having read as much as the file held when opened spares the read that would only say so.
+    // Having read as much as the file held when opened spares the read that would only say so, and
+    // what was added since is not read.
     if (n == 0 || (size_ > 0 && read_ >= size_))
         eof_ = true;
     return true;
@@ -153,7 +166,7 @@ LineBlockReader::Status LineBlockReader::next(std::string_view& block)
     if (fd_ < 0)
         return Status::End;
     for (;;) {
-        const char* data = buffer_.get();
+        const char* data = buffer_;
         if (eof_) {
             if (begin_ == end_)
                 return Status::End;
@@ -225,13 +238,6 @@ __attribute__((target("avx2"))) const char* findLoneCrAvx2(const char* p, const 
 }
 #endif
 
-// A name for a temporary file that no one else is likely to pick, hidden from the file lists.
-QByteArray temporaryName(const QByteArray& directory)
-{
-    static std::mt19937_64 random{std::random_device{}()};
-    return directory + "/.kelvara-" + QByteArray::number(qulonglong(random()), 36);
-}
-
 } // namespace
 
 const char* findLoneCr(const char* p, const char* end)
@@ -243,26 +249,17 @@ const char* findLoneCr(const char* p, const char* end)
     return findLoneCrScalar(p, end);
 }
 
-std::optional<FileError> OutputFile::open(const QByteArray& path)
+std::optional<FileError> OutputFile::open(int dirFd, const QByteArray& name, mode_t mode)
 {
     discard();
     error_.reset();
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray directory = slash < 0    ? QByteArray(".")
-                                 : slash == 0 ? QByteArray("/")
-                                              : path.left(slash);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary_ = temporaryName(directory == "/" ? QByteArray() : directory);
-        fd_ = openRetrying(temporary_.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0 || errno != EEXIST)
-            break;
-    }
+    fd_ = createTemporary(dirFd, mode, temporary_);
     if (fd_ < 0) {
         error_ = FileError::fromErrno(errno);
-        temporary_.clear();
         return error_;
     }
-    target_ = path;
+    dirFd_ = dirFd;
+    target_ = name;
     if (!buffer_)
         buffer_.reset(new char[WriteBufferSize]);
     used_ = 0;
@@ -342,14 +339,14 @@ std::optional<FileError> OutputFile::commit()
     if (::close(fd_) != 0 && errno != EINTR && !error_)
         error_ = FileError::fromErrno(errno);
     fd_ = -1;
-    if (!error_ && ::rename(temporary_.constData(), target_.constData()) != 0)
+    if (!error_ && ::renameat(dirFd_, temporary_.data(), dirFd_, target_.constData()) != 0)
         error_ = FileError::fromErrno(errno);
     if (error_) {
-        ::unlink(temporary_.constData());
-        temporary_.clear();
+        removeTemporary();
         return error_;
     }
-    temporary_.clear();
+    forgetTemporary();
+    temporary_ = {};
     return std::nullopt;
 }
 
@@ -359,11 +356,15 @@ void OutputFile::discard()
         ::close(fd_);
         fd_ = -1;
     }
-    if (!temporary_.isEmpty()) {
-        ::unlink(temporary_.constData());
-        temporary_.clear();
-    }
+    removeTemporary();
     used_ = 0;
+}
+
+void OutputFile::removeTemporary()
+{
+    if (temporary_[0] != 0)
+        kelvara::removeTemporary(dirFd_, temporary_);
+    temporary_ = {};
 }
 
 } // namespace kelvara

@@ -1,21 +1,25 @@
 #pragma once
 
 #include "fileerror.h"
+#include "tempfiles.h"
 
 #include <QByteArray>
-#include <cstdlib>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/types.h>
-#include <vector>
 
 namespace kelvara {
 
 // Reads a text file in blocks of whole lines, each ending right after a line terminator (CR, or CR
 // LF) or at the end of the file. The file is read in large chunks through a buffer that only grows
-// to hold the longest line, so memory does not follow the file's size.
+// to hold the longest line, by an eighth at a time, so memory follows neither the file's size nor
+// twice its longest line. A buffer that cannot grow throws std::bad_alloc.
+//
+// The file is read as far as its size when it was opened: a file that grows meanwhile is read as it
+// was, and one that ends before that size is an unexpected end of file.
 class LineBlockReader
 {
 public:
@@ -34,7 +38,10 @@ public:
     std::optional<FileError> openAt(int dirFd, const QByteArray& name);
     // The open file, for fstat() and the like; -1 when none is open.
     int descriptor() const { return fd_; }
-    // The next block; the view stays valid until the next call, rewind() or close().
+    // What fstat() told of the open file when it was opened.
+    const struct stat& status() const { return status_; }
+    // The next block; the view stays valid until the next call, rewind() or close(). The last
+    // block stays valid also after the call that returns End.
     Status next(std::string_view& block);
     // Back to the start of the file.
     std::optional<FileError> rewind();
@@ -44,17 +51,15 @@ public:
     void close();
 
 private:
-    struct FreeBuffer
-    {
-        void operator()(char* p) const { std::free(p); }
-    };
-
     bool fill();
-    void allocate(size_t capacity);
+    void resize(size_t capacity);
+    void release();
 
     int fd_ = -1;
-    // Page-aligned, and every read lands on a page boundary of it: the kernel copies fastest so.
-    std::unique_ptr<char[], FreeBuffer> buffer_;
+    struct stat status_ = {};
+    // Mapped pages, so that growing moves no bytes and never holds the old and the new buffer at
+    // once; every read lands on a page boundary of it, where the kernel copies fastest.
+    char* buffer_ = nullptr;
     size_t capacity_ = 0;
     size_t begin_ = 0; // first byte not yet handed out
     size_t end_ = 0;   // one past the last byte read from the file
@@ -132,7 +137,9 @@ const char* findLoneCr(const char* p, const char* end);
 
 // Writes a file so that it appears complete or not at all: the bytes go to a new temporary file in
 // the same directory, which commit() renames over the target. Whatever stood at the target before
-// (a file, a link) is replaced, never written through, and stays as it was until the commit.
+// (a file, a link) is replaced, never written through, and stays as it was until the commit. The
+// temporary file is locked while it is written and removed if a signal ends the program
+// (tempfiles.h).
 class OutputFile
 {
 public:
@@ -141,8 +148,10 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Starts a new file that commit() will put at `path`. Discards one not yet committed.
-    std::optional<FileError> open(const QByteArray& path);
+    // Starts a new file that commit() will put at the entry `name` of the directory open as `dirFd`,
+    // which must stay open until then. The file gets the permission bits `mode` less the umask.
+    // Discards one not yet committed.
+    std::optional<FileError> open(int dirFd, const QByteArray& name, mode_t mode = 0666);
     // Buffered; the first error is kept and makes every later call do nothing.
     void write(std::string_view bytes);
     void writeLine(std::string_view text)
@@ -164,9 +173,12 @@ private:
     void flush();
     void writeOut(std::string_view first, std::string_view second);
 
+    void removeTemporary();
+
     int fd_ = -1;
+    int dirFd_ = -1;
     QByteArray target_;
-    QByteArray temporary_;
+    TemporaryName temporary_ = {}; // empty while there is none
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
     std::optional<FileError> error_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/descriptor.h"
 #include "platform/fileerror.h"
 #include "search/mainstate.h"
 
@@ -11,13 +12,32 @@ namespace kelvara {
 // The name of the subdirectory that receives the rewritten copies.
 inline constexpr QLatin1StringView OutputDirectoryName{"uj"};
 
-// Sets outDirPath to the subdirectory uj of `directory` and creates it when nothing of that name
-// exists. Fails when it cannot be created, or when what stands there is not a directory (after
-// following a link).
-std::optional<FileError> ensureOutputDirectory(const QString& directory, MainState& state);
+// The working directory and its uj, each opened once for a whole replace command. Every source is
+// opened and every copy written relative to these, so that a directory renamed or swapped for a
+// link meanwhile cannot send a read or a write anywhere else.
+struct ReplaceDirectories
+{
+    QString path;      // of the working directory, for what the user is shown
+    Descriptor source; // the working directory
+    Descriptor output; // its uj
+};
 
-// Whether both paths exist and lead to the same file or directory (device and inode, links
-// followed). Cheapest when `b` is the one that often does not exist.
-bool isSameFile(const QString& a, const QString& b);
+// Why uj cannot take the copies.
+struct OutputDirectoryProblem
+{
+    enum class Kind {
+        FileError, // a directory cannot be opened or made: `error`
+        Link,      // uj is a symbolic link, which is never followed, wherever it leads
+        Same,      // uj is the working directory itself, its copies would replace the sources
+    };
+    Kind kind = Kind::FileError;
+    FileError error;
+    QString path;
+};
+
+// Opens `directory` and its uj into `dirs`, making uj when nothing of that name exists, and sets
+// outDirPath. What stands at uj serves only when it is a directory other than the working directory.
+std::optional<OutputDirectoryProblem> openOutputDirectory(const QString& directory, MainState& state,
+                                                          ReplaceDirectories& dirs);
 
 } // namespace kelvara

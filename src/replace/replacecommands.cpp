@@ -1,6 +1,7 @@
 #include "replacecommands.h"
 
 #include "outputdirectory.h"
+#include "platform/pathcodec.h"
 #include "search/searchcommands.h"
 
 namespace kelvara {
@@ -16,18 +17,29 @@ bool refuseEmptySearch(const ReplaceText& text, ReplaceErrors& errors)
     return true;
 }
 
-// Makes the output directory ready. False, after telling why, when no copy can go into it.
-bool prepareOutput(FileSelection& files, MainState& state, ReplaceErrors& errors)
+// Opens the working directory and its uj for the whole command. False, after telling why, when no
+// copy can go into uj.
+bool prepareOutput(FileSelection& files, MainState& state, ReplaceErrors& errors, ReplaceDirectories& dirs)
 {
-    while (const std::optional<FileError> error = ensureOutputDirectory(files.directoryPath(), state)) {
-        if (!errors.retry(*error, state.outDirPath))
+    using Kind = OutputDirectoryProblem::Kind;
+    while (const std::optional<OutputDirectoryProblem> problem =
+               openOutputDirectory(files.directoryPath(), state, dirs)) {
+        switch (problem->kind) {
+        case Kind::FileError:
+            if (!errors.retry(problem->error, problem->path))
+                return false;
+            break;
+        case Kind::Link:
+            errors.tell(QStringLiteral("Az uj nem könyvtár, hanem hivatkozás, ezért a másolatok nem "
+                                       "kerülhetnek bele:\n") +
+                        displayPath(problem->path));
             return false;
-    }
-    // uj may be a link back to the working directory itself; its copies would replace the sources.
-    if (isSameFile(state.outDirPath, files.directoryPath())) {
-        errors.tell(QStringLiteral("Az uj könyvtár azonos a megnyitott könyvtárral, a másolatok felülírnák "
-                                   "az eredeti fájlokat."));
-        return false;
+        case Kind::Same:
+            // For example the working directory mounted once more at uj.
+            errors.tell(QStringLiteral("Az uj könyvtár azonos a megnyitott könyvtárral, a másolatok "
+                                       "felülírnák az eredeti fájlokat."));
+            return false;
+        }
     }
     return true;
 }
@@ -35,13 +47,25 @@ bool prepareOutput(FileSelection& files, MainState& state, ReplaceErrors& errors
 ReplaceSummary processMarkedFiles(FileSelection& files, ReplacePass& pass, MainState& state, RowSink& rows,
                                   ReplaceErrors& errors)
 {
-    if (prepareOutput(files, state, errors)) {
+    ReplaceDirectories dirs;
+    if (prepareOutput(files, state, errors, dirs)) {
         const int n = files.entryCount();
         for (int k = 0; k < n; ++k)
             if (files.isEntrySelected(k))
-                pass.replaceFile(files.directoryPath(), files.entryText(k), state, rows, errors);
+                pass.replaceFile(dirs, files.entryText(k), files.entryName(k), state, rows, errors);
     }
     return {true, pass.rewrittenLines()};
+}
+
+// The index of the current entry, or -1.
+int currentEntry(const FileSelection& files)
+{
+    const QString name = files.currentEntryText();
+    if (!name.isEmpty())
+        for (int k = 0; k < files.entryCount(); ++k)
+            if (files.entryText(k) == name)
+                return k;
+    return -1;
 }
 
 } // namespace
@@ -53,9 +77,10 @@ ReplaceSummary replaceInCurrentFile(FileSelection& files, const ReplaceText& tex
         return {};
     rows.clear();
     ReplacePass pass(text);
-    const QString name = files.currentEntryText();
-    if (prepareOutput(files, state, errors) && !name.isEmpty())
-        pass.replaceFile(files.directoryPath(), name, state, rows, errors);
+    ReplaceDirectories dirs;
+    const int k = currentEntry(files);
+    if (prepareOutput(files, state, errors, dirs) && k >= 0)
+        pass.replaceFile(dirs, files.entryText(k), files.entryName(k), state, rows, errors);
     return {true, pass.rewrittenLines()};
 }
 
@@ -67,11 +92,12 @@ ReplaceSummary replaceInAllFiles(FileSelection& files, const ReplaceText& text, 
     rows.clear();
     rereadFileList(files, errors);
     ReplacePass pass(text);
-    if (prepareOutput(files, state, errors)) {
+    ReplaceDirectories dirs;
+    if (prepareOutput(files, state, errors, dirs)) {
         const int n = files.entryCount();
         for (int k = 0; k < n; ++k) {
             files.setEntrySelected(k, true);
-            pass.replaceFile(files.directoryPath(), files.currentEntryText(), state, rows, errors);
+            pass.replaceFile(dirs, files.entryText(k), files.entryName(k), state, rows, errors);
         }
     }
     return {true, pass.rewrittenLines()};

@@ -5,6 +5,10 @@
 #include "platform/pathcodec.h"
 #include "search/headerblock.h"
 
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+
 namespace kelvara {
 
 namespace {
@@ -13,6 +17,12 @@ QString sameFileMessage(const QString& outFilePath)
 {
     return QStringLiteral("A másolat felülírná az eredeti fájlt, ezért ez a fájl kimarad:\n") +
            displayPath(outFilePath);
+}
+
+QString memoryMessage(const QString& filePath)
+{
+    return QStringLiteral("Nincs elég memória a fájl feldolgozásához, ezért a fájl kimarad:\n") +
+           displayPath(filePath);
 }
 
 QString unencodableMessage(const QString& filePath)
@@ -44,47 +54,62 @@ const std::string* ReplacePass::lineFilter(CodePage codePage) const
     return f ? &*f : nullptr;
 }
 
-void ReplacePass::replaceFile(const QString& directory, const QString& name, MainState& state, RowSink& rows,
+void ReplacePass::replaceFile(const ReplaceDirectories& dirs, const QString& name,
+                              const QByteArray& entryName, MainState& state, RowSink& rows,
                               ReplaceErrors& errors)
 {
-    state.filePath = joinPath(directory, name);
+    state.filePath = joinPath(dirs.path, name);
     state.outFilePath = joinPath(state.outDirPath, name);
     appendHeaderBlock(state, rows, state.outFilePath);
-    // Writing would replace the source itself, for example through a link in the working directory
-    // that leads into uj.
-    if (isSameFile(state.filePath, state.outFilePath)) {
-        errors.tell(sameFileMessage(state.outFilePath));
-        return;
-    }
     FileError error;
     QString errorPath;
     for (;;) {
-        switch (writeCopy(state, error, errorPath)) {
-        case Outcome::Written:
-            finishFile(state, rows);
-            return;
-        case Outcome::Unencodable:
-            errors.tell(unencodableMessage(state.filePath));
-            return;
-        case Outcome::Failed:
-            if (!errors.retry(error, errorPath))
+        try {
+            switch (writeCopy(dirs, entryName, state, error, errorPath)) {
+            case Outcome::Written:
+                finishFile(state, rows);
                 return;
-            break;
+            case Outcome::Unencodable:
+                errors.tell(unencodableMessage(state.filePath));
+                return;
+            case Outcome::SameFile:
+                errors.tell(sameFileMessage(state.outFilePath));
+                return;
+            case Outcome::Failed:
+                if (!errors.retry(error, errorPath))
+                    return;
+                break;
+            }
+        } catch (const std::bad_alloc&) {
+            // A line too long for the memory: this file is given up, the next one may fit.
+            reader_.close();
+            out_.discard();
+            startCopy();
+            errors.tell(memoryMessage(state.filePath));
+            return;
         }
     }
 }
 
 void ReplacePass::startCopy()
 {
+    // What a long line made large is given back before the next file.
+    constexpr size_t Kept = 1 << 20;
+    if (rowBytes_.capacity() > Kept)
+        std::string().swap(rowBytes_);
+    if (row_.capacity() > Kept)
+        std::string().swap(row_);
     rowBytes_.clear();
     rows_.clear();
-    lastLine_.clear();
+    lastRow_.reset();
+    lastBlock_ = {};
 }
 
 // Reads the source once, writing its copy as it goes. The file is taken as UTF-8 up to its first
 // byte that is not valid UTF-8, and from there as Windows-1250; when the copy written so far could
 // differ between the two, it is started again from the beginning.
-ReplacePass::Outcome ReplacePass::writeCopy(MainState& state, FileError& error, QString& errorPath)
+ReplacePass::Outcome ReplacePass::writeCopy(const ReplaceDirectories& dirs, const QByteArray& entryName,
+                                            MainState& state, FileError& error, QString& errorPath)
 {
     const auto fail = [&](const FileError& e, const QString& path) {
         reader_.close();
@@ -94,9 +119,19 @@ ReplacePass::Outcome ReplacePass::writeCopy(MainState& state, FileError& error, 
         return Outcome::Failed;
     };
     startCopy();
-    if (std::optional<FileError> e = reader_.open(pathToBytes(state.filePath)))
+    if (std::optional<FileError> e = reader_.openAt(dirs.source.get(), entryName))
         return fail(*e, state.filePath);
-    if (std::optional<FileError> e = out_.open(pathToBytes(state.outFilePath)))
+    // What stands at the copy's name in uj may be the source itself (a link in the working
+    // directory that leads into uj, or a hard link); writing the copy would replace it.
+    const struct stat& source = reader_.status();
+    struct stat target;
+    if (::fstatat(dirs.output.get(), entryName.constData(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
+        target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
+        reader_.close();
+        return Outcome::SameFile;
+    }
+    // Never more open than the source: a private file gets a private copy.
+    if (std::optional<FileError> e = out_.open(dirs.output.get(), entryName, source.st_mode & 0777))
         return fail(*e, state.outFilePath);
 
     CodePage codePage = CodePage::Utf8;
@@ -129,6 +164,13 @@ ReplacePass::Outcome ReplacePass::writeCopy(MainState& state, FileError& error, 
     }
     if (status == LineBlockReader::Status::Error)
         return fail(reader_.error(), state.filePath);
+    // Taken while the reader still holds the last block, and before the copy stands: a line too
+    // long for the memory leaves no copy.
+    const std::string_view lastLine =
+        lastRow_ ? std::string_view(rowBytes_).substr(rows_[*lastRow_].first, rows_[*lastRow_].second)
+        : lastBlock_.empty() ? std::string_view()
+                             : lastLineOf(lastBlock_);
+    state.lineText = decode(lastLine, codePage);
     reader_.close();
     if (std::optional<FileError> e = out_.commit())
         return fail(*e, state.outFilePath);
@@ -167,15 +209,15 @@ bool ReplacePass::rewriteBlock(std::string_view block, CodePage codePage)
         copied = p;
         lastPrefix_ = prefix;
         lastMatch_.assign(line.match, needle->size());
-        if (p == end) // the block's last line
-            lastLine_.assign(rowBytes_, offset);
+        lastRow_ = p == end ? std::optional<size_t>(rows_.size() - 1) : std::nullopt;
     }
     if (copied < end) {
         copyLines(copied, end);
         if (!endsWithTerminator(block)) // the file's last line, without a terminator of its own
             out_.write(std::string_view("\r\n", 2));
-        lastLine_.assign(lastLineOf(block));
+        lastRow_.reset();
     }
+    lastBlock_ = block;
     return true;
 }
 
@@ -195,7 +237,6 @@ void ReplacePass::finishFile(MainState& state, RowSink& rows)
 {
     state.searchLen = text_.search().size();
     state.replaceLen = text_.replacement().size();
-    state.lineText = decode(lastLine_, codePage_);
     state.lineLen = state.lineText.size();
     if (!rows_.empty()) {
         const std::string_view lastRow = std::string_view(rowBytes_).substr(rows_.back().first);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "outputdirectory.h"
 #include "platform/fileselection.h"
 #include "platform/rowsink.h"
 #include "platform/textlines.h"
@@ -59,22 +60,25 @@ public:
     // From now on only the lines equal to `line`, character for character, are rewritten.
     void onlyLinesEqualTo(const QString& line);
 
-    // The replace pass of the entry `name` of `directory`: sets filePath and outFilePath (in
-    // outDirPath), appends the header block naming the output file, and writes the copy, in which
-    // the first occurrence of the search text in each line is replaced and every line ends in CR LF.
-    // The rewritten rows follow the header block once the copy is complete. A file that cannot be
-    // read or written goes to `errors` to be tried again or skipped; a skipped or refused file leaves
-    // no output behind and an earlier output of the same name as it was.
-    void replaceFile(const QString& directory, const QString& name, MainState& state, RowSink& rows,
-                     ReplaceErrors& errors);
+    // The replace pass of the entry `name` (`entryName` as the file system holds it) of the working
+    // directory of `dirs`: sets filePath and outFilePath (in outDirPath), appends the header block
+    // naming the output file, and writes the copy into dirs.output, in which the first occurrence of
+    // the search text in each line is replaced and every line ends in CR LF. The copy has the
+    // source's permission bits less the umask. The rewritten rows follow the header block once the
+    // copy is complete. A file that cannot be read or written goes to `errors` to be tried again or
+    // skipped; a skipped or refused file (also one too large for the memory) leaves no output behind
+    // and an earlier output of the same name as it was.
+    void replaceFile(const ReplaceDirectories& dirs, const QString& name, const QByteArray& entryName,
+                     MainState& state, RowSink& rows, ReplaceErrors& errors);
 
     // Lines rewritten in all the files written so far.
     qint64 rewrittenLines() const { return rewrittenLines_; }
 
 private:
-    enum class Outcome { Written, Failed, Unencodable };
+    enum class Outcome { Written, Failed, Unencodable, SameFile };
 
-    Outcome writeCopy(MainState& state, FileError& error, QString& errorPath);
+    Outcome writeCopy(const ReplaceDirectories& dirs, const QByteArray& entryName, MainState& state,
+                      FileError& error, QString& errorPath);
     void startCopy();
     bool rewriteBlock(std::string_view block, CodePage codePage);
     void copyLines(const char* from, const char* to);
@@ -91,7 +95,8 @@ private:
     OutputFile out_;
     std::string rowBytes_;                        // the rewritten lines of the current file, end to end
     std::vector<std::pair<size_t, size_t>> rows_; // offset and length of each in rowBytes_
-    std::string lastLine_;                        // the file's last line as written
+    std::string_view lastBlock_;                  // the file's last block, while the reader holds it
+    std::optional<size_t> lastRow_;               // the last line's row, when it was rewritten
     std::string lastMatch_;                       // the last occurrence replaced, as it stood
     size_t lastPrefix_ = 0;                       // bytes in front of it in its line
     CodePage codePage_ = CodePage::Utf8;          // of the file written last

@@ -13,7 +13,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <cstring>
 #include <optional>
+#include <unistd.h>
 
 using namespace kelvara;
 using namespace kelvara::test;
@@ -240,9 +243,8 @@ private slots:
             QTest::addRow("plain file uj, %s", command)
                 << text(command) << text("file") << text("Fájlhiba") << QString();
         for (const char* command : {"Command2", "Command4"})
-            QTest::addRow("uj leads back, %s", command)
-                << text(command) << text("link") << text("Kelvara")
-                << text("Az uj könyvtár azonos a megnyitott könyvtárral");
+            QTest::addRow("uj leads back, %s", command) << text(command) << text("link") << text("Kelvara")
+                                                        << text("Az uj nem könyvtár, hanem hivatkozás");
     }
     void refusals()
     {
@@ -269,10 +271,10 @@ private slots:
         QTEST(box.title, "title");
         QFETCH(QString, message);
         QVERIFY2(box.message.startsWith(message), qPrintable(box.message));
-        if (obstacle == QLatin1String("file")) {
+        if (obstacle != QLatin1String("empty"))
             QVERIFY2(box.message.endsWith(QLatin1Char('\n') + uj), qPrintable(box.message));
+        if (obstacle == QLatin1String("file"))
             QCOMPARE(readFile(uj), QByteArray("nem könyvtár\r\n"));
-        }
         if (obstacle == QLatin1String("empty")) {
             QCOMPARE(rowsOf(*main.List1), searched);
             QVERIFY(main.Label3->isVisible() && main.Label6->isVisible());
@@ -377,6 +379,38 @@ private slots:
             QCOMPARE(readFile(path("uj")), QByteArray("nem könyvtár\r\n"));
         else
             QCOMPARE(readFile(copy("a.txt")), status == 1 ? QByteArray("körte\r\n") : QByteArray("<none>"));
+    }
+
+    // kelvara-cli ended by a signal halfway through a copy leaves no temporary file behind; one
+    // killed outright does, and the next run removes it.
+    void commandLineKilled_data()
+    {
+        QTest::addColumn<int>("signal");
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL})
+            QTest::addRow("%s", sigabbrev_np(signal)) << signal;
+    }
+    void commandLineKilled()
+    {
+        QFETCH(int, signal);
+        writeFile(path("a.txt"), "alma\r\n");
+        writeFile(path("big.txt"), QByteArray("alma fa\r\n").repeated(2 << 20));
+        rememberSources();
+        const QStringList args{text("replace"), dir.path(), text("alma"), text("szilva")};
+        const auto temporaries = [this] {
+            return QDir(path("uj")).entryList({text(".kelvara-*")}, QDir::Files | QDir::Hidden);
+        };
+        QProcess cli;
+        cli.start(Cli, QStringList{args[0], text("--selected"), text("big.txt")} + args.mid(1));
+        QVERIFY(cli.waitForStarted());
+        while (temporaries().isEmpty() && !cli.waitForFinished(0))
+            ::usleep(200);
+        ::kill(pid_t(cli.processId()), signal);
+        QVERIFY(cli.waitForFinished());
+        QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
+        QVERIFY(!QFile::exists(copy("big.txt")));
+        QCOMPARE(temporaries().size(), signal == SIGKILL ? 1 : 0);
+        QCOMPARE(run(Cli, QStringList{args[0], text("--selected"), text("a.txt")} + args.mid(1)).code, 0);
+        QCOMPARE(temporaries(), QStringList{});
     }
 
     // A copy that cannot be written whole (past a file size limit of 512 bytes: dash counts

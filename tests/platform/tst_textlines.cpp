@@ -1,3 +1,4 @@
+#include "platform/descriptor.h"
 #include "platform/textlines.h"
 #include "support/files.h"
 
@@ -54,6 +55,8 @@ private slots:
     void reader();
     void readerErrors_data();
     void readerErrors();
+    void changedWhileRead_data();
+    void changedWhileRead();
     void loneCr_data();
     void loneCr();
     void writer_data();
@@ -137,6 +140,39 @@ void TestTextLines::readerErrors()
     QCOMPARE(std::get<FileError>(result).kind, kind);
 }
 
+// A file that changes after it was opened is read as far as its size then; one that ends before is
+// not the file that was opened.
+void TestTextLines::changedWhileRead_data()
+{
+    QTest::addColumn<qint64>("newSize");
+    QTest::newRow("shrinks") << qint64(Buffer);
+    QTest::newRow("grows") << qint64(8 * Buffer);
+}
+
+void TestTextLines::changedWhileRead()
+{
+    QFETCH(qint64, newSize);
+    const QString path = dir_.filePath(QStringLiteral("changing.txt"));
+    const QByteArray content = QByteArray("0123456\r\n").repeated(4 * Buffer / 9);
+    writeFile(path, content);
+    LineBlockReader reader;
+    QVERIFY(!reader.open(QFile::encodeName(path)));
+    std::string_view block;
+    QCOMPARE(reader.next(block), LineBlockReader::Status::Block);
+    QByteArray read(block.data(), qsizetype(block.size()));
+    QVERIFY(QFile::resize(path, newSize));
+    LineBlockReader::Status status;
+    while ((status = reader.next(block)) == LineBlockReader::Status::Block)
+        read.append(block.data(), qsizetype(block.size()));
+    if (newSize < content.size()) {
+        QCOMPARE(status, LineBlockReader::Status::Error);
+        QCOMPARE(reader.error(), FileError::unexpectedEnd());
+    } else {
+        QCOMPARE(status, LineBlockReader::Status::End);
+        QVERIFY(read == content);
+    }
+}
+
 void TestTextLines::loneCr_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -187,9 +223,11 @@ void TestTextLines::writer()
     QFETCH(QByteArray, bytes);
     const QString path = dir_.filePath(QStringLiteral("out.txt"));
     writeFile(path, QByteArray(4 * Buffer, '!')); // must be replaced, not overwritten in place
+    Descriptor d;
+    QVERIFY(!openDirectory(dir_.path(), d));
     {
         OutputFile out;
-        QVERIFY(!out.open(QFile::encodeName(path)));
+        QVERIFY(!out.open(d.get(), "out.txt"));
         for (const QByteArray& line : lines)
             out.writeLine(std::string_view(line.constData(), size_t(line.size())));
         QCOMPARE(readFile(path), QByteArray(4 * Buffer, '!')); // nothing shows before the commit
@@ -208,10 +246,8 @@ void TestTextLines::writerErrors()
     QDir d(dir.path());
     const auto leftovers = [&d] { return d.entryList(QDir::Files | QDir::Hidden | QDir::System); };
 
-    OutputFile missing;
-    const auto openError = missing.open(QFile::encodeName(d.filePath(QStringLiteral("nowhere/out.txt"))));
-    QVERIFY(openError);
-    QCOMPARE(openError->kind, FileErrorKind::PathNotFound);
+    Descriptor fd;
+    QVERIFY(!openDirectory(dir.path(), fd));
 
     // A link at the target is replaced, not written through; until then it stays as it was.
     const QString elsewhere = d.filePath(QStringLiteral("elsewhere"));
@@ -220,13 +256,13 @@ void TestTextLines::writerErrors()
     QVERIFY(QFile::link(elsewhere, target));
     {
         OutputFile out;
-        QVERIFY(!out.open(QFile::encodeName(target)));
+        QVERIFY(!out.open(fd.get(), "target"));
         out.writeLine("new");
         out.discard(); // given up: nothing changes, nothing stays behind
         QCOMPARE(readFile(elsewhere), QByteArray("keep"));
         QVERIFY(QFileInfo(target).isSymLink());
         QCOMPARE(leftovers().size(), 2);
-        QVERIFY(!out.open(QFile::encodeName(target)));
+        QVERIFY(!out.open(fd.get(), "target"));
         out.writeLine("new");
         QVERIFY(!out.restart());
         out.writeLine("newer");
@@ -243,7 +279,7 @@ void TestTextLines::writerErrors()
         const FileSizeLimit limit(1000);
         QVERIFY(limit.isActive());
         OutputFile out;
-        if (!out.open(QFile::encodeName(target))) {
+        if (!out.open(fd.get(), "target")) {
             for (int i = 0; i < 100000 && !out.error(); ++i)
                 out.writeLine("0123456789");
             commitError = out.commit();

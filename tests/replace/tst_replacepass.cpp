@@ -1,6 +1,7 @@
 // The replace pass and the replace commands on real files, without a window. Every test checks that
 // no byte of the working directory's own files changed.
 
+#include "platform/descriptor.h"
 #include "replace/outputdirectory.h"
 #include "replace/replacecommands.h"
 #include "support/files.h"
@@ -12,7 +13,15 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <cstdio>
+#include <fcntl.h>
 #include <functional>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kelvara;
@@ -73,12 +82,13 @@ void replaceOne(OneFile& f, const QByteArray& source, const ReplaceText& text,
     writeFile(f.dir.filePath(QStringLiteral("f.txt")), source);
     const QByteArray before = fingerprint(f.dir.path());
     MainState state;
-    QVERIFY(!ensureOutputDirectory(f.dir.path(), state));
+    ReplaceDirectories dirs;
+    QVERIFY(!openOutputDirectory(f.dir.path(), state, dirs));
     ReplacePass pass(text);
     if (onlyLine)
         pass.onlyLinesEqualTo(*onlyLine);
     Rows rows;
-    pass.replaceFile(f.dir.path(), QStringLiteral("f.txt"), state, rows, f.errors);
+    pass.replaceFile(dirs, QStringLiteral("f.txt"), "f.txt", state, rows, f.errors);
     QCOMPARE(fingerprint(f.dir.path()), before);
     QCOMPARE(rows.rows.mid(0, 3), block(f.dir.filePath(QStringLiteral("uj/f.txt"))));
     f.rows = rows.rows.mid(3);
@@ -282,12 +292,15 @@ private slots:
         QTest::newRow("link at uj/a.txt") << "link" << true << QString() << 0;
         QTest::newRow("hard link at uj/a.txt") << "hardlink" << true << QString() << 0;
         QTest::newRow("existing uj kept") << "other" << true << QString() << 0;
-        QTest::newRow("uj is a link to the directory")
-            << "uj-dot" << false << QStringLiteral("Az uj könyvtár azonos") << 0;
+        QTest::newRow("private source") << "private" << true << QString() << 0;
+        QTest::newRow("temporaries of killed runs") << "leftovers" << true << QString() << 0;
+        const QString link = QStringLiteral("Az uj nem könyvtár, hanem hivatkozás");
+        QTest::newRow("uj is a link to the directory") << "uj-dot" << false << link << 0;
+        QTest::newRow("uj is a link elsewhere") << "uj-elsewhere" << false << link << 0;
+        QTest::newRow("uj links nowhere") << "uj-dangling" << false << link << 0;
         QTest::newRow("source is a link into uj")
             << "source-link" << false << QStringLiteral("A másolat felülírná") << 0;
         QTest::newRow("plain file named uj") << "uj-file" << false << QString() << 1;
-        QTest::newRow("uj links nowhere") << "uj-dangling" << false << QString() << 1;
     }
     void safeOutput()
     {
@@ -297,8 +310,9 @@ private slots:
         const QString uj = d.filePath(QStringLiteral("uj"));
         const QString outside = d.filePath(QStringLiteral(".outside"));
         writeFile(outside, "outside");
-        if (setup != QLatin1String("uj-file") && setup != QLatin1String("uj-dot") &&
-            setup != QLatin1String("uj-dangling"))
+        const QString elsewhere = d.filePath(QStringLiteral(".elsewhere"));
+        QVERIFY(d.mkdir(elsewhere));
+        if (!setup.startsWith(QLatin1String("uj-")))
             QVERIFY(d.mkdir(QStringLiteral("uj")));
         if (setup == QLatin1String("source-link")) {
             writeFile(d.filePath(QStringLiteral("uj/a.txt")), "a\r\n");
@@ -316,8 +330,20 @@ private slots:
             writeFile(d.filePath(QStringLiteral("uj/other")), "other");
         if (setup == QLatin1String("uj-dot"))
             QVERIFY(QFile::link(QStringLiteral("."), uj));
-        if (setup == QLatin1String("uj-dangling"))
-            QVERIFY(QFile::link(QStringLiteral("nowhere"), uj));
+        if (setup == QLatin1String("uj-dangling") || setup == QLatin1String("uj-elsewhere"))
+            QVERIFY(QFile::link(
+                setup.endsWith(QLatin1String("dangling")) ? QStringLiteral("nowhere") : elsewhere, uj));
+        if (setup == QLatin1String("private"))
+            QVERIFY(QFile::setPermissions(d.filePath(QStringLiteral("a.txt")),
+                                          QFile::ReadOwner | QFile::WriteOwner));
+        // One left by a killed run, one that a running copy holds locked.
+        Descriptor held;
+        if (setup == QLatin1String("leftovers")) {
+            writeFile(d.filePath(QStringLiteral("uj/.kelvara-0123456789abcdef")), "dead");
+            held.reset(::open(QFile::encodeName(d.filePath(QStringLiteral("uj/.kelvara-held"))).constData(),
+                              O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+            QCOMPARE(::flock(held.get(), LOCK_EX), 0);
+        }
         if (setup == QLatin1String("uj-file"))
             writeFile(uj, "plain");
         const QByteArray before = fingerprint(dir.path());
@@ -337,7 +363,15 @@ private slots:
         if (written) {
             QCOMPARE(readFile(d.filePath(QStringLiteral("uj/a.txt"))), QByteArray("b\r\n"));
             QVERIFY(!QFileInfo(d.filePath(QStringLiteral("uj/a.txt"))).isSymLink());
+            // The source's permission bits less the umask, never more open than the source.
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            struct stat source, copy;
+            QCOMPARE(::stat(QFile::encodeName(d.filePath(QStringLiteral("a.txt"))).constData(), &source), 0);
+            QCOMPARE(::stat(QFile::encodeName(d.filePath(QStringLiteral("uj/a.txt"))).constData(), &copy), 0);
+            QCOMPARE(copy.st_mode & 0777, source.st_mode & 0777 & ~mask);
         }
+        QCOMPARE(QDir(elsewhere).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), {});
         if (setup == QLatin1String("other"))
             QCOMPARE(readFile(d.filePath(QStringLiteral("uj/other"))), QByteArray("other"));
         QFETCH(QString, message);
@@ -348,7 +382,86 @@ private slots:
         if (!errors.paths.isEmpty())
             QCOMPARE(errors.paths[0], uj);
         if (QFileInfo(uj).isDir())
-            QCOMPARE(QDir(uj).entryList({QStringLiteral(".kelvara-*")}, QDir::Files | QDir::Hidden), {});
+            QCOMPARE(QDir(uj).entryList({QStringLiteral(".kelvara-*")}, QDir::Files | QDir::Hidden),
+                     held.isOpen() ? QStringList{QStringLiteral(".kelvara-held")} : QStringList{});
+    }
+
+    // uj and a link to the working directory change places again and again while copies are
+    // written: no copy may land on a source.
+    void ujSwappedMeanwhile()
+    {
+        QTemporaryDir dir;
+        QDir d(dir.path());
+        for (int k = 0; k < 300; ++k)
+            writeFile(d.filePath(QStringLiteral("f%1.txt").arg(k)), "alma " + QByteArray::number(k) + "\r\n");
+        QVERIFY(d.mkdir(QStringLiteral("uj")));
+        QVERIFY(QFile::link(QStringLiteral("."), d.filePath(QStringLiteral("ujx"))));
+        const QByteArray before = fingerprint(dir.path());
+        Descriptor fd;
+        QVERIFY(!openDirectory(dir.path(), fd));
+        std::atomic<bool> stop = false;
+        std::thread swapper([&] {
+            while (!stop)
+                ::renameat2(fd.get(), "uj", fd.get(), "ujx", RENAME_EXCHANGE);
+        });
+        int written = 0;
+        for (int run = 0; run < 100 && written < 4; ++run) {
+            ListedFiles files(dir.path());
+            MainState state;
+            Rows rows;
+            ScriptedErrors errors;
+            replaceInAllFiles(files, ReplaceText(QStringLiteral("alma"), QStringLiteral("HACKED"), true),
+                              state, rows, errors);
+            written += errors.messages.isEmpty() && errors.paths.isEmpty();
+        }
+        stop = true;
+        swapper.join();
+        QCOMPARE(fingerprint(dir.path()), before);
+        QVERIFY(written > 0); // some runs find the link at uj and refuse
+    }
+
+    // A line as long as half the memory left is copied; one too long gives up its own file alone.
+    void lineLongerThanTheMemory()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the address sanitizer reserves more address space than any limit would leave");
+#endif
+        constexpr qint64 Line = 16 << 20;
+        QTemporaryDir dir;
+        QDir d(dir.path());
+        const auto make = [&d](const char* name, qint64 size) { // sparse: a line of NUL bytes, then "alma"
+            QFile f(d.filePath(QString::fromLatin1(name)));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.seek(size) && f.write("\r\nalma\r\n") == 8);
+        };
+        make("a", Line);
+        make("b", 4 * Line);
+        make("c", 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            QFile statm(QStringLiteral("/proc/self/statm"));
+            const qint64 used =
+                statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ')[0].toLongLong() : 0;
+            const struct rlimit limit = {rlim_t(used * ::sysconf(_SC_PAGESIZE) + 2 * Line), RLIM_INFINITY};
+            ListedFiles files(dir.path());
+            MainState state;
+            Rows rows;
+            ScriptedErrors errors;
+            if (used > 0 && ::setrlimit(RLIMIT_AS, &limit) == 0)
+                replaceInAllFiles(files, ReplaceText(QStringLiteral("alma"), QStringLiteral("x"), true),
+                                  state, rows, errors);
+            ::_exit(errors.messages.size() == 1 && errors.paths.isEmpty() &&
+                            errors.messages[0].startsWith(QStringLiteral("Nincs elég memória")) &&
+                            errors.messages[0].endsWith(d.filePath(QStringLiteral("b")))
+                        ? 0
+                        : 1);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
+        QCOMPARE(QFileInfo(d.filePath(QStringLiteral("uj/a"))).size(), Line + 5);
+        QCOMPARE(readFile(d.filePath(QStringLiteral("uj/c"))), QByteArray("\r\nx\r\n"));
+        QCOMPARE(QDir(d.filePath(QStringLiteral("uj"))).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{QStringLiteral("a"), QStringLiteral("c")}));
     }
 
     // A copy that cannot be written completely: skipped, or tried again once the cause is gone. An
