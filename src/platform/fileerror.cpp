@@ -34,6 +34,8 @@ FileErrorKind fileErrorKind(int errnoValue)
     case EBUSY:
     case ETXTBSY:
         return FileErrorKind::AlreadyOpen;
+    case ENOMEM:
+        return FileErrorKind::OutOfMemory;
     case 0: // no errno at all: the data ended before it should have
         return FileErrorKind::EndOfFile;
     default:
@@ -63,6 +65,8 @@ QString fileErrorMessage(FileErrorKind kind)
         return QStringLiteral("Érvénytelen fájlvége-jelzõ,"
                               "vagy kísérlet a fájlvége jelzõn "
                               "túli olvasásra.");
+    case FileErrorKind::OutOfMemory:
+        return QStringLiteral("Nincs elég memória a fájl feldolgozásához.");
     case FileErrorKind::Other:
         break;
     }

@@ -14,6 +14,7 @@ enum class FileErrorKind {
     AccessDenied,
     AlreadyOpen,
     EndOfFile,
+    OutOfMemory,
     Other,
 };
 

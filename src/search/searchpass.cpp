@@ -4,7 +4,9 @@
 #include "platform/directory.h"
 #include "platform/pathcodec.h"
 
+#include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace kelvara {
 
@@ -39,11 +41,24 @@ std::optional<FileError> SearchPass::searchFile(int dirFd, const QByteArray& nam
     state.searchLen = search_.text().size();
     hitBytes_.clear();
     hits_.clear();
-    bool anyLine = false;
-    std::string lastLine;
-
     if (std::optional<FileError> error = reader_.openAt(dirFd, name))
         return error;
+    try {
+        return searchOpened(state, rows);
+    } catch (const std::bad_alloc&) {
+        // A line longer than the memory can hold: the file is given up like one that cannot be read,
+        // and what it took is given back for the next one.
+        reader_.close();
+        std::string().swap(hitBytes_);
+        hits_ = {};
+        return FileError::fromErrno(ENOMEM);
+    }
+}
+
+std::optional<FileError> SearchPass::searchOpened(MainState& state, RowSink& rows)
+{
+    bool anyLine = false;
+    std::string lastLine;
 
     // Every file starts as UTF-8 and becomes Windows-1250 at its first byte that is not valid UTF-8.
     // A text of ASCII characters matches the same lines in both; any other text is written

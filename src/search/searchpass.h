@@ -55,6 +55,7 @@ public:
                                         const QString& entry, MainState& state, RowSink& rows);
 
 private:
+    std::optional<FileError> searchOpened(MainState& state, RowSink& rows);
     void scanBlock(std::string_view block, const Needle* needle);
     void keepHit(std::string_view line);
 

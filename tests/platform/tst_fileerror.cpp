@@ -33,6 +33,7 @@ void TestFileError::kindOfErrno_data()
         {EROFS, K::AccessDenied},
         {EBUSY, K::AlreadyOpen},
         {0, K::EndOfFile},
+        {ENOMEM, K::OutOfMemory},
         {EINVAL, K::Other},
     };
     for (const auto& [code, kind] : rows)
@@ -72,6 +73,9 @@ void TestFileError::message_data()
                          << QByteArray("\xc3\x89rv\xc3\xa9nytelen f\xc3\xa1jlv\xc3\xa9ge-jelz\xc3\xb5,vagy "
                                        "k\xc3\xads\xc3\xa9rlet a f\xc3\xa1jlv\xc3\xa9ge jelz\xc3\xb5n "
                                        "t\xc3\xbali olvas\xc3\xa1sra.");
+    QTest::newRow("memory") << K::OutOfMemory
+                            << QByteArray("Nincs el\xc3\xa9g mem\xc3\xb3ria a f\xc3\xa1jl "
+                                          "feldolgoz\xc3\xa1s\xc3\xa1hoz.");
     QTest::newRow("other") << K::Other
                            << QByteArray("Egy\xc3\xa9"
                                          "b hiba - a lemezegys\xc3\xa9g nem \xc3\xbczemk\xc3\xa9sz.");
