@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     std::optional<QString> filter;
     if (provider.ConsumeBool())
         filter = text();
-    const std::string sources[2] = {fuzz::filler(provider, 3 * LineBlockReader::InitialBufferSize) +
+    const std::string sources[2] = {fuzz::filler(provider, LineBlockReader::InitialBufferSize + 32 * 1024) +
                                         provider.ConsumeRandomLengthString(4096),
                                     provider.ConsumeRemainingBytesAsString()};
     if (search.isEmpty())
