@@ -4,6 +4,8 @@
 #include "fuzz.h"
 #include "platform/pathcodec.h"
 
+#include <cstring>
+
 using namespace kelvara;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
@@ -32,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
                    (shown[i] == QChar::ReplacementCharacter && path[i].isLowSurrogate()));
 
     // Any UTF-16, paired or not, converts to some bytes without harm.
-    const QString units(reinterpret_cast<const QChar*>(data), qsizetype(size / 2));
+    QString units(qsizetype(size / 2), Qt::Uninitialized);
+    std::memcpy(units.data(), data, size_t(units.size()) * 2);
     pathToBytes(units);
     displayPath(units);
     return 0;

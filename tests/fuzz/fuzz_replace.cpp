@@ -6,8 +6,8 @@
 #include "fuzz.h"
 #include "platform/textlines.h"
 #include "replace/replacecommands.h"
+#include "support/rows.h"
 
-#include <QStringList>
 #include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,13 +25,6 @@ struct Errors : ReplaceErrors
     }
     void tell(const QString&) override { ++told; }
     int told = 0;
-};
-
-struct Rows : RowSink
-{
-    void clear() override { rows.clear(); }
-    void appendRow(std::string_view utf8) override { rows.append(QString::fromUtf8(fuzz::bytes(utf8))); }
-    QStringList rows;
 };
 
 struct Model
@@ -103,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     files.setEntrySelected(1, true);
     const ReplaceText replaceText(search, replacement, caseSensitive);
     MainState state;
-    Rows rows;
+    test::Rows rows;
     Errors errors;
     if (filter)
         replaceInSelectedLine(files, replaceText, *filter, state, rows, errors);
@@ -116,11 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     for (int k = 0; k < 2; ++k) {
         const std::string name = files.entryText(k).toStdString();
         const int i = name == names[0] ? 0 : 1;
-        const QString stars(150, QLatin1Char('*'));
-        expectedRows
-            << stars
-            << QStringLiteral("**  %1/%2  **").arg(QString::fromStdString(uj), QString::fromStdString(name))
-            << stars;
+        expectedRows += test::block(QString::fromStdString(uj + '/' + name));
         const Model model = replaced(sources[i], search, replacement, caseSensitive, filter);
         expectedRows += model.rows;
         std::string copy, source;
