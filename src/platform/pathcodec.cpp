@@ -8,9 +8,12 @@ namespace {
 
 constexpr char16_t KeptByteBase = 0xDC00; // byte b (0x80..0xFF) is kept as U+DC00 + b
 
-bool isKeptByte(QChar c)
+// Whether path[i] is a kept byte. A character above U+FFFF whose low surrogate falls in the same
+// range is not: valid UTF-8 never decodes to a lone high surrogate, so one before it marks a pair.
+bool isKeptByte(QStringView path, qsizetype i)
 {
-    return c.unicode() >= KeptByteBase + 0x80 && c.unicode() <= KeptByteBase + 0xFF;
+    const char16_t c = path[i].unicode();
+    return c >= KeptByteBase + 0x80 && c <= KeptByteBase + 0xFF && !(i > 0 && path[i - 1].isHighSurrogate());
 }
 
 // The length of the valid UTF-8 sequence at `p` (RFC 3629: no overlongs, no surrogates, at most
@@ -77,7 +80,7 @@ QByteArray pathToBytes(const QString& path)
     bytes.reserve(path.size());
     qsizetype from = 0; // start of the run of ordinary text not yet converted
     for (qsizetype i = 0; i < path.size(); ++i) {
-        if (isKeptByte(path[i])) {
+        if (isKeptByte(path, i)) {
             bytes += QStringView(path).sliced(from, i - from).toUtf8();
             bytes += char(path[i].unicode() - KeptByteBase);
             from = i + 1;
@@ -90,9 +93,9 @@ QByteArray pathToBytes(const QString& path)
 QString displayPath(const QString& path)
 {
     QString shown = path;
-    for (QChar& c : shown) {
-        if (isKeptByte(c))
-            c = QChar::ReplacementCharacter;
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        if (isKeptByte(path, i))
+            shown[i] = QChar::ReplacementCharacter;
     }
     return shown;
 }

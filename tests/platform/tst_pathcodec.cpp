@@ -38,6 +38,11 @@ private slots:
         QTest::newRow("above U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << 4;
         QTest::newRow("cut short") << QByteArray("a\xe2\x82") << 2;
         QTest::newRow("kept byte then valid") << QByteArray("\xff\xc3\xa9") << 1;
+        // Low surrogates in the kept-byte range: U+1F4A9 is D83D DCA9, U+1F480 is D83D DC80.
+        QTest::newRow("U+1F4A9") << QByteArray("work\xf0\x9f\x92\xa9") << 0;
+        QTest::newRow("U+1F480") << QByteArray("\xf0\x9f\x92\x80") << 0;
+        QTest::newRow("mixed with kept bytes")
+            << QByteArray("\xa9\xf0\x9f\x92\xa9\xa9\xf0\x9f\x92\x80\xed\xb2\xa9\xf0\x9f\x92") << 8;
     }
 
     void sequences()
