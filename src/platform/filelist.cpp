@@ -194,7 +194,7 @@ void FileList::keyPressEvent(QKeyEvent* event)
 
 QString FileList::currentText() const
 {
-    return entryText(currentIndex().row());
+    return entryText(currentEntry());
 }
 
 void FileList::mirror(const QItemSelection& selected, const QItemSelection& deselected)

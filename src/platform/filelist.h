@@ -41,7 +41,7 @@ public:
     bool isEntrySelected(int k) const override;
     int selectedEntryCount() const override { return selectedCount_; }
     void setEntrySelected(int k, bool selected) override;
-    QString currentEntryText() const override { return currentText(); }
+    int currentEntry() const override { return currentIndex().row(); }
     std::optional<FileError> reread() override { return refresh(); }
     // The text of the current entry, empty when there is none.
     QString currentText() const;

@@ -24,8 +24,8 @@ public:
     virtual int selectedEntryCount() const = 0;
     // Selecting an entry also makes it the current one.
     virtual void setEntrySelected(int k, bool selected) = 0;
-    // The text of the current entry, empty when there is none.
-    virtual QString currentEntryText() const = 0;
+    // The index of the current entry, -1 when there is none.
+    virtual int currentEntry() const = 0;
     // Lists the directory again; every selection is cleared.
     virtual std::optional<FileError> reread() = 0;
 };
@@ -43,7 +43,7 @@ public:
     bool isEntrySelected(int k) const override;
     int selectedEntryCount() const override { return selectedCount_; }
     void setEntrySelected(int k, bool selected) override;
-    QString currentEntryText() const override { return entryText(current_); }
+    int currentEntry() const override { return current_; }
     std::optional<FileError> reread() override;
 
 private:

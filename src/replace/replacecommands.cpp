@@ -57,17 +57,6 @@ ReplaceSummary processMarkedFiles(FileSelection& files, ReplacePass& pass, MainS
     return {true, pass.rewrittenLines()};
 }
 
-// The index of the current entry, or -1.
-int currentEntry(const FileSelection& files)
-{
-    const QString name = files.currentEntryText();
-    if (!name.isEmpty())
-        for (int k = 0; k < files.entryCount(); ++k)
-            if (files.entryText(k) == name)
-                return k;
-    return -1;
-}
-
 } // namespace
 
 ReplaceSummary replaceInCurrentFile(FileSelection& files, const ReplaceText& text, MainState& state,
@@ -78,7 +67,7 @@ ReplaceSummary replaceInCurrentFile(FileSelection& files, const ReplaceText& tex
     rows.clear();
     ReplacePass pass(text);
     ReplaceDirectories dirs;
-    const int k = currentEntry(files);
+    const int k = files.currentEntry();
     if (prepareOutput(files, state, errors, dirs) && k >= 0)
         pass.replaceFile(dirs, files.entryText(k), files.entryName(k), state, rows, errors);
     return {true, pass.rewrittenLines()};
