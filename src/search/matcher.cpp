@@ -32,7 +32,9 @@ int byteFrequency(std::uint8_t b)
         return 90;
     if (b >= '0' && b <= '9')
         return 100;
-    if (std::string_view("()[]{};,.=_\"'/:-*<>").find(char(b)) != std::string_view::npos)
+    if (b == '_') // joins the words of most identifiers in source code
+        return 185;
+    if (std::string_view("()[]{};,.=\"'/:-*<>").find(char(b)) != std::string_view::npos)
         return 110;
     if (b == 0xC3 || b == 0xC5) // lead bytes of the accented Hungarian letters in UTF-8
         return 120;
@@ -157,8 +159,15 @@ Needle::Needle(std::string_view encoded, bool caseSensitive, CodePage codePage)
             probe.bytes[k] = variants[offset][std::min(k, variants[offset].size() - 1)];
         return probe;
     };
+    // A second probe for other bytes than the first rules out more places than the same bytes at
+    // another offset, which often come together ("__", "::").
+    const auto other = std::find_if(ranked.begin() + 1, ranked.end(), [&](const auto& r) {
+        return variants[r.second] != variants[ranked[0].second];
+    });
     first_ = makeProbe(ranked[0].second);
-    second_ = makeProbe(ranked.size() > 1 ? ranked[1].second : ranked[0].second);
+    second_ = makeProbe(other != ranked.end()     ? other->second
+                        : ranked.size() > 1 ? ranked[1].second
+                                            : ranked[0].second);
     const int widest = std::max(first_.count, second_.count);
     variants_ = widest == 1 ? 1 : widest == 2 ? 2 : 4;
 }
