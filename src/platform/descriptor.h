@@ -32,7 +32,6 @@ public:
 
     int get() const { return fd_; }
     bool isOpen() const { return fd_ >= 0; }
-    int release() { return std::exchange(fd_, -1); }
     void reset(int fd = -1);
 
 private:

@@ -36,8 +36,6 @@ public:
     std::optional<FileError> open(const QByteArray& path) { return openAt(AT_FDCWD, path); }
     // Opens the entry `name` of the directory open as `dirFd` (AT_FDCWD: a path) for reading only.
     std::optional<FileError> openAt(int dirFd, const QByteArray& name);
-    // The open file, for fstat() and the like; -1 when none is open.
-    int descriptor() const { return fd_; }
     // What fstat() told of the open file when it was opened.
     const struct stat& status() const { return status_; }
     // The next block; the view stays valid until the next call, rewind() or close(). The last
