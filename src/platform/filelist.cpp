@@ -3,6 +3,7 @@
 #include "pathcodec.h"
 
 #include <QAbstractListModel>
+#include <QEvent>
 #include <QScopedValueRollback>
 
 namespace kelvara {
@@ -162,28 +163,20 @@ void FileList::settleRun()
     runSettled_ = true;
 }
 
-void FileList::mousePressEvent(QMouseEvent* event)
+// Mouse input reaches the list through its viewport.
+bool FileList::viewportEvent(QEvent* event)
 {
-    settleRun();
-    QListView::mousePressEvent(event);
-}
-
-void FileList::mouseMoveEvent(QMouseEvent* event)
-{
-    settleRun();
-    QListView::mouseMoveEvent(event);
-}
-
-void FileList::mouseReleaseEvent(QMouseEvent* event)
-{
-    settleRun();
-    QListView::mouseReleaseEvent(event);
-}
-
-void FileList::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    settleRun();
-    QListView::mouseDoubleClickEvent(event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+        settleRun();
+        break;
+    default:
+        break;
+    }
+    return QListView::viewportEvent(event);
 }
 
 void FileList::keyPressEvent(QKeyEvent* event)
