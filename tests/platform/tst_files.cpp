@@ -141,6 +141,13 @@ private slots:
         QCOMPARE(volumes.driveOf(u"/home/x/../../media/usb/y"_s), u"/media/usb"_s);
         // Without a root drive, the first one.
         QCOMPARE(Volumes(fake({u"/media/usb"_s, u"/home"_s})).driveOf(u"/tmp"_s), u"/home"_s);
+        QVERIFY(SystemVolumeSource().mountPoints().contains(u"/"_s));
+        installVolumeSource(fake({u"/media/usb"_s}));
+        QCOMPARE(kelvara::volumes().drives(), QStringList{u"/media/usb"_s});
+        installVolumeSource(nullptr);
+        QVERIFY(!kelvara::volumes().drives().contains(u"/media/usb"_s));
+        // No application object here, so this is the answer from /proc/self/exe.
+        QVERIFY(QFileInfo(Volumes::programDirectory() + u"/tst_files"_s).isExecutable());
     }
 
     // Each drive keeps its own current directory; a deleted working directory gives its nearest
