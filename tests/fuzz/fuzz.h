@@ -1,37 +1,54 @@
 #pragma once
 
-// What the libFuzzer harnesses share: a check that stops the run, a private temporary directory,
-// whole-file reads and writes, and plain reference versions of UTF-8 and of line splitting.
+// What the libFuzzer harnesses share: a private temporary directory, whole-file reads and writes, a
+// plain UTF-8 decoder and the plain models of support/rows.h.
+
+#include "support/rows.h"
 
 #include <QByteArray>
-#include <QString>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <fuzzer/FuzzedDataProvider.h>
+#include <iterator>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <unistd.h>
 
-#define FUZZ_CHECK(condition)                                                                                \
-    do {                                                                                                     \
-        if (!(condition)) {                                                                                  \
-            std::fprintf(stderr, "%s:%d: oracle mismatch: %s\n", __FILE__, __LINE__, #condition);            \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (0)
+// The oracles' checks stay on in every build type.
+#undef NDEBUG
+#include <cassert>
 
 namespace kelvara::fuzz {
 
+using test::splitLines;
+
 // A directory of its own under $TMPDIR for the whole run, removed when the process ends normally.
-const std::string& tempDir();
-void writeFile(const std::string& path, std::string_view bytes);
-// The file's bytes; false when it cannot be read.
-bool readFile(const std::string& path, std::string& bytes);
-// The names in a directory, sorted, without . and ..
-std::vector<std::string> listDir(const std::string& path);
-// Removes every entry of a directory (not recursively).
-void emptyDir(const std::string& path);
+inline const std::string& tempDir()
+{
+    static const struct Dir
+    {
+        std::string path =
+            std::filesystem::temp_directory_path() / ("kelvara-fuzz-" + std::to_string(::getpid()));
+        Dir() { std::filesystem::create_directories(path); }
+        ~Dir() { std::filesystem::remove_all(path, ignored); }
+        std::error_code ignored;
+    } dir;
+    return dir.path;
+}
+
+inline void writeFile(const std::string& path, std::string_view bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    assert(file.write(bytes.data(), std::streamsize(bytes.size())).flush());
+}
+
+// The file's bytes, or nothing when it cannot be read.
+inline std::optional<std::string> readFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return file ? std::optional(std::string(std::istreambuf_iterator<char>(file), {})) : std::nullopt;
+}
 
 // The length of the well-formed UTF-8 sequence (RFC 3629) at s[i], with its code point, or 0.
 // Decodes first and checks the value after, unlike the code under test.
@@ -49,39 +66,16 @@ inline int utf8At(std::string_view s, size_t i, char32_t& cp)
         cp = cp << 6 | (c & 0x3F);
     }
     static constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return n;
+    return cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0 : n;
 }
 
 inline bool isUtf8(std::string_view s)
 {
     char32_t cp;
-    for (size_t i = 0; i < s.size();) {
-        const int n = utf8At(s, i, cp);
-        if (n == 0)
-            return false;
+    size_t i = 0;
+    for (int n; i < s.size() && (n = utf8At(s, i, cp)) > 0;)
         i += size_t(n);
-    }
-    return true;
-}
-
-// Lines end at CR or CR LF; a lone LF is text; a last line without terminator counts.
-inline std::vector<std::string_view> splitLines(std::string_view s)
-{
-    std::vector<std::string_view> lines;
-    size_t start = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\r') {
-            lines.push_back(s.substr(start, i - start));
-            if (i + 1 < s.size() && s[i + 1] == '\n')
-                ++i;
-            start = i + 1;
-        }
-    }
-    if (start < s.size())
-        lines.push_back(s.substr(start));
-    return lines;
+    return i == s.size();
 }
 
 // When the input asks for it, a short unit of it repeated to a length of up to `limit` bytes: long
@@ -95,11 +89,9 @@ inline std::string filler(FuzzedDataProvider& provider, size_t limit)
     if (unit.empty())
         unit = "x";
     std::string run;
-    run.reserve(length + unit.size());
     while (run.size() < length)
         run += unit;
-    run.resize(length);
-    return run;
+    return run.substr(0, length);
 }
 
 inline QByteArray bytes(std::string_view s)

@@ -1,13 +1,11 @@
-// The replace pass and the replace commands on real files, without a window. Every test checks that
-// no byte of the working directory's own files changed.
+// The replace commands on real files, without a window. No byte of the working directory's own
+// files may ever change.
 
 #include "platform/descriptor.h"
-#include "replace/outputdirectory.h"
 #include "replace/replacecommands.h"
 #include "support/files.h"
 #include "support/rows.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -18,35 +16,28 @@
 #include <fcntl.h>
 #include <functional>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace kelvara;
 using namespace kelvara::test;
 
 namespace {
 
-// Answers file errors from a list (false once it is used up) and records what it was told.
-class ScriptedErrors : public ReplaceErrors
+// Answers the first file error with `answer` (a retry when it says so), later ones with no.
+struct ScriptedErrors : ReplaceErrors
 {
-public:
-    explicit ScriptedErrors(QList<std::function<bool()>> answers = {}) : answers_(std::move(answers)) {}
     bool retry(const FileError& error, const QString& path) override
     {
         errors.append(error);
         paths.append(path);
-        return answers_.isEmpty() ? false : answers_.takeFirst()();
+        return answer && std::exchange(answer, nullptr)();
     }
     void tell(const QString& message) override { messages.append(message); }
+    std::function<bool()> answer;
     QList<FileError> errors;
-    QStringList paths;
-    QStringList messages;
-
-private:
-    QList<std::function<bool()>> answers_;
+    QStringList paths, messages;
 };
 
 QByteArray readFile(const QString& path)
@@ -55,64 +46,35 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-// Names and bytes of the working directory's files, uj left out.
+// Names and bytes of the working directory's own files; uj and the links in it are left out.
 QByteArray fingerprint(const QString& dir)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray all;
     for (const QFileInfo& info :
-         QDir(dir).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name)) {
-        hash.addData(QFile::encodeName(info.fileName()) + '\0');
-        hash.addData(readFile(info.filePath()));
-    }
-    return hash.result();
+         QDir(dir).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name))
+        all += QFile::encodeName(info.fileName()) + '\0' + readFile(info.filePath()) + '\0';
+    return all;
 }
 
-// One file under replace: its working directory with the file in it, and the pass's results.
-struct OneFile
+// Replaces in every file of `dir` (or in the rows equal to `only`), checking that no source changed.
+ScriptedErrors replaceIn(const QString& dir, const ReplaceText& text, Rows& rows,
+                         const std::optional<QString>& only = std::nullopt)
 {
-    QTemporaryDir dir;
-    QByteArray output;
-    QStringList rows;
-    ScriptedErrors errors;
-};
-
-void replaceOne(OneFile& f, const QByteArray& source, const ReplaceText& text,
-                std::optional<QString> onlyLine = std::nullopt)
-{
-    writeFile(f.dir.filePath(QStringLiteral("f.txt")), source);
-    const QByteArray before = fingerprint(f.dir.path());
+    const QByteArray before = fingerprint(dir);
+    ListedFiles files(dir);
     MainState state;
-    ReplaceDirectories dirs;
-    QVERIFY(!openOutputDirectory(f.dir.path(), state, dirs));
-    ReplacePass pass(text);
-    if (onlyLine)
-        pass.onlyLinesEqualTo(*onlyLine);
-    Rows rows;
-    pass.replaceFile(dirs, QStringLiteral("f.txt"), "f.txt", state, rows, f.errors);
-    QCOMPARE(fingerprint(f.dir.path()), before);
-    QCOMPARE(rows.rows.mid(0, 3), block(f.dir.filePath(QStringLiteral("uj/f.txt"))));
-    f.rows = rows.rows.mid(3);
-    f.output = readFile(f.dir.filePath(QStringLiteral("uj/f.txt")));
-}
-
-// A plain model of a copy: split into lines, replace the first occurrence in each, end each in CR LF.
-// ASCII text only, so lower-casing bytes is the whole case rule.
-QByteArray plainCopy(const QByteArray& source, const QByteArray& search, const QByteArray& replacement,
-                     bool caseSensitive)
-{
-    QByteArray out;
-    qsizetype start = 0;
-    while (start < source.size()) {
-        qsizetype cr = source.indexOf('\r', start);
-        const qsizetype end = cr < 0 ? source.size() : cr;
-        QByteArray line = source.mid(start, end - start);
-        const qsizetype at = caseSensitive ? line.indexOf(search) : line.toLower().indexOf(search.toLower());
-        if (at >= 0)
-            line.replace(at, search.size(), replacement);
-        out += line + "\r\n";
-        start = cr < 0 ? source.size() : cr + 1 < source.size() && source[cr + 1] == '\n' ? cr + 2 : cr + 1;
+    ScriptedErrors errors;
+    if (only) {
+        files.reread();
+        for (int k = 0; k < files.entryCount(); ++k)
+            files.setEntrySelected(k, true);
+        replaceInSelectedLine(files, text, *only, state, rows, errors);
+    } else {
+        replaceInAllFiles(files, text, state, rows, errors);
     }
-    return out;
+    if (fingerprint(dir) != before)
+        QTest::qFail("a source changed", __FILE__, __LINE__);
+    return errors;
 }
 
 } // namespace
@@ -128,48 +90,49 @@ private slots:
         QTest::addColumn<QString>("search");
         QTest::addColumn<QString>("replacement");
         QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<QString>("only"); // the selected row, when only rows equal to it are replaced
         QTest::addColumn<QByteArray>("output");
-        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QString>("rows"); // the rewritten lines, joined by |
         const auto row = [](const char* name, const QByteArray& source, const char* search,
                             const char* replacement, bool caseSensitive, const QByteArray& output,
-                            const QStringList& rows) {
+                            const QByteArray& rows, const char* only = nullptr) {
             QTest::newRow(name) << source << QString::fromUtf8(search) << QString::fromUtf8(replacement)
-                                << caseSensitive << output << rows;
+                                << caseSensitive << (only ? QString::fromUtf8(only) : QString()) << output
+                                << QString::fromUtf8(rows);
         };
-        const auto list = [](std::initializer_list<const char*> texts) {
-            QStringList l;
-            for (const char* t : texts)
-                l.append(QString::fromUtf8(t));
-            return l;
-        };
-        row("first occurrence only", "abab\r\n", "ab", "x", true, "xab\r\n", list({"xab"}));
-        row("occurrence at the end", "cab\r\n", "ab", "x", true, "cx\r\n", list({"cx"}));
-        row("line equal to the text", "ab\r\n", "ab", "x", true, "x\r\n", list({"x"}));
-        row("line shorter than the text", "ab\r\n", "abc", "x", true, "ab\r\n", {});
-        row("case ignored", "Egy ALMA fa\r\n", "alma", "körte", false, "Egy körte fa\r\n",
-            list({"Egy körte fa"}));
-        row("case kept", "Egy ALMA fa\r\n", "alma", "körte", true, "Egy ALMA fa\r\n", {});
-        row("replacement not searched again", "banana\r\n", "a", "aa", true, "baanana\r\n",
-            list({"baanana"}));
-        row("empty replacement deletes", "hello\r\n", "lo", "", true, "hel\r\n", list({"hel"}));
-        row("empty line", "\r\nab\r\n", "ab", "x", true, "\r\nx\r\n", list({"x"}));
-        row("CR only", "a\rb\ra\r", "a", "x", true, "x\r\nb\r\nx\r\n", list({"x", "x"}));
-        row("mixed ends", "a\r\nb\ra", "b", "y", true, "a\r\ny\r\na\r\n", list({"y"}));
-        row("LF only is one line", "ab\nab\n", "ab", "x", true, "x\nab\n\r\n", list({"x\nab\n"}));
-        row("no final terminator", "ab\r\nzz", "q", "x", true, "ab\r\nzz\r\n", {});
-        row("rewritten last line without terminator", "zz\r\nab", "ab", "x", true, "zz\r\nx\r\n",
-            list({"x"}));
-        row("empty source", "", "a", "x", true, "", {});
+        row("case ignored", "Egy ALMA fa\r\n", "alma", "körte", false, "Egy körte fa\r\n", "Egy körte fa");
+        row("replacement not searched again", "banana\r\n", "a", "aa", true, "baanana\r\n", "baanana");
+        row("empty replacement deletes", "hello\r\n", "lo", "", true, "hel\r\n", "hel");
+        row("empty source", "", "a", "x", true, "", "");
         row("NUL bytes kept", QByteArray("a\0b\r\n\0ab", 8), "ab", "x", true,
-            QByteArray("a\0b\r\n\0x\r\n", 9), {QString::fromLatin1("\0x", 2)});
+            QByteArray("a\0b\r\n\0x\r\n", 9), QByteArray("\0x", 2));
         row("Windows-1250 bytes kept", "\xE1rv\xEDz ab \xF5\r\n", "ab", "x", true, "\xE1rv\xEDz x \xF5\r\n",
-            list({"árvíz x ő"}));
+            "árvíz x ő");
         row("Windows-1250 replacement", "t\xFBr\xF5 \xE1\r\n", "á", "ű", false, "t\xFBr\xF5 \xFB\r\n",
-            list({"tűrő ű"}));
-        row("Windows-1250 folded", "\xC1RV\xCDZ\r\n", "árvíz", "x", false, "x\r\n", list({"x"}));
-        row("UTF-8 folded", "ÁRVÍZ és\r\n", "árvíz", "tó", false, "tó és\r\n", list({"tó és"}));
-        row("text at the LF of a CR LF", "a\r\nb\r\n", "\nb", "x", true, "a\r\nb\r\n", {});
-        row("star line", "*ab\r\n", "ab", "x", true, "*x\r\n", list({"*x"}));
+            "tűrő ű");
+        row("Windows-1250 folded", "\xC1RV\xCDZ\r\n", "árvíz", "x", false, "x\r\n", "x");
+        row("UTF-8 folded", "ÁRVÍZ és\r\n", "árvíz", "tó", false, "tó és\r\n", "tó és");
+        row("text at the LF of a CR LF", "a\r\nb\r\n", "\nb", "x", true, "a\r\nb\r\n", "");
+        row("star line", "*ab\r\n", "ab", "x", true, "*x\r\n", "*x");
+        row("replacement the code page lacks", "ab \xE9\r\n", "ab", "中", true, "<missing>", "");
+        row("... in UTF-8", "ab é\r\n", "ab", "中", true, "中 é\r\n", "中 é");
+        row("... with nothing to replace", "cd \xE9\r\n", "ab", "中", true, "cd \xE9\r\n", "");
+        // Valid UTF-8 ("ő" too) for more than one read, then a Windows-1250 "ő": what was written
+        // before must be written again as Windows-1250.
+        const QByteArray utf8 = QByteArray("\xC5\x91\r\n").repeated(100000);
+        row("code page known late, replacement", "ab\r\n" + utf8 + "\xF5\r\n", "ab", "ő", true,
+            "\xF5\r\n" + utf8 + "\xF5\r\n", "ő");
+        row("code page known late, search", "ab\r\n" + utf8 + "\xF5\r\n", "ő", "x", true,
+            "ab\r\n" + utf8 + "x\r\n", "x");
+        row("selected row, equal lines", "abc x abc\r\nabc\r\nabc x abc\r\n", "abc", "Q", true,
+            "Q x abc\r\nabc\r\nQ x abc\r\n", "Q x abc|Q x abc", "abc x abc");
+        row("selected row, occurrence at the end", "x abc\r\n", "abc", "Q", true, "x Q\r\n", "x Q", "x abc");
+        row("selected row compared with its case", "abc def\r\nABC DEF\r\n", "ABC", "Q", false,
+            "Q def\r\nABC DEF\r\n", "Q def", "abc def");
+        row("selected row without the text", "abc def\r\n", "xyz", "Q", true, "abc def\r\n", "", "abc def");
+        row("no row selected", "abc\r\n\r\n", "abc", "Q", true, "abc\r\n\r\n", "", "");
+        row("selected row in Windows-1250", "abc \xF5\r\nabc\r\n", "abc", "Q", true, "Q \xF5\r\nabc\r\n",
+            "Q ő", "abc ő");
     }
     void copy()
     {
@@ -177,213 +140,135 @@ private slots:
         QFETCH(QString, search);
         QFETCH(QString, replacement);
         QFETCH(bool, caseSensitive);
-        OneFile f;
-        replaceOne(f, source, ReplaceText(search, replacement, caseSensitive));
-        QTEST(f.output, "output");
-        QTEST(f.rows, "rows");
-        QVERIFY(f.errors.messages.isEmpty() && f.errors.paths.isEmpty());
+        QFETCH(QString, only);
+        QFETCH(QByteArray, output);
+        QFETCH(QString, rows);
+        QTemporaryDir dir;
+        writeFile(dir.filePath(QStringLiteral("f.txt")), source);
+        Rows hits;
+        const ScriptedErrors errors = replaceIn(dir.path(), ReplaceText(search, replacement, caseSensitive),
+                                                hits, only.isNull() ? std::nullopt : std::optional(only));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("uj/f.txt"))), output);
+        QCOMPARE(hits.rows,
+                 block(dir.filePath(QStringLiteral("uj/f.txt"))) + rows.split(u'|', Qt::SkipEmptyParts));
+        QCOMPARE(errors.messages.size(), output == "<missing>" ? 1 : 0);
+        QVERIFY(errors.paths.isEmpty());
     }
 
     // Files of many reads with every kind of line end, against the plain model.
     void largeFilesAgreeWithPlainCopy()
     {
         QRandomGenerator random(20261206);
-        const QByteArray pieces[] = {"ab", "AB", "aB", "x", "\r", "\r\n", "\n", "abab", "a", "b", "\r\r\n"};
+        const QByteArray pieces[] = {"áb",   "ÁB", "áB",   "ab", "x", "\r",
+                                     "\r\n", "\n", "ábáb", "á",  "b", "\r\r\n"};
         for (int round = 0; round < 6; ++round) {
             QByteArray source;
             while (source.size() < 300 * 1024)
                 source += pieces[random.bounded(int(std::size(pieces)))];
+            if (round >= 4)
+                source += "\xE1"
+                          "b\r\n"; // Windows-1250 after all
             const bool caseSensitive = round % 2 == 0;
-            OneFile f;
-            replaceOne(f, source, ReplaceText(QStringLiteral("ab"), QStringLiteral("Q"), caseSensitive));
-            QVERIFY2(f.output == plainCopy(source, "ab", "Q", caseSensitive),
+            const ReplaceText text(QStringLiteral("áb"), QStringLiteral("Q"), caseSensitive);
+            QTemporaryDir dir;
+            writeFile(dir.filePath(QStringLiteral("f.txt")), source);
+            Rows rows;
+            replaceIn(dir.path(), text, rows);
+            const Copy expected =
+                plainCopy(source.toStdString(), QStringLiteral("áb"), QStringLiteral("Q"), caseSensitive);
+            QVERIFY2(readFile(dir.filePath(QStringLiteral("uj/f.txt"))).toStdString() == *expected.bytes,
                      qPrintable(QString::number(round)));
+            QCOMPARE(rows.rows.mid(3), expected.rows);
         }
     }
 
-    // A file is UTF-8 until a byte says otherwise; what was written before that must then be
-    // written again as Windows-1250.
-    void codePageKnownLate_data()
-    {
-        QTest::addColumn<QString>("search");
-        QTest::addColumn<QString>("replacement");
-        QTest::addColumn<QByteArray>("first");
-        QTest::addColumn<QByteArray>("last");
-        QTest::newRow("replacement not ASCII")
-            << QStringLiteral("ab") << QStringLiteral("ő") << QByteArray("\xF5") << QByteArray("\xF5");
-        QTest::newRow("search not ASCII")
-            << QStringLiteral("ő") << QStringLiteral("x") << QByteArray("ab") << QByteArray("x");
-    }
-    void codePageKnownLate()
-    {
-        QFETCH(QString, search);
-        QFETCH(QString, replacement);
-        QFETCH(QByteArray, first);
-        QFETCH(QByteArray, last);
-        // Valid UTF-8 ("ő" too) for more than one read, then a Windows-1250 "ő".
-        const QByteArray middle = QByteArray("\xC5\x91\r\n").repeated(100000);
-        OneFile f;
-        replaceOne(f, "ab\r\n" + middle + "\xF5\r\n", ReplaceText(search, replacement, true));
-        QCOMPARE(f.output, first + "\r\n" + middle + last + "\r\n");
-        QVERIFY(f.errors.messages.isEmpty());
-    }
-
-    void replacementTheCodePageLacks()
-    {
-        const ReplaceText text(QStringLiteral("ab"), QStringLiteral("中"), true);
-        OneFile utf8;
-        replaceOne(utf8, "ab é\r\n", text);
-        QCOMPARE(utf8.output, QByteArray("中 é\r\n"));
-
-        OneFile w1250; // the same, but é in Windows-1250: the copy cannot be written
-        QVERIFY(QDir(w1250.dir.path()).mkdir(QStringLiteral("uj")));
-        writeFile(w1250.dir.filePath(QStringLiteral("uj/f.txt")), "earlier");
-        replaceOne(w1250, "ab \xE9\r\n", text);
-        QCOMPARE(w1250.output, QByteArray("earlier"));
-        QVERIFY(w1250.rows.isEmpty());
-        QCOMPARE(w1250.errors.messages.size(), 1);
-        QVERIFY(w1250.errors.messages[0].contains(w1250.dir.filePath(QStringLiteral("f.txt"))));
-
-        OneFile untouched; // nothing to replace in it: copied as it is
-        replaceOne(untouched, "cd \xE9\r\n", text);
-        QCOMPARE(untouched.output, QByteArray("cd \xE9\r\n"));
-    }
-
-    void selectedLine_data()
-    {
-        QTest::addColumn<QByteArray>("source");
-        QTest::addColumn<QString>("search");
-        QTest::addColumn<bool>("caseSensitive");
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QByteArray>("output");
-        QTest::newRow("first occurrence of equal lines")
-            << QByteArray("abc x abc\r\nabc\r\nabc x abc\r\n") << "abc" << true << "abc x abc"
-            << QByteArray("Q x abc\r\nabc\r\nQ x abc\r\n");
-        QTest::newRow("occurrence at the end")
-            << QByteArray("x abc\r\n") << "abc" << true << "x abc" << QByteArray("x Q\r\n");
-        QTest::newRow("comparison ignores the case switch")
-            << QByteArray("abc def\r\nABC DEF\r\n") << "ABC" << false << "abc def"
-            << QByteArray("Q def\r\nABC DEF\r\n");
-        QTest::newRow("row without the search text")
-            << QByteArray("abc def\r\n") << "xyz" << true << "abc def" << QByteArray("abc def\r\n");
-        QTest::newRow("no row selected")
-            << QByteArray("abc\r\n\r\n") << "abc" << true << "" << QByteArray("abc\r\n\r\n");
-        QTest::newRow("row decoded from Windows-1250") << QByteArray("abc \xF5\r\nabc\r\n") << "abc" << true
-                                                       << "abc ő" << QByteArray("Q \xF5\r\nabc\r\n");
-    }
-    void selectedLine()
-    {
-        QFETCH(QByteArray, source);
-        QFETCH(QString, search);
-        QFETCH(bool, caseSensitive);
-        QFETCH(QString, line);
-        OneFile f;
-        replaceOne(f, source, ReplaceText(search, QStringLiteral("Q"), caseSensitive), line);
-        QTEST(f.output, "output");
-    }
-
-    // What stands at uj or uj/NAME is never written through, and no copy may replace a source.
+    // What stands at uj or uj/a.txt is never written through, and no copy may replace a source.
     void safeOutput_data()
     {
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<bool>("written");    // uj/a.txt is the rewritten copy afterwards
-        QTest::addColumn<QString>("message"); // the start of what the user is told, if anything
+        QTest::addColumn<QStringList>("setup"); // besides .outside, .elsewhere/ and a.txt
+        QTest::addColumn<bool>("written");      // uj/a.txt is the rewritten copy afterwards
+        QTest::addColumn<QString>("message");   // the start of what the user is told, if anything
         QTest::addColumn<int>("fileErrors");
-        QTest::newRow("link at uj/a.txt") << "link" << true << QString() << 0;
-        QTest::newRow("hard link at uj/a.txt") << "hardlink" << true << QString() << 0;
-        QTest::newRow("existing uj kept") << "other" << true << QString() << 0;
-        QTest::newRow("private source") << "private" << true << QString() << 0;
-        QTest::newRow("temporaries of killed runs") << "leftovers" << true << QString() << 0;
+        QTest::addColumn<QStringList>("left"); // what uj holds afterwards, when it is a directory
         const QString link = QStringLiteral("Az uj nem könyvtár, hanem hivatkozás");
-        QTest::newRow("uj is a link to the directory") << "uj-dot" << false << link << 0;
-        QTest::newRow("uj is a link elsewhere") << "uj-elsewhere" << false << link << 0;
-        QTest::newRow("uj links nowhere") << "uj-dangling" << false << link << 0;
-        QTest::newRow("source is a link into uj")
-            << "source-link" << false << QStringLiteral("A másolat felülírná") << 0;
-        QTest::newRow("plain file named uj") << "uj-file" << false << QString() << 1;
+        const auto row = [](const char* name, const char* setup, bool written, const QString& message,
+                            int fileErrors, const char* left) {
+            QTest::newRow(name) << QString::fromUtf8(setup).split(u';', Qt::SkipEmptyParts) << written
+                                << message << fileErrors
+                                << QString::fromUtf8(left).split(u' ', Qt::SkipEmptyParts);
+        };
+        row("link at uj/a.txt", "dir uj;ln ../.outside uj/a.txt", true, {}, 0, "a.txt");
+        row("hard link at uj/a.txt", "dir uj;hard .outside uj/a.txt", true, {}, 0, "a.txt");
+        row("existing uj kept", "dir uj;file uj/other", true, {}, 0, "a.txt other");
+        row("private source", "chmod a.txt", true, {}, 0, "a.txt");
+        row("temporaries of killed runs", "dir uj;file uj/.kelvara-0123456789abcdef;lock uj/.kelvara-held",
+            true, {}, 0, ".kelvara-held a.txt");
+        row("uj is a link to the directory", "ln . uj", false, link, 0, "");
+        row("uj is a link elsewhere", "ln .elsewhere uj", false, link, 0, "");
+        row("uj links nowhere", "ln nowhere uj", false, link, 0, "");
+        row("source is a link into uj", "dir uj;file uj/a.txt;rm a.txt;ln uj/a.txt a.txt", false,
+            QStringLiteral("A másolat felülírná"), 0, "a.txt");
+        row("plain file named uj", "file uj", false, {}, 1, "");
     }
     void safeOutput()
     {
-        QFETCH(QString, setup);
+        QFETCH(QStringList, setup);
+        QFETCH(QString, message);
         QTemporaryDir dir;
         QDir d(dir.path());
-        const QString uj = d.filePath(QStringLiteral("uj"));
-        const QString outside = d.filePath(QStringLiteral(".outside"));
-        writeFile(outside, "outside");
-        const QString elsewhere = d.filePath(QStringLiteral(".elsewhere"));
-        QVERIFY(d.mkdir(elsewhere));
-        if (!setup.startsWith(QLatin1String("uj-")))
-            QVERIFY(d.mkdir(QStringLiteral("uj")));
-        if (setup == QLatin1String("source-link")) {
-            writeFile(d.filePath(QStringLiteral("uj/a.txt")), "a\r\n");
-            QVERIFY(QFile::link(QStringLiteral("uj/a.txt"), d.filePath(QStringLiteral("a.txt"))));
-        } else {
-            writeFile(d.filePath(QStringLiteral("a.txt")), "a\r\n");
-        }
-        if (setup == QLatin1String("link"))
-            QVERIFY(QFile::link(outside, d.filePath(QStringLiteral("uj/a.txt"))));
-        if (setup == QLatin1String("hardlink"))
-            QCOMPARE(::link(QFile::encodeName(outside).constData(),
-                            QFile::encodeName(d.filePath(QStringLiteral("uj/a.txt"))).constData()),
-                     0);
-        if (setup == QLatin1String("other"))
-            writeFile(d.filePath(QStringLiteral("uj/other")), "other");
-        if (setup == QLatin1String("uj-dot"))
-            QVERIFY(QFile::link(QStringLiteral("."), uj));
-        if (setup == QLatin1String("uj-dangling") || setup == QLatin1String("uj-elsewhere"))
-            QVERIFY(QFile::link(
-                setup.endsWith(QLatin1String("dangling")) ? QStringLiteral("nowhere") : elsewhere, uj));
-        if (setup == QLatin1String("private"))
-            QVERIFY(QFile::setPermissions(d.filePath(QStringLiteral("a.txt")),
-                                          QFile::ReadOwner | QFile::WriteOwner));
-        // One left by a killed run, one that a running copy holds locked.
+        const auto path = [&d](const QString& name) { return QFile::encodeName(d.filePath(name)); };
+        QVERIFY(d.mkdir(QStringLiteral(".elsewhere")));
+        writeFile(d.filePath(QStringLiteral(".outside")), "outside");
+        writeFile(d.filePath(QStringLiteral("a.txt")), "a\r\n");
         Descriptor held;
-        if (setup == QLatin1String("leftovers")) {
-            writeFile(d.filePath(QStringLiteral("uj/.kelvara-0123456789abcdef")), "dead");
-            held.reset(::open(QFile::encodeName(d.filePath(QStringLiteral("uj/.kelvara-held"))).constData(),
-                              O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-            QCOMPARE(::flock(held.get(), LOCK_EX), 0);
+        for (const QString& step : setup) {
+            const QStringList w = step.split(u' ');
+            if (w[0] == u"dir")
+                QVERIFY(d.mkdir(w[1]));
+            else if (w[0] == u"file")
+                writeFile(d.filePath(w[1]), "a\r\n");
+            else if (w[0] == u"rm")
+                QVERIFY(d.remove(w[1]));
+            else if (w[0] == u"ln")
+                QCOMPARE(::symlink(QFile::encodeName(w[1]).constData(), path(w[2]).constData()), 0);
+            else if (w[0] == u"hard")
+                QCOMPARE(::link(path(w[1]).constData(), path(w[2]).constData()), 0);
+            else if (w[0] == u"chmod")
+                QCOMPARE(::chmod(path(w[1]).constData(), 0600), 0);
+            else if (w[0] == u"lock") { // a copy that a running replace holds
+                held.reset(::open(path(w[1]).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+                QCOMPARE(::flock(held.get(), LOCK_EX), 0);
+            }
         }
-        if (setup == QLatin1String("uj-file"))
-            writeFile(uj, "plain");
-        const QByteArray before = fingerprint(dir.path());
-        const QByteArray sourceBefore = readFile(d.filePath(QStringLiteral("a.txt")));
-
-        ListedFiles files(dir.path());
-        MainState state;
         Rows rows;
-        ScriptedErrors errors;
-        replaceInAllFiles(files, ReplaceText(QStringLiteral("a"), QStringLiteral("b"), true), state, rows,
-                          errors);
-
-        QCOMPARE(fingerprint(dir.path()), before);
-        QCOMPARE(readFile(d.filePath(QStringLiteral("a.txt"))), sourceBefore);
-        QCOMPARE(readFile(outside), QByteArray("outside"));
+        const ScriptedErrors errors =
+            replaceIn(dir.path(), ReplaceText(QStringLiteral("a"), QStringLiteral("b"), true), rows);
+        QCOMPARE(readFile(d.filePath(QStringLiteral(".outside"))), QByteArray("outside"));
+        QCOMPARE(QDir(d.filePath(QStringLiteral(".elsewhere")))
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 {});
         QFETCH(bool, written);
         if (written) {
-            QCOMPARE(readFile(d.filePath(QStringLiteral("uj/a.txt"))), QByteArray("b\r\n"));
-            QVERIFY(!QFileInfo(d.filePath(QStringLiteral("uj/a.txt"))).isSymLink());
+            const QString copy = d.filePath(QStringLiteral("uj/a.txt"));
+            QCOMPARE(readFile(copy), QByteArray("b\r\n"));
+            QVERIFY(!QFileInfo(copy).isSymLink());
             // The source's permission bits less the umask, never more open than the source.
             const mode_t mask = ::umask(0);
             ::umask(mask);
-            struct stat source, copy;
-            QCOMPARE(::stat(QFile::encodeName(d.filePath(QStringLiteral("a.txt"))).constData(), &source), 0);
-            QCOMPARE(::stat(QFile::encodeName(d.filePath(QStringLiteral("uj/a.txt"))).constData(), &copy), 0);
-            QCOMPARE(copy.st_mode & 0777, source.st_mode & 0777 & ~mask);
+            struct stat source, target;
+            QVERIFY(::stat(path(QStringLiteral("a.txt")).constData(), &source) == 0 &&
+                    ::stat(path(QStringLiteral("uj/a.txt")).constData(), &target) == 0);
+            QCOMPARE(target.st_mode & 0777, source.st_mode & 0777 & ~mask);
         }
-        QCOMPARE(QDir(elsewhere).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), {});
-        if (setup == QLatin1String("other"))
-            QCOMPARE(readFile(d.filePath(QStringLiteral("uj/other"))), QByteArray("other"));
-        QFETCH(QString, message);
         QCOMPARE(errors.messages.size(), message.isEmpty() ? 0 : 1);
-        if (!message.isEmpty())
-            QVERIFY2(errors.messages[0].startsWith(message), qPrintable(errors.messages[0]));
-        QTEST(int(errors.paths.size()), "fileErrors");
-        if (!errors.paths.isEmpty())
-            QCOMPARE(errors.paths[0], uj);
-        if (QFileInfo(uj).isDir())
-            QCOMPARE(QDir(uj).entryList({QStringLiteral(".kelvara-*")}, QDir::Files | QDir::Hidden),
-                     held.isOpen() ? QStringList{QStringLiteral(".kelvara-held")} : QStringList{});
+        QVERIFY(message.isEmpty() || errors.messages[0].startsWith(message));
+        QFETCH(int, fileErrors);
+        QCOMPARE(errors.paths, QStringList(fileErrors, d.filePath(QStringLiteral("uj"))));
+        const QFileInfo uj(d.filePath(QStringLiteral("uj")));
+        QTEST(uj.isDir() && !uj.isSymLink()
+                  ? QDir(uj.filePath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                  : QStringList(),
+              "left");
     }
 
     // uj and a link to the working directory change places again and again while copies are
@@ -396,7 +281,6 @@ private slots:
             writeFile(d.filePath(QStringLiteral("f%1.txt").arg(k)), "alma " + QByteArray::number(k) + "\r\n");
         QVERIFY(d.mkdir(QStringLiteral("uj")));
         QVERIFY(QFile::link(QStringLiteral("."), d.filePath(QStringLiteral("ujx"))));
-        const QByteArray before = fingerprint(dir.path());
         Descriptor fd;
         QVERIFY(!openDirectory(dir.path(), fd));
         std::atomic<bool> stop = false;
@@ -406,17 +290,13 @@ private slots:
         });
         int written = 0;
         for (int run = 0; run < 100 && written < 4; ++run) {
-            ListedFiles files(dir.path());
-            MainState state;
             Rows rows;
-            ScriptedErrors errors;
-            replaceInAllFiles(files, ReplaceText(QStringLiteral("alma"), QStringLiteral("HACKED"), true),
-                              state, rows, errors);
+            const ScriptedErrors errors = replaceIn(
+                dir.path(), ReplaceText(QStringLiteral("alma"), QStringLiteral("HACKED"), true), rows);
             written += errors.messages.isEmpty() && errors.paths.isEmpty();
         }
         stop = true;
         swapper.join();
-        QCOMPARE(fingerprint(dir.path()), before);
         QVERIFY(written > 0); // some runs find the link at uj and refuse
     }
 
@@ -429,13 +309,10 @@ private slots:
         constexpr qint64 Line = 16 << 20;
         QTemporaryDir dir;
         QDir d(dir.path());
-        const auto make = [&d](const char* name, qint64 size) { // sparse: a line of NUL bytes, then "alma"
-            QFile f(d.filePath(QString::fromLatin1(name)));
+        for (const qint64 size : {Line, 4 * Line, qint64(0)}) { // sparse: a line of NUL bytes, then "alma"
+            QFile f(d.filePath(QString::number(size)));
             QVERIFY(f.open(QIODevice::WriteOnly) && f.seek(size) && f.write("\r\nalma\r\n") == 8);
-        };
-        make("a", Line);
-        make("b", 4 * Line);
-        make("c", 0);
+        }
         const pid_t child = ::fork();
         if (child == 0) {
             QFile statm(QStringLiteral("/proc/self/statm"));
@@ -451,17 +328,16 @@ private slots:
                                   state, rows, errors);
             ::_exit(errors.messages.size() == 1 && errors.paths.isEmpty() &&
                             errors.messages[0].startsWith(QStringLiteral("Nincs elég memória")) &&
-                            errors.messages[0].endsWith(d.filePath(QStringLiteral("b")))
+                            errors.messages[0].endsWith(d.filePath(QString::number(4 * Line)))
                         ? 0
                         : 1);
         }
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
         QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
-        QCOMPARE(QFileInfo(d.filePath(QStringLiteral("uj/a"))).size(), Line + 5);
-        QCOMPARE(readFile(d.filePath(QStringLiteral("uj/c"))), QByteArray("\r\nx\r\n"));
-        QCOMPARE(QDir(d.filePath(QStringLiteral("uj"))).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{QStringLiteral("a"), QStringLiteral("c")}));
+        QCOMPARE(QFileInfo(d.filePath(QStringLiteral("uj/%1").arg(Line))).size(), Line + 5);
+        QCOMPARE(readFile(d.filePath(QStringLiteral("uj/0"))), QByteArray("\r\nx\r\n"));
+        QCOMPARE(QDir(d.filePath(QStringLiteral("uj"))).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 
     // A copy that cannot be written completely: skipped, or tried again once the cause is gone. An
@@ -482,18 +358,17 @@ private slots:
         QVERIFY(d.mkdir(QStringLiteral("uj")));
         writeFile(d.filePath(QStringLiteral("uj/big")), "earlier");
         const QByteArray before = fingerprint(dir.path());
-
         std::optional<FileSizeLimit> limit(std::in_place, 4096);
         QVERIFY(limit->isActive());
-        const auto lift = [&limit] { return limit->lift(); };
-        ScriptedErrors errors(retry ? QList<std::function<bool()>>{lift} : QList<std::function<bool()>>{});
+        ScriptedErrors errors;
+        if (retry)
+            errors.answer = [&limit] { return limit->lift(); };
         ListedFiles files(dir.path());
         MainState state;
         Rows rows;
         replaceInAllFiles(files, ReplaceText(QStringLiteral("a"), QStringLiteral("b"), true), state, rows,
                           errors);
         limit.reset();
-
         QCOMPARE(errors.paths, QStringList{d.filePath(QStringLiteral("uj/big"))});
         QCOMPARE(errors.errors[0].kind, FileErrorKind::DiskFull);
         QCOMPARE(readFile(d.filePath(QStringLiteral("uj/big"))),

@@ -1,10 +1,15 @@
 #pragma once
 
-// Hit-list rows as the engine hands them out, collected for comparison.
+// Hit-list rows as the engine hands them out, and plain models of what the engine should make.
 
+#include "platform/codepage.h"
 #include "platform/rowsink.h"
 
 #include <QStringList>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace kelvara::test {
 
@@ -24,6 +29,59 @@ inline QStringList block(const QString& path)
 {
     const QString stars(150, QLatin1Char('*'));
     return {stars, QStringLiteral("**  ") + path + QStringLiteral("  **"), stars};
+}
+
+// Lines end at CR or CR LF; a lone LF is text; a last line without terminator counts.
+inline std::vector<std::string_view> splitLines(std::string_view s)
+{
+    std::vector<std::string_view> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r') {
+            lines.push_back(s.substr(start, i - start));
+            i += i + 1 < s.size() && s[i + 1] == '\n';
+            start = i + 1;
+        }
+    }
+    if (start < s.size())
+        lines.push_back(s.substr(start));
+    return lines;
+}
+
+// A copy made the plain way: in each line holding the text (and equal to `only`, if given) its
+// first occurrence replaced, every line ended in CR LF, the rewritten lines as rows. No copy when
+// the file's code page cannot write the replacement.
+struct Copy
+{
+    std::optional<std::string> bytes;
+    QStringList rows;
+};
+
+inline Copy plainCopy(std::string_view content, const QString& search, const QString& replacement,
+                      bool caseSensitive, const std::optional<QString>& only = std::nullopt)
+{
+    const CodePage codePage = detectCodePage(content);
+    const auto fold = [&](std::string_view s) {
+        return caseSensitive ? std::string(s) : foldText(s, codePage);
+    };
+    const std::optional<std::string> needle = encode(search, codePage);
+    const std::optional<std::string> replacementBytes = encode(replacement, codePage);
+    const bool usable = needle && !needle->empty() && needle->find('\r') == std::string::npos;
+    Copy copy{std::string(), {}};
+    for (const std::string_view line : splitLines(content)) {
+        std::string out(line);
+        const size_t at = usable && (!only || decode(line, codePage) == *only)
+                              ? fold(line).find(fold(*needle))
+                              : std::string::npos;
+        if (at != std::string::npos) {
+            if (!replacementBytes)
+                return {};
+            out.replace(at, needle->size(), *replacementBytes);
+            copy.rows.append(decode(out, codePage));
+        }
+        *copy.bytes += out + "\r\n";
+    }
+    return copy;
 }
 
 } // namespace kelvara::test
