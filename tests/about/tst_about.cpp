@@ -69,15 +69,14 @@ struct MemoryRegistry : RegistrySeam
     RegResult closeKey(RegKey) override { return ErrorSuccess; }
 };
 
-// Starts nothing; an empty command line fails, as it does for the real one.
-struct RecordingLauncher : LauncherSeam
+// Records every command line, then starts it for real.
+struct RecordingLauncher : ProcessLauncher
 {
     QStringList started;
-    bool succeeds = true;
     bool start(const QString& commandLine) override
     {
         started.append(commandLine);
-        return succeeds && !commandLine.isEmpty();
+        return ProcessLauncher::start(commandLine);
     }
 };
 
@@ -85,7 +84,7 @@ void makeScript(const QString& path, bool executable)
 {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\ntouch \"$0.ran\"\n");
+    file.write("#!/bin/sh\n: >\"$0.ran\"\n");
     file.close();
     QVERIFY(file.setPermissions(file.permissions() | (executable ? QFile::ExeOwner : QFile::Permissions())));
 }
@@ -177,34 +176,37 @@ private slots:
     }
 
     // The first place names the program (type 0: the key without that value; no data: no key); the
-    // second names its directory, which holds MSINFO32.EXE as a file, a directory or not at all.
+    // second, %1, holds the scripts tool and plain (not executable), and MSINFO32.EXE as a script
+    // like one of them, a directory or not at all. The message shows unless a script ran.
     void startSysInfo_data()
     {
         QTest::addColumn<uint>("type");
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QString>("msinfo");
-        QTest::addColumn<bool>("launchWorks");
-        QTest::addColumn<QString>("started"); // %1: the second place; "-": nothing
-        const QByteArray path("/opt/tool");
-        QTest::newRow("string") << RegSz << path + '\0' << "file" << true << "/opt/tool";
-        QTest::newRow("string without terminator") << RegSz << path << "" << true << "/opt/tool";
+        QTest::addColumn<bool>("ran");
+        QTest::addColumn<QString>("started"); // "-": nothing
+        const QByteArray tool("%1/tool");
+        QTest::newRow("string") << RegSz << tool + '\0' << "tool" << true << "%1/tool";
+        QTest::newRow("string without terminator") << RegSz << tool << "" << true << "%1/tool";
+        QTest::newRow("program and arguments")
+            << RegSz << QByteArray("/bin/sh \"%1/tool\"") << "" << true << "/bin/sh \"%1/tool\"";
         QTest::newRow("only the last zero goes")
-            << RegSz << QByteArray("a\0\0", 3) << "" << true << QStringLiteral("a") + QChar(0);
+            << RegSz << QByteArray("a\0\0", 3) << "" << false << QStringLiteral("a") + QChar(0);
         QTest::newRow("number: a last zero goes too")
-            << RegDword << QByteArray("\2\1\0\0", 4) << "" << true << "&h000102";
-        QTest::newRow("number") << RegDword << QByteArray("\x01\xef\xcd\xab") << "" << true << "&hABCDEF01";
-        QTest::newRow("expandable string: not read") << RegExpandSz << path << "file" << true << "";
-        QTest::newRow("1024 bytes") << RegSz << QByteArray(1023, 'x') + '\0' << "" << true
+            << RegDword << QByteArray("\2\1\0\0", 4) << "" << false << "&h000102";
+        QTest::newRow("number") << RegDword << QByteArray("\x01\xef\xcd\xab") << "" << false << "&hABCDEF01";
+        QTest::newRow("expandable string: not read") << RegExpandSz << tool << "tool" << false << "";
+        QTest::newRow("1024 bytes") << RegSz << QByteArray(1023, 'x') + '\0' << "" << false
                                     << QString(1023, u'x');
         QTest::newRow("1025 bytes: too long")
-            << RegSz << QByteArray(1024, 'x') + '\0' << "file" << true << "%1/MSINFO32.EXE";
-        QTest::newRow("start fails") << RegSz << path << "file" << false << "/opt/tool";
-        QTest::newRow("an error on the way") << Broken << path << "file" << true << "-";
-        QTest::newRow("no such value") << 0u << path << "file" << true << "%1/MSINFO32.EXE";
-        QTest::newRow("no such key, start fails")
-            << RegSz << QByteArray() << "file" << false << "%1/MSINFO32.EXE";
-        QTest::newRow("second place without the file") << RegSz << QByteArray() << "" << true << "-";
-        QTest::newRow("second place, a directory") << RegSz << QByteArray() << "dir" << true << "-";
+            << RegSz << QByteArray(1024, 'x') + '\0' << "tool" << true << "%1/MSINFO32.EXE";
+        QTest::newRow("not executable") << RegSz << QByteArray("%1/plain") << "tool" << false << "%1/plain";
+        QTest::newRow("no such program") << RegSz << QByteArray("%1/none") << "" << false << "%1/none";
+        QTest::newRow("an error on the way") << Broken << tool << "tool" << false << "-";
+        QTest::newRow("no such value") << 0u << tool << "tool" << true << "%1/MSINFO32.EXE";
+        QTest::newRow("no such key") << RegSz << QByteArray() << "plain" << false << "%1/MSINFO32.EXE";
+        QTest::newRow("second place without the file") << RegSz << QByteArray() << "" << false << "-";
+        QTest::newRow("second place, a directory") << RegSz << QByteArray() << "dir" << false << "-";
     }
 
     void startSysInfo()
@@ -212,25 +214,29 @@ private slots:
         QFETCH(uint, type);
         QFETCH(QByteArray, data);
         QFETCH(QString, msinfo);
-        QFETCH(bool, launchWorks);
+        QFETCH(bool, ran);
         QFETCH(QString, started);
-        QTemporaryDir dir;
+        QTemporaryDir root;
+        const QString place = root.filePath(QStringLiteral("with blank"));
+        QVERIFY(QDir(root.path()).mkdir(QStringLiteral("with blank")));
+        makeScript(place + QStringLiteral("/tool"), true);
+        makeScript(place + QStringLiteral("/plain"), false);
+        if (msinfo == u"dir")
+            QVERIFY(QDir(place).mkdir(QStringLiteral("MSINFO32.EXE")));
+        else if (!msinfo.isEmpty())
+            makeScript(place + QStringLiteral("/MSINFO32.EXE"), msinfo == u"tool");
         RegistryForTest registry;
         LauncherForTest launcher;
         MessageBoxScript boxes;
-        launcher->succeeds = launchWorks;
-        const QByteArray tool = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
         if (!data.isEmpty())
-            registry->keys[tool][type ? "PATH" : "VERSION"] = {type, data};
-        registry->keys["SOFTWARE\\Microsoft\\Shared Tools Location"]["MSINFO"] = {RegSz, dir.path().toUtf8()};
-        if (msinfo == u"file")
-            makeScript(dir.filePath(QStringLiteral("MSINFO32.EXE")), true);
-        else if (msinfo == u"dir")
-            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("MSINFO32.EXE")));
+            registry->keys["SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"][type ? "PATH" : "VERSION"] = {
+                type, data.replace("%1", place.toUtf8())};
+        registry->keys["SOFTWARE\\Microsoft\\Shared Tools Location"]["MSINFO"] = {RegSz, place.toUtf8()};
         StartSysInfo();
-        const QStringList expected{started.replace(QStringLiteral("%1"), dir.path())};
+        const QStringList expected{started.replace(QStringLiteral("%1"), place)};
         QCOMPARE(launcher->started, started == u"-" ? QStringList() : expected);
-        QCOMPARE(int(boxes.requests().size()), launchWorks && !started.isEmpty() && started != u"-" ? 0 : 1);
+        QCOMPARE(int(boxes.requests().size()), ran ? 0 : 1);
+        QTRY_COMPARE(QDir(place).entryList({QStringLiteral("*.ran")}).size(), ran ? 1 : 0);
     }
 
     // The Linux registry names the first system-information program on PATH.
@@ -262,29 +268,7 @@ private slots:
         qputenv("PATH", oldPath);
         QCOMPARE(launcher->started, found < 0 ? QStringList() : QStringList{paths.at(found)});
         QCOMPARE(int(boxes.requests().size()), found < 0 ? 1 : 0);
-    }
-
-    void realLauncher_data()
-    {
-        QTest::addColumn<QString>("commandLine"); // %1: the test dir
-        QTest::addColumn<bool>("runs");
-        QTest::newRow("empty") << "" << false;
-        QTest::newRow("no such program") << "%1/nothing" << false;
-        QTest::newRow("not executable") << "%1/plain" << false;
-        QTest::newRow("a path with a blank") << "%1/with blank/tool" << true;
-        QTest::newRow("program and arguments") << "/bin/sh \"%1/with blank/tool\"" << true;
-    }
-
-    void realLauncher()
-    {
-        QFETCH(QString, commandLine);
-        QFETCH(bool, runs);
-        QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("with blank")));
-        makeScript(dir.filePath(QStringLiteral("with blank/tool")), true);
-        makeScript(dir.filePath(QStringLiteral("plain")), false);
-        QCOMPARE(ProcessLauncher().start(commandLine.replace(QStringLiteral("%1"), dir.path())), runs);
-        QTRY_COMPARE(QFile::exists(dir.filePath(QStringLiteral("with blank/tool.ran"))), runs);
+        QTRY_VERIFY(found < 0 || QFile::exists(paths.at(found) + QStringLiteral(".ran")));
     }
 
     // Each way of closing ends the program; the system-information button shows the message and

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Real-window smoke test: Kelvara on its own Xvfb server, driven by a real pointer and keyboard
-# (xdotool): open the working directory, search and replace in all files, quit to the About window
-# and end the program with its "OK". On failure it leaves e2e_smoke_failure.png and .log in
-# ARTIFACT_DIR (default: <build>/tests).
-#
-#   smoke.sh KELVARA_BINARY [ARTIFACT_DIR]
+# smoke.sh KELVARA_BINARY [ARTIFACT_DIR]: Kelvara on its own Xvfb server, driven by a real pointer
+# and keyboard (xdotool): open the working directory, search and replace in all files, quit to the
+# About window and end the program with its "OK". On failure it leaves e2e_smoke_failure.png and
+# .log in ARTIFACT_DIR (default: <build>/tests).
 set -uo pipefail
 binary="$(realpath -m -- "$1")"
 artifact_dir="$(realpath -m -- "${2:-$(dirname "$(dirname "$binary")")/tests}")"
