@@ -1,7 +1,7 @@
 #pragma once
 
-// Test stand-ins for the seams: a message box that answers from a script, and a drive list of the
-// test's choosing.
+// Test stand-ins for the seams, each installed for the lifetime of an object: a message box that
+// answers from a script, and a drive list of the test's choosing.
 
 #include "platform/messagebox.h"
 #include "platform/volumes.h"
@@ -12,6 +12,23 @@
 #include <vector>
 
 namespace kelvara::test {
+
+// Installs a seam for the lifetime of this object and gives access to it.
+template <class Seam, class Base, void (*install)(std::unique_ptr<Base>)> class Installed
+{
+public:
+    template <class... Args> explicit Installed(Args&&... args) : seam_(new Seam(std::forward<Args>(args)...))
+    {
+        install(std::unique_ptr<Base>(seam_));
+    }
+    ~Installed() { install(nullptr); }
+    Installed(const Installed&) = delete;
+    Installed& operator=(const Installed&) = delete;
+    Seam* operator->() const { return seam_; }
+
+private:
+    Seam* seam_;
+};
 
 // Answers message boxes from a list, Cancel once the list is used up, and records every request.
 // An answer can come with an action that runs before the box "closes" (for example, the user
@@ -24,45 +41,28 @@ public:
         MsgAnswer answer;
         std::function<void()> before = {};
     };
-
     explicit ScriptedMessageBox(std::vector<Step> steps) : steps_(std::move(steps)) {}
-
     MsgAnswer ask(const MsgRequest& request) override
     {
         requests.push_back(request);
-        if (next_ >= steps_.size())
+        if (requests.size() > steps_.size())
             return MsgAnswer::Cancel;
-        const Step& step = steps_[next_++];
+        const Step& step = steps_[requests.size() - 1];
         if (step.before)
             step.before();
         return step.answer;
     }
-
     std::vector<MsgRequest> requests;
 
 private:
     std::vector<Step> steps_;
-    size_t next_ = 0;
 };
 
-// Installs a scripted message box for the lifetime of this object and gives access to it.
-class MessageBoxScript
+struct MessageBoxScript : Installed<ScriptedMessageBox, MessageBoxSeam, installMessageBox>
 {
-public:
-    explicit MessageBoxScript(std::vector<ScriptedMessageBox::Step> steps = {})
-    {
-        auto box = std::make_unique<ScriptedMessageBox>(std::move(steps));
-        box_ = box.get();
-        installMessageBox(std::move(box));
-    }
-    ~MessageBoxScript() { installMessageBox(nullptr); }
-    MessageBoxScript(const MessageBoxScript&) = delete;
-    MessageBoxScript& operator=(const MessageBoxScript&) = delete;
-
-    const std::vector<MsgRequest>& requests() const { return box_->requests; }
-
-private:
-    ScriptedMessageBox* box_;
+    explicit MessageBoxScript(std::vector<ScriptedMessageBox::Step> steps = {}) : Installed(std::move(steps))
+    {}
+    const std::vector<MsgRequest>& requests() const { return (*this)->requests; }
 };
 
 class FixedVolumeSource : public VolumeSource
@@ -76,16 +76,9 @@ private:
 };
 
 // Makes the program see exactly these drives while this object lives.
-class DrivesForTest
+struct DrivesForTest : Installed<FixedVolumeSource, VolumeSource, installVolumeSource>
 {
-public:
-    explicit DrivesForTest(QStringList mountPoints)
-    {
-        installVolumeSource(std::make_unique<FixedVolumeSource>(std::move(mountPoints)));
-    }
-    ~DrivesForTest() { installVolumeSource(nullptr); }
-    DrivesForTest(const DrivesForTest&) = delete;
-    DrivesForTest& operator=(const DrivesForTest&) = delete;
+    explicit DrivesForTest(QStringList mountPoints) : Installed(std::move(mountPoints)) {}
 };
 
 } // namespace kelvara::test
