@@ -1,7 +1,7 @@
 #pragma once
 
-// What the libFuzzer harnesses share: a private temporary directory, whole-file reads and writes, a
-// plain UTF-8 decoder and the plain models of support/rows.h.
+// What the libFuzzer harnesses share: a private temporary directory, whole-file reads and writes and
+// the plain models of support/rows.h.
 
 #include "support/rows.h"
 
@@ -48,34 +48,6 @@ inline std::optional<std::string> readFile(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
     return file ? std::optional(std::string(std::istreambuf_iterator<char>(file), {})) : std::nullopt;
-}
-
-// The length of the well-formed UTF-8 sequence (RFC 3629) at s[i], with its code point, or 0.
-// Decodes first and checks the value after, unlike the code under test.
-inline int utf8At(std::string_view s, size_t i, char32_t& cp)
-{
-    const auto b = std::uint8_t(s[i]);
-    const int n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + size_t(n) > s.size())
-        return 0;
-    cp = n == 1 ? b : b & (0x7F >> n);
-    for (int k = 1; k < n; ++k) {
-        const auto c = std::uint8_t(s[i + size_t(k)]);
-        if ((c & 0xC0) != 0x80)
-            return 0;
-        cp = cp << 6 | (c & 0x3F);
-    }
-    static constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    return cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0 : n;
-}
-
-inline bool isUtf8(std::string_view s)
-{
-    char32_t cp;
-    size_t i = 0;
-    for (int n; i < s.size() && (n = utf8At(s, i, cp)) > 0;)
-        i += size_t(n);
-    return i == s.size();
 }
 
 // When the input asks for it, a short unit of it repeated to a length of up to `limit` bytes: long

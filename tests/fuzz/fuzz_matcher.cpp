@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     const std::string haystack = provider.ConsumeRemainingBytesAsString();
     if (needleBytes.empty() || needleBytes.find('\r') != std::string::npos)
         return 0; // no needle holds a CR: it ends a line
-    const CodePage codePage = wantUtf8 && fuzz::isUtf8(needleBytes) && fuzz::isUtf8(haystack)
+    const CodePage codePage = wantUtf8 && isValidUtf8(needleBytes) && isValidUtf8(haystack)
                                   ? CodePage::Utf8
                                   : CodePage::Windows1250;
     const auto fold = [&](const std::string& s) { return caseSensitive ? s : foldText(s, codePage); };
