@@ -267,7 +267,8 @@ private slots:
             rememberSources();
         }
         if (expectedBoxes)
-            QVERIFY(boxes->requests()[0].message.endsWith(QLatin1Char('\n') + path(name(1))));
+            QVERIFY(boxes->requests()[0].title == text("Fájlhiba") &&
+                    boxes->requests()[0].message.endsWith(QLatin1Char('\n') + path(name(1))));
         const bool searched = steps.last() == QLatin1String("6") || steps.last() == QLatin1String("1");
         QStringList rows, written;
         for (const int k : visited) {
@@ -278,6 +279,7 @@ private slots:
                 QCOMPARE(readFile(copy(name(k))), lines("szilva", k));
         }
         QCOMPARE(rowsOf(*main.List1), rows);
+        QCOMPARE(main.List1->model()->rowCount(), rows.size()); // the view shows them all
         QTEST(selectedEntries(*main.File1), "selectedAfter");
         QCOMPARE(main.File1->count(), reread ? files + 1 : files);
         QCOMPARE(main.Label3->isVisible() && main.Label6->isVisible(), searched);
