@@ -57,9 +57,7 @@ private slots:
         list.setEntrySelected(2, false);
         QCOMPARE(list.selectedEntryCount(), 1);
         QVERIFY(!list.refresh());
-        QCOMPARE(list.count(), 3);
-        QCOMPARE(list.selectedEntryCount(), 0);
-        QCOMPARE(list.currentText(), QString());
+        QVERIFY(list.count() == 3 && list.selectedEntryCount() == 0 && list.currentText().isEmpty());
         QCOMPARE(clicks.count(), 0); // selections from code raise no click
     }
 
@@ -68,14 +66,14 @@ private slots:
     void fileListUserSelection_data()
     {
         QTest::addColumn<QList<int>>("byCode");
-        QTest::addColumn<QString>("input"); // N: click, +N: Shift+click, ^N: Ctrl+click, keys
+        QTest::addColumn<QString>("input"); // N: click row N, v: arrow down, a: A; after + Shift, ^ Ctrl
         const QList<int> command{0, 1, 2, 3};
         QTest::newRow("shift range, ctrl toggle") << QList<int>{} << QStringLiteral("0 +2 ^1");
         QTest::newRow("ctrl after a command") << command << QStringLiteral("^1");
         QTest::newRow("shift after a command") << command << QStringLiteral("+5");
         QTest::newRow("ctrl, shift after a command") << command << QStringLiteral("^5 +1");
-        QTest::newRow("arrow after a command") << command << QStringLiteral("down");
-        QTest::newRow("shift arrow after a command") << command << QStringLiteral("+down");
+        QTest::newRow("arrow after a command") << command << QStringLiteral("v");
+        QTest::newRow("shift arrow after a command") << command << QStringLiteral("+v");
         QTest::newRow("out of order") << QList<int>{2, 0, 1} << QStringLiteral("+4 ^0");
         QTest::newRow("select all") << QList<int>{1, 2} << QStringLiteral("^a ^3");
     }
@@ -101,21 +99,16 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(clicks.count(), 0);
         for (QAbstractItemView* view : std::initializer_list<QAbstractItemView*>{&list, &plain}) {
-            for (QString step : input.split(QLatin1Char(' '))) {
-                const Qt::KeyboardModifiers modifiers = step.startsWith(QLatin1Char('+')) ? Qt::ShiftModifier
-                                                        : step.startsWith(QLatin1Char('^'))
-                                                            ? Qt::ControlModifier
-                                                            : Qt::NoModifier;
-                if (modifiers)
-                    step.remove(0, 1);
-                bool isRow = false;
-                const int row = step.toInt(&isRow);
-                if (isRow)
+            for (const QString& step : input.split(QLatin1Char(' '))) {
+                const Qt::KeyboardModifiers modifiers = step[0] == QLatin1Char('+')   ? Qt::ShiftModifier
+                                                        : step[0] == QLatin1Char('^') ? Qt::ControlModifier
+                                                                                      : Qt::NoModifier;
+                const QChar last = step.back();
+                if (last.isDigit())
                     QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers,
-                                      view->visualRect(view->model()->index(row, 0)).center());
+                                      view->visualRect(view->model()->index(last.digitValue(), 0)).center());
                 else
-                    QTest::keyClick(view, step == QLatin1String("down") ? Qt::Key_Down : Qt::Key_A,
-                                    modifiers);
+                    QTest::keyClick(view, last == QLatin1Char('v') ? Qt::Key_Down : Qt::Key_A, modifiers);
             }
         }
         QList<int> expected;
@@ -128,37 +121,32 @@ private slots:
         QVERIFY(clicks.count() >= 1);
     }
 
+    // The open directory's ancestors, then its visible subdirectories by name, case ignored; a double
+    // click opens one, and a path that is gone opens its nearest existing ancestor.
     void directoryList()
     {
         const QString open = dir->filePath(QStringLiteral("open"));
         for (const char* sub : {"open/Beta", "open/alpha/deep", "open/.hidden"})
             QVERIFY(QDir(dir->path()).mkpath(QLatin1String(sub)));
-        touch(open + QStringLiteral("/file"));
         DirectoryList list;
         QSignalSpy changes(&list, &DirectoryList::changed);
         list.setPath(open + QStringLiteral("/")); // the trailing separator names the same directory
         list.setPath(open);
         QCOMPARE(changes.count(), 1);
-        QStringList expected{QStringLiteral("/")};
-        for (const QString& part : open.split(QLatin1Char('/'), Qt::SkipEmptyParts))
-            expected << expected.last() + (expected.size() > 1 ? QStringLiteral("/") : QString()) + part;
-        const int openRow = int(expected.size()) - 1;
-        expected << open + QStringLiteral("/alpha") << open + QStringLiteral("/Beta");
-        QStringList paths;
-        for (int k = 0; k < list.count(); ++k)
-            paths << list.entryPath(k);
-        QCOMPARE(paths, expected);
-        QCOMPARE(list.openIndex(), openRow);
+        const int openRow = list.openIndex();
+        QCOMPARE(list.entryPath(openRow - 1), dir->path());
+        QCOMPARE(list.entryPath(openRow), open);
         QCOMPARE(list.highlightedIndex(), openRow);
-
+        QCOMPARE(list.count(), openRow + 3);
+        QCOMPARE(list.entryPath(openRow + 2), open + QStringLiteral("/Beta"));
         showOn(list);
         const QPoint child = list.visualItemRect(list.item(openRow + 1)).center();
         QTest::mousePress(list.viewport(), Qt::LeftButton, {}, child);
         QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, child);
         QCOMPARE(list.path(), open + QStringLiteral("/alpha"));
-        QCOMPARE(changes.count(), 2);
-        list.setPath(dir->filePath(QStringLiteral("gone/too"))); // the nearest existing ancestor
+        list.setPath(dir->filePath(QStringLiteral("gone/too")));
         QCOMPARE(list.path(), dir->path());
+        QCOMPARE(list.entryPath(0), QStringLiteral("/"));
     }
 
     void driveListChangesOnlyWhenTheDriveDiffers()
@@ -167,16 +155,13 @@ private slots:
         QVERIFY(QDir().mkpath(media + QStringLiteral("/a/b")));
         DrivesForTest drives({media, QStringLiteral("/")});
         DriveList list;
-        QCOMPARE(list.count(), 2);
         QCOMPARE(list.entryText(0), QStringLiteral("/")); // the root comes first
         QSignalSpy changes(&list, &DriveList::changed);
         list.setDriveFromPath(media + QStringLiteral("/a/b"));
-        QCOMPARE(list.drive(), media);
         list.setDriveFromPath(media + QStringLiteral("/a"));
-        QCOMPARE(changes.count(), 1);
+        QVERIFY(list.drive() == media && changes.count() == 1);
         list.setDriveFromPath(dir->path());
-        QCOMPARE(list.selectedIndex(), 0);
-        QCOMPARE(changes.count(), 2);
+        QVERIFY(list.selectedIndex() == 0 && changes.count() == 2);
     }
 
     // Rows keep their exact text and are drawn on one line. Appended rows reach the view in bulk once
@@ -187,29 +172,24 @@ private slots:
         HitList list;
         const QStringList rows{QStringLiteral("  alma\tkörte "), QStringLiteral("a\nb"),
                                QStringLiteral("\x01\x7F"), QStringLiteral("a\u0085b\u2028c")};
-        for (const QString& row : rows)
-            list.addItem(row);
-        list.flush();
         const QStringList drawn{rows[0], QStringLiteral("a\u21B5b"), QStringLiteral("\u2401\u2421"),
                                 QStringLiteral("a\uFFFDb\uFFFDc")};
         for (int k = 0; k < 4; ++k) {
-            QCOMPARE(list.text(k), rows[k]);
-            QCOMPARE(list.model()->index(k, 0).data().toString(), drawn[k]);
+            list.addItem(rows[k]);
+            list.flush();
+            QVERIFY(list.text(k) == rows[k] && list.model()->index(k, 0).data().toString() == drawn[k]);
         }
         list.clear();
-        QCOMPARE(list.model()->rowCount(), 0);
         showOn(list);
         QSignalSpy inserted(list.model(), &QAbstractItemModel::rowsInserted);
         const QString wide = QStringLiteral("wide\n").repeated(40);
         list.addItem(wide);
         for (int i = 0; i < 1000; ++i)
             list.appendRow("row");
-        QCOMPARE(list.count(), 1001);
         QTRY_COMPARE(list.model()->rowCount(), 1001);
         QCOMPARE(inserted.count(), 1);
         QCoreApplication::processEvents();
-        QCOMPARE(list.indexAt(QPoint(1, 1)).row(), 0);
-        QCOMPARE(list.horizontalScrollBar()->value(), 0);
+        QVERIFY(list.indexAt(QPoint(1, 1)).row() == 0 && list.horizontalScrollBar()->value() == 0);
         for (int k : {1, 0}) { // a row that fits has none
             const QPoint at = list.visualRect(list.model()->index(k, 0)).center();
             QHelpEvent help(QEvent::ToolTip, at, list.viewport()->mapToGlobal(at));
@@ -221,8 +201,7 @@ private slots:
         clickRow(list, 1);
         QCOMPARE(list.selectedIndex(), 1);
         list.deselect(1);
-        QCOMPARE(list.selectedIndex(), -1);
-        QCOMPARE(clicks.count(), 1);
+        QVERIFY(list.selectedIndex() == -1 && clicks.count() == 1);
     }
 
     // The real message box: the button pressed comes back, and closing it counts as Cancel (as Ok
@@ -233,7 +212,6 @@ private slots:
         QTest::addColumn<int>("press"); // a standard button to click, or 0 to close the box
         QTest::addColumn<MsgAnswer>("answer");
         QTest::newRow("retry") << MsgButtons::RetryCancel << int(QMessageBox::Retry) << MsgAnswer::Retry;
-        QTest::newRow("cancel") << MsgButtons::RetryCancel << int(QMessageBox::Cancel) << MsgAnswer::Cancel;
         QTest::newRow("closed") << MsgButtons::RetryCancel << 0 << MsgAnswer::Cancel;
         QTest::newRow("ok only, closed") << MsgButtons::Ok << 0 << MsgAnswer::Ok;
     }
@@ -241,20 +219,17 @@ private slots:
     {
         QFETCH(MsgButtons, buttons);
         QFETCH(int, press);
-        QString shownTitle;
         QTimer::singleShot(0, this, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box);
-            shownTitle = box->windowTitle();
+            QVERIFY(box && box->windowTitle() == QStringLiteral("Fájlhiba"));
             if (press)
                 box->button(QMessageBox::StandardButton(press))->click();
             else
                 box->close();
         });
-        const MsgRequest request{QStringLiteral("Szöveg"), MsgIcon::Exclamation, buttons,
-                                 QStringLiteral("Fájlhiba")};
-        QTEST(WidgetMessageBox().ask(request), "answer");
-        QCOMPARE(shownTitle, QStringLiteral("Fájlhiba"));
+        QTEST(WidgetMessageBox().ask(
+                  {QStringLiteral("Szöveg"), MsgIcon::Exclamation, buttons, QStringLiteral("Fájlhiba")}),
+              "answer");
     }
 };
 
