@@ -128,6 +128,7 @@ private slots:
         const QString open = dir->filePath(QStringLiteral("open"));
         for (const char* sub : {"open/Beta", "open/alpha/deep", "open/.hidden"})
             QVERIFY(QDir(dir->path()).mkpath(QLatin1String(sub)));
+        touch(open + QStringLiteral("/file"));
         DirectoryList list;
         QSignalSpy changes(&list, &DirectoryList::changed);
         list.setPath(open + QStringLiteral("/")); // the trailing separator names the same directory
@@ -180,6 +181,7 @@ private slots:
             QVERIFY(list.text(k) == rows[k] && list.model()->index(k, 0).data().toString() == drawn[k]);
         }
         list.clear();
+        QCOMPARE(list.model()->rowCount(), 0);
         showOn(list);
         QSignalSpy inserted(list.model(), &QAbstractItemModel::rowsInserted);
         const QString wide = QStringLiteral("wide\n").repeated(40);
