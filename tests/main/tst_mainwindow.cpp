@@ -1,170 +1,495 @@
-// The main window shell: its controls as it opens, the search-text rule and the two navigation buttons.
+// The main window on real files, and kelvara-cli beside it. cleanup() holds every test to two things: the
+// files of the working directory are as they were, and no message box came up that the test did not expect.
 
-#include "about/banner.h"
 #include "about/frmabout.h"
 #include "app/application.h"
 #include "app/indit.h"
 #include "main/cserel.h"
 #include "platform/directorylist.h"
-#include "platform/filelist.h"
-#include "platform/hitlist.h"
-#include "support/windows.h"
+#include "support/files.h"
+#include "support/lists.h"
+#include "support/seams.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
+#include <csignal>
+#include <cstring>
+#include <optional>
+#include <unistd.h>
 
 using namespace kelvara;
+using namespace kelvara::test;
+
+namespace {
+
+QString text(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+}
+
+// The regular files of a directory but uj, by name and a hash of their bytes.
+QStringList filesIn(const QString& directory)
+{
+    QStringList files;
+    const QDir dir(directory);
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name))
+        if (name != QLatin1String("uj"))
+            files.append(name + QLatin1Char(' ') + QString::number(qHash(readFile(dir.filePath(name)))));
+    return files;
+}
+
+const QString Cli = QStringLiteral(KELVARA_CLI);
+
+// Runs to the end; stdout and stderr are read apart.
+struct Run : QProcess
+{
+    Run(const QStringList& args, const QString& program = Cli)
+    {
+        start(program, args);
+        waitForFinished();
+        out = QString::fromUtf8(readAllStandardOutput());
+        err = QString::fromUtf8(readAllStandardError());
+    }
+    QString out, err;
+};
+
+} // namespace
 
 class MainWindowTest : public QObject
 {
     Q_OBJECT
 
-    static cserel& open(Application& app, const QString& dir) { return test::openInMainWindow(app, dir); }
+    QTemporaryDir dir;
+    std::optional<QStringList> sources;
+    std::optional<MessageBoxScript> boxes; // answers Cancel to every box
+    size_t expectedBoxes = 0;
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+    QString path(const char* name) const { return path(text(name)); }
+    QString copy(const QString& name) const { return dir.filePath(QStringLiteral("uj/") + name); }
+    QString copy(const char* name) const { return copy(text(name)); }
+    void rememberSources() { sources = filesIn(dir.path()); }
+
+    // Opens the directory as "Könyvtárnyitás" does, with these texts typed.
+    cserel& open(Application& app, const char* search = "", const char* replacement = "")
+    {
+        rememberSources();
+        app.startWindow()->Dir1->setPath(dir.path());
+        app.startWindow()->Command1->click();
+        cserel& main = app.mainWindow();
+        main.Text1->setText(text(search));
+        main.Text2->setText(text(replacement));
+        return main;
+    }
 
 private slots:
-    void opensWithItsInitialState()
+    void init()
     {
-        Application app;
-        cserel& main = open(app, dir.path());
-        QCOMPARE(main.windowTitle(), QStringLiteral("Kelvara"));
-        QCOMPARE(main.size(), QSize(616, 363)); // 9240 x 5445 twips at 96 DPI
-        // Centred to within the window frame, whose size is not known before the window is shown.
-        const QPoint offCentre = main.geometry().center() - main.screen()->geometry().center();
-        const QSize frame = main.frameGeometry().size() - main.size();
-        QVERIFY(qAbs(offCentre.x()) <= frame.width() && qAbs(offCentre.y()) <= frame.height());
-        QVERIFY(main.Check1->isChecked());
-        QVERIFY(main.Option1->isChecked());
-        QVERIFY(!main.Option2->isChecked());
-        QVERIFY(!main.Label3->isVisible());
-        QVERIFY(!main.Label6->isVisible());
-        QVERIFY(!main.List2->isVisible());
-        QVERIFY(main.Label7->isVisible());
-        QCOMPARE(main.Label2->toolTip(), QStringLiteral("Rákattintva megállítható..."));
-        QCOMPARE(main.banner->bannerPos, 1);
-        QVERIFY(main.banner->bannerRunning);
-        QVERIFY(main.Timer1->isActive());
-        QCOMPARE(main.Timer1->interval(), 150);
-        QCOMPARE(main.List1->selectionMode(), QAbstractItemView::SingleSelection);
-        QCOMPARE(main.File1->selectionMode(), QAbstractItemView::ExtendedSelection);
-        QCOMPARE(main.findChild<QPushButton*>(QStringLiteral("Command5"))->text(), QStringLiteral("Kilépés"));
+        QDir(dir.path()).removeRecursively();
+        QDir().mkpath(dir.path());
+        sources.reset();
+        boxes.emplace();
+        expectedBoxes = 0;
     }
 
-    void searchButtonsFollowTheSearchText_data()
+    void cleanup()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("enabled");
-        QTest::newRow("one character") << QStringLiteral("a") << true;
-        QTest::newRow("blanks only") << QStringLiteral("  ") << true;
-        QTest::newRow("emptied again") << QString() << false;
+        const size_t shown = boxes->requests().size();
+        boxes.reset();
+        QCOMPARE(shown, expectedBoxes);
+        if (sources)
+            QCOMPARE(filesIn(dir.path()), *sources);
     }
 
-    void searchButtonsFollowTheSearchText()
-    {
-        QFETCH(QString, typed);
-        QFETCH(bool, enabled);
-        Application app;
-        cserel& main = open(app, dir.path());
-        QVERIFY(!main.Command1->isEnabled()); // opened with an empty search text
-        QTest::keyClicks(main.Text1, QStringLiteral("xy"));
-        main.Text1->setText(typed);
-        QCOMPARE(main.Command1->isEnabled(), enabled);
-        QCOMPARE(main.Command6->isEnabled(), enabled);
-        for (QPushButton* button : {main.Command2, main.Command3, main.Command4, main.Command7})
-            QVERIFY(!button->isEnabled()); // only a search enables these
-    }
-
-    void theReplacementTextChangesNoButton()
-    {
-        Application app;
-        cserel& main = open(app, dir.path());
-        QTest::keyClicks(main.Text2, QStringLiteral("abc"));
-        for (QPushButton* button :
-             {main.Command1, main.Command6, main.Command2, main.Command3, main.Command4, main.Command7})
-            QVERIFY(!button->isEnabled());
-    }
-
-    void newDirectoryGoesBackAndKeepsTheWindowsState()
-    {
-        Application app;
-        cserel& main = open(app, dir.path());
-        main.Text1->setText(QStringLiteral("alma"));
-        main.Text2->setText(QStringLiteral("körte"));
-        main.Option2->setChecked(true);
-        main.Check1->setChecked(false);
-        main.List1->addItem(QStringLiteral("*****"));
-        main.List1->addItem(QStringLiteral("hit"));
-        main.Label6->setText(QStringLiteral(" 1 db sor"));
-        main.Label6->show();
-        main.Label3->show();
-        main.enableReplaceButtons();
-
-        main.Command8->click();
-        QVERIFY(!main.isVisible());
-        QVERIFY(app.startWindow()->isVisible());
-        QCOMPARE(main.List1->count(), 0);
-        QVERIFY(main.Command2->isEnabled()); // untouched until the next opening
-
-        app.startWindow()->Command1->click();
-        QVERIFY(main.isVisible());
-        QCOMPARE(main.Text1->text(), QStringLiteral("alma"));
-        QCOMPARE(main.Text2->text(), QStringLiteral("körte"));
-        QVERIFY(main.Option2->isChecked());
-        QVERIFY(!main.Check1->isChecked());
-        QVERIFY(main.Label6->isVisible());
-        QCOMPARE(main.Label6->text(), QStringLiteral(" 1 db sor"));
-        QVERIFY(main.Command1->isEnabled());
-        QVERIFY(!main.Command2->isEnabled());
-    }
-
-    void exitLeavesOnlyTheAboutWindow_data()
+    // Only the search text enables the search buttons, clicks in the file list recount it, "Új könyvtár"
+    // goes back to the start window keeping texts and switches, and leaving by "Kilépés" or by the frame
+    // leaves only the About window, whose OK ends the program.
+    void lifecycle_data()
     {
         QTest::addColumn<bool>("byFrame");
         QTest::newRow("Kilépés") << false;
         QTest::newRow("window frame") << true;
     }
-
-    void exitLeavesOnlyTheAboutWindow()
+    void lifecycle()
     {
-        QFETCH(bool, byFrame);
+        writeFile(path("a.txt"), "alma\r\n");
+        writeFile(path("b.txt"), "x\r\n");
         Application app;
-        QPointer<cserel> main = &open(app, dir.path());
+        QPointer<cserel> main = &open(app);
+        QVERIFY(!main->Command1->isEnabled() && !main->Label6->isVisible() && !main->List2->isVisible());
+        QTest::keyClicks(main->Text1, QStringLiteral(" "));
+        QVERIFY(main->Command1->isEnabled() && main->Command6->isEnabled() && !main->Command3->isEnabled());
+        main->Text1->clear();
+        QTest::keyClicks(main->Text2, QStringLiteral("korte"));
+        QVERIFY(!main->Command1->isEnabled() && !main->Command6->isEnabled());
+        FileList& files = *main->File1;
+        for (const auto& [k, modifiers, count] : {std::tuple{0, Qt::NoModifier, " 1  db file"},
+                                                  {1, Qt::ControlModifier, " 2  db file"},
+                                                  {0, Qt::ControlModifier, " 1  db file"}}) {
+            QTest::mouseClick(files.viewport(), Qt::LeftButton, modifiers,
+                              files.visualRect(files.model()->index(k, 0)).center());
+            QCOMPARE(main->Label7->text(), text(count));
+        }
+        main->Text1->setText(text("alma"));
+        main->Option2->setChecked(true);
+        main->Check1->setChecked(false);
+        main->Command6->click();
+        main->Command8->click();
+        QVERIFY(!main->isVisible() && app.startWindow()->isVisible() && main->List1->count() == 0);
+        app.startWindow()->Command1->click();
+        QCOMPARE(main->Text1->text() + main->Text2->text(), QStringLiteral("almakorte"));
+        QVERIFY(main->Option2->isChecked() && !main->Check1->isChecked() && main->isVisible());
+        QCOMPARE(main->Label6->text(), text(" 1 db sor"));
+        QVERIFY(main->Label6->isVisible() && main->Command1->isEnabled() && !main->Command2->isEnabled());
+
+        QFETCH(bool, byFrame);
         QPointer<QTimer> banner = main->Timer1;
+        QVERIFY(banner->isActive());
         QSignalSpy finished(&app, &Application::finished);
         if (byFrame)
             main->close();
         else
             main->Command5->click();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(main.isNull());
-        QVERIFY(banner.isNull()); // the banner stops with its window
-        QVERIFY(!app.startWindow());
+        QVERIFY(main.isNull() && banner.isNull() && !app.startWindow());
         QPointer<frmAbout> about = app.aboutWindow();
-        QVERIFY(about && about->isVisible());
-        QVERIFY(!about->isModal());
+        QVERIFY(about && about->isVisible() && !about->isModal() && finished.count() == 0);
         QCOMPARE(QApplication::topLevelWidgets(), QWidgetList{about});
-        QCOMPARE(finished.count(), 0);
-
         // "OK" ends the event loop the program runs in, which closing a window alone does not.
         QApplication::setQuitOnLastWindowClosed(false);
         QTimer::singleShot(0, about, [&] { about->cmdOK->click(); });
         QTimer::singleShot(5000, [] { QCoreApplication::exit(1); }); // in case it does not
         QCOMPARE(QCoreApplication::exec(), 0);
         QCOMPARE(finished.count(), 1);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(about.isNull());
     }
 
-private:
-    QTemporaryDir dir;
+    // Which files each command visits and how it leaves the file list. Files f0.txt.. are selected as
+    // `selected`, then the commands run ("-k": f<k>.txt is removed first, and Cancel in its "Fájlhiba"
+    // box skips it); after the first one f<files>.txt appears, which the list shows only if a command
+    // reads the directory again. The last command's hit list holds the blocks of `visited`.
+    void commands_data()
+    {
+        QTest::addColumn<int>("files");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QString>("commands");
+        QTest::addColumn<QList<int>>("visited");
+        QTest::addColumn<QList<int>>("selectedAfter");
+        QTest::addColumn<bool>("reread");
+        using L = QList<int>;
+        QTest::newRow("search all") << 2 << L{} << text("6") << L{0, 1} << L{0, 1} << false;
+        QTest::newRow("all, then selected: the first") << 3 << L{} << text("6 1") << L{0} << L{0} << true;
+        QTest::newRow("selected as left") << 3 << L{0, 2} << text("1") << L{0, 2} << L{0, 2} << false;
+        QTest::newRow("selected, empty list") << 0 << L{} << text("1") << L{} << L{} << false;
+        QTest::newRow("selected, one vanished") << 3 << L{1} << text("-1 1") << L{} << L{1} << false;
+        QTest::newRow("replace 1, 3 of 5") << 5 << L{1, 3} << text("1 4") << L{1, 3} << L{1, 3} << false;
+        QTest::newRow("replace 0, 2 of 3") << 3 << L{0, 2} << text("1 4") << L{0} << L{0} << true;
+        QTest::newRow("replace 0 of 1") << 1 << L{0} << text("1 4") << L{0} << L{0} << false;
+        QTest::newRow("replace none") << 3 << L{} << text("1 4") << L{} << L{} << false;
+        QTest::newRow("replace all") << 3 << L{0, 2} << text("1 3") << L{0, 1, 2, 3} << L{0, 1, 2, 3} << true;
+        QTest::newRow("whole file, after searching all")
+            << 3 << L{} << text("6 2") << L{2} << L{0, 1, 2} << false;
+        QTest::newRow("whole file, no current entry") << 3 << L{} << text("1 2") << L{} << L{} << false;
+    }
+    void commands()
+    {
+        QFETCH(int, files);
+        QFETCH(QString, commands);
+        QFETCH(QList<int>, visited);
+        const auto name = [](int k) { return QStringLiteral("f%1.txt").arg(k); };
+        const auto lines = [](const char* word, int k) {
+            return word + (' ' + QByteArray::number(k)) + "\r\n";
+        };
+        for (int k = 0; k < files; ++k)
+            writeFile(path(name(k)), lines("alma", k));
+        Application app;
+        cserel& main = open(app, "alma", "szilva");
+        QFETCH(QList<int>, selected);
+        for (const int k : selected)
+            main.File1->setEntrySelected(k, true);
+        for (const QString& step : commands.split(QLatin1Char(' '))) {
+            if (step.toInt() < 0) {
+                QFile::remove(path(name(-step.toInt())));
+                expectedBoxes = 1;
+                continue;
+            }
+            main.findChild<QPushButton*>(QStringLiteral("Command") + step)->click();
+            if (!QFile::exists(path(name(files))))
+                writeFile(path(name(files)), lines("alma", files));
+            rememberSources();
+        }
+        if (expectedBoxes)
+            QVERIFY(boxes->requests()[0].title == text("Fájlhiba") &&
+                    boxes->requests()[0].message.endsWith(QLatin1Char('\n') + path(name(1))));
+        const bool searched = commands.endsWith(QLatin1Char('6')) || commands.endsWith(QLatin1Char('1'));
+        QStringList rows, written;
+        for (const int k : visited) {
+            rows += block(searched ? path(name(k)) : copy(name(k))) +
+                    QStringList{text(searched ? "alma %1" : "szilva %1").arg(k)};
+            written.append(name(k));
+            QVERIFY(searched || readFile(copy(name(k))) == lines("szilva", k));
+        }
+        QCOMPARE(rowsOf(*main.List1), rows);
+        QCOMPARE(main.List1->model()->rowCount(), rows.size()); // the view shows them all
+        QTEST(selectedEntries(*main.File1), "selectedAfter");
+        QFETCH(bool, reread);
+        QCOMPARE(main.File1->count(), reread ? files + 1 : files);
+        QCOMPARE(main.Label6->isVisible(), searched);
+        QVERIFY(main.Command7->isEnabled());
+        if (searched)
+            QCOMPARE(main.Label6->text(), QStringLiteral(" %1 db sor").arg(visited.size()));
+        else
+            QCOMPARE(QDir(path("uj")).entryList(QDir::Files | QDir::Hidden), written); // uj even when empty
+    }
+
+    // "Cserél a kiválasztott sorban", case ignored, with b.txt and c.txt selected (a.txt not), all three
+    // holding `lines`: the first occurrence in each line equal to the selected row, matched with its case.
+    void selectedLine_data()
+    {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<QString>("row");     // the hit row the user clicks; none when empty
+        QTest::addColumn<QByteArray>("copy"); // each copy; its first line is the new hit row
+        const QByteArray abc("abc x abc\r\nabc\r\n");
+        QTest::newRow("first occurrence") << abc << text("abc x abc") << QByteArray("Q x abc\r\nabc\r\n");
+        QTest::newRow("the row's case")
+            << QByteArray("abc def\r\nABC DEF\r\n") << text("abc def") << QByteArray("Q def\r\nABC DEF\r\n");
+        QTest::newRow("no row clicked") << abc << QString() << QByteArray();
+        QTest::newRow("a row beginning with *") << QByteArray("*abc\r\n") << text("*abc") << QByteArray();
+    }
+    void selectedLine()
+    {
+        QFETCH(QString, row);
+        QFETCH(QByteArray, copy);
+        for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+            QFETCH(QByteArray, lines);
+            writeFile(path(name), lines);
+        }
+        Application app;
+        cserel& main = open(app, "ABC", "Q");
+        main.Check1->setChecked(false);
+        main.File1->setEntrySelected(1, true);
+        main.File1->setEntrySelected(2, true);
+        main.Command1->click();
+        const QStringList searched = rowsOf(*main.List1);
+        if (!row.isEmpty())
+            clickRow(*main.List1, int(searched.indexOf(row)));
+        const int selectedRow = copy.isEmpty() ? -1 : int(searched.indexOf(row));
+        QCOMPARE(main.List1->selectedIndex(), selectedRow);
+        main.Command7->click();
+        QStringList gained;
+        for (const char* name : {"b.txt", "c.txt"}) {
+            gained += block(this->copy(name)) +
+                      (copy.isEmpty() ? QStringList{} : QStringList{QString::fromUtf8(copy.split('\r')[0])});
+            QCOMPARE(readFile(this->copy(name)), copy.isEmpty() ? readFile(path(name)) : copy);
+        }
+        QVERIFY(!QFile::exists(this->copy("a.txt")));
+        QCOMPARE(rowsOf(*main.List1), searched + gained);
+        QCOMPARE(main.List1->selectedIndex(), selectedRow);
+        QCOMPARE(selectedEntries(*main.File1), (QList<int>{1, 2}));
+        QCOMPARE(main.modeMarker, text("ujak"));
+        QVERIFY(!main.Label3->isVisible() && !main.Label6->isVisible());
+    }
+
+    // A command that cannot start, or has nowhere to write, says why once and writes nothing.
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("uj");      // empty: the search text is
+        QTest::addColumn<QString>("message"); // the box's title and how its text begins
+        for (const char* command : {"Command2", "Command3", "Command4", "Command7"})
+            QTest::addRow("empty search text, %s", command)
+                << text(command) << QString() << text("Kelvara Nincs megadva keresett szöveg.");
+        QTest::newRow("plain file uj") << text("Command3") << text("file") << text("Fájlhiba ");
+        QTest::newRow("uj leads back")
+            << text("Command4") << text("link") << text("Kelvara Az uj nem könyvtár, hanem hivatkozás");
+    }
+    void refusals()
+    {
+        QFETCH(QString, uj);
+        writeFile(path("a.txt"), "alma\r\n");
+        if (uj == QLatin1String("file"))
+            writeFile(path("uj"), "nem könyvtár\r\n");
+        if (uj == QLatin1String("link"))
+            QVERIFY(QFile::link(QStringLiteral("."), path("uj")));
+        Application app;
+        cserel& main = open(app, "alma", "szilva");
+        main.Command6->click();
+        if (uj.isEmpty())
+            main.Text1->clear();
+        const QStringList searched = rowsOf(*main.List1);
+        QFETCH(QString, command);
+        main.findChild<QPushButton*>(command)->click();
+        expectedBoxes = 1;
+        QCOMPARE(boxes->requests().size(), expectedBoxes);
+        const QString box = boxes->requests()[0].title + QLatin1Char(' ') + boxes->requests()[0].message;
+        QFETCH(QString, message);
+        QVERIFY2(box.startsWith(message), qPrintable(box));
+        QVERIFY2(uj.isEmpty() || box.endsWith(QLatin1Char('\n') + path("uj")), qPrintable(box));
+        QCOMPARE(rowsOf(*main.List1), uj.isEmpty() ? searched : QStringList{});
+        QCOMPARE(QFileInfo::exists(path("uj")), !uj.isEmpty());
+        if (uj == QLatin1String("file"))
+            QCOMPARE(readFile(path("uj")), QByteArray("nem könyvtár\r\n"));
+    }
+
+    // kelvara-cli prints the rows the window's hit list gets from the same command (a search adds the
+    // count) and writes the same copies; the window reads a greyed case switch as unchecked.
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args"); // the command's name, then its options
+        QTest::newRow("search -i --line-start")
+            << QStringList{text("search"), text("-i"), text("--line-start")};
+        QTest::newRow("replace named files, in list order") << QStringList{
+            text("replace"), text("--selected"), text("utf8.txt"), text("--selected"), text("lf.txt")};
+        QTest::newRow("replace one line")
+            << QStringList{text("replace"), text("--line"), text("alma a fa alatt")};
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        writeFile(path("1250.txt"), "\xC1rv\xEDzt\xFBr\xF5 alma\r\nALMA\r\n");
+        writeFile(path("lf.txt"), "alma\nkörte alma\n");
+        writeFile(path("star.txt"), "*alma\r\nalma a fa alatt\r\n  alma\r\nnincs");
+        writeFile(path("utf8.txt"), "Alma\r\nárvíztűrő alma alma\r\n");
+        Application app;
+        cserel& main = open(app, "alma", "körte");
+        main.Check1->setCheckState(args.contains(text("-i")) ? Qt::PartiallyChecked : Qt::Checked);
+        main.Option2->setChecked(args.contains(text("--line-start")));
+        main.Command6->click();
+        QStringList rows = rowsOf(*main.List1);
+        const qsizetype searched = rows.size();
+        if (args[0] == QLatin1String("search")) {
+            rows.append(main.Label6->text());
+        } else if (args[1] == QLatin1String("--selected")) {
+            main.File1->clearSelection();
+            main.File1->setEntrySelected(1, true);
+            main.File1->setEntrySelected(3, true);
+            main.Command4->click();
+            rows = rowsOf(*main.List1);
+        } else {
+            clickRow(*main.List1, int(rows.indexOf(args.last())));
+            main.Command7->click();
+            rows = rowsOf(*main.List1).mid(searched);
+        }
+        QVERIFY(searched > 4 && !rows.isEmpty());
+        const QStringList copies = filesIn(path("uj"));
+        QDir(path("uj")).removeRecursively();
+        const Run cli(
+            args + QStringList{dir.path(), text("alma"), text("körte")}.mid(0, args[0].size() == 6 ? 2 : 3));
+        QCOMPARE(cli.err + cli.out, rows.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(filesIn(path("uj")), copies);
+    }
+
+    // Exit statuses and what reaches stdout and stderr. A copy that cannot be written whole (past a
+    // file size limit of 512 bytes: dash counts 512-byte blocks) is reported, leaves the earlier copy
+    // as it was and the other copies written, and the limit's signal does not end the program.
+    void commandLineStatus_data()
+    {
+        QTest::addColumn<QStringList>("args"); // DIR stands for the directory
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out"); // the whole output when it ends in a line feed, else a part
+        QTest::addColumn<QString>("err"); // a part of stderr; when empty, stderr must be
+        const QString d = text("DIR"), replace = text("replace"), search = text("search");
+        const QString limit = text("ulimit -f 1; exec \"$0\" \"$@\"");
+        QTest::newRow("no occurrence: header rows only")
+            << QStringList{replace, d, text("alma"), text("szilva")} << 1
+            << block(copy("a.txt")).join(QLatin1Char('\n')) + QLatin1Char('\n') << QString();
+        QTest::newRow("empty search text") << QStringList{replace, d, QString(), text("szilva")} << 2
+                                           << QString() << text("Nincs megadva keresett szöveg.");
+        QTest::newRow("plain file uj") << QStringList{replace, d, text("körte"), text("szilva")} << 2
+                                       << QString() << path("uj") + text(": ");
+        QTest::newRow("unknown option") << QStringList{replace, text("--nope"), d, text("a"), text("b")} << 2
+                                        << QString() << text("ismeretlen kapcsoló: --nope");
+        QTest::newRow("help") << QStringList{replace, text("--help")} << 0 << text("replace") << QString();
+        QTest::newRow("search, no hit")
+            << QStringList{search, d, text("alma")} << 1 << text(" 0 db sor") << QString();
+        QTest::newRow("search, an operand after --")
+            << QStringList{search, d, text("--"), text("-körte")} << 0 << text(" 1 db sor") << QString();
+        QTest::newRow("write failure") << QStringList{limit, Cli, replace, d, text("körte"), text("szilva")}
+                                       << 2 << QString() << copy("big.txt") + text(": A lemez megtelt.");
+    }
+    void commandLineStatus()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        const bool limited = args[0].startsWith(QLatin1String("ulimit"));
+        const bool ujIsAFile = QByteArray(QTest::currentDataTag()) == "plain file uj";
+        writeFile(path("a.txt"), "-körte\r\n");
+        if (limited) {
+            writeFile(path("big.txt"), QByteArray("körte fa\r\n").repeated(300));
+            QVERIFY(QDir().mkpath(path("uj")));
+            writeFile(copy("big.txt"), "korábbi\r\n");
+        } else if (ujIsAFile) {
+            writeFile(path("uj"), "nem könyvtár\r\n");
+        }
+        rememberSources();
+        args.replaceInStrings(QRegularExpression(QStringLiteral("^DIR$")), dir.path());
+        const Run cli = limited ? Run(QStringList{text("-c")} + args, text("/bin/sh")) : Run(args);
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QTEST(cli.exitCode(), "status");
+        QVERIFY2(out.endsWith(QLatin1Char('\n')) ? cli.out == out : cli.out.contains(out),
+                 qPrintable(cli.out));
+        QVERIFY2(err.isEmpty() ? cli.err.isEmpty() : cli.err.contains(err), qPrintable(cli.err));
+        if (limited) {
+            QCOMPARE(readFile(copy("a.txt")), QByteArray("-szilva\r\n"));
+            QCOMPARE(readFile(copy("big.txt")), QByteArray("korábbi\r\n"));
+            QCOMPARE(QDir(path("uj")).entryList({text(".kelvara-*")}, QDir::Files | QDir::Hidden),
+                     QStringList{});
+        } else if (!ujIsAFile) { // only a run that got as far as its files wrote a copy
+            QCOMPARE(readFile(copy("a.txt")),
+                     args[0] == QLatin1String("replace") && cli.exitCode() == 1 ? "-körte\r\n" : "<none>");
+        }
+    }
+
+    // kelvara-cli ended by a signal halfway through a copy leaves no temporary file behind; one
+    // killed outright does, and the next run removes it.
+    void commandLineKilled_data()
+    {
+        QTest::addColumn<int>("signal");
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL})
+            QTest::addRow("%s", sigabbrev_np(signal)) << signal;
+    }
+    void commandLineKilled()
+    {
+        QFETCH(int, signal);
+        writeFile(path("a.txt"), "alma\r\n");
+        writeFile(path("big.txt"), QByteArray("alma fa\r\n").repeated(2 << 20));
+        rememberSources();
+        const auto args = [this](const char* file) {
+            return QStringList{text("replace"), text("--selected"), text(file),
+                               dir.path(),      text("alma"),       text("szilva")};
+        };
+        const auto temporaries = [this] {
+            return QDir(path("uj")).entryList({text(".kelvara-*")}, QDir::Files | QDir::Hidden);
+        };
+        QProcess cli;
+        cli.start(Cli, args("big.txt"));
+        QVERIFY(cli.waitForStarted());
+        while (temporaries().isEmpty() && !cli.waitForFinished(0))
+            ::usleep(200);
+        QCOMPARE(cli.state(), QProcess::Running); // a pid of 0 would signal this test's own group
+        ::kill(pid_t(cli.processId()), signal);
+        QVERIFY(cli.waitForFinished());
+        QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
+        QVERIFY(!QFile::exists(copy("big.txt")));
+        QCOMPARE(temporaries().size(), signal == SIGKILL ? 1 : 0);
+        QCOMPARE(Run(args("a.txt")).exitCode(), 0);
+        QCOMPARE(temporaries(), QStringList{});
+    }
 };
 
 QTEST_MAIN(MainWindowTest)

@@ -1,6 +1,6 @@
 #pragma once
 
-// Reading and clicking the file list and the hit list of the main window as the user sees them.
+// Reading and clicking the file list and the hit list as the user sees them.
 
 #include "platform/filelist.h"
 #include "platform/hitlist.h"
@@ -29,8 +29,8 @@ inline QList<int> selectedEntries(const FileList& files)
 
 inline void clickRow(HitList& list, int row)
 {
-    const QRect rect = list.visualRect(list.model()->index(row, 0));
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                      list.visualRect(list.model()->index(row, 0)).center());
 }
 
 } // namespace kelvara::test
