@@ -5,14 +5,9 @@
 
 #include "support/rows.h"
 
-#include <QByteArray>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <fuzzer/FuzzedDataProvider.h>
-#include <iterator>
-#include <string>
-#include <string_view>
 #include <unistd.h>
 
 // The oracles' checks stay on in every build type.
@@ -39,8 +34,7 @@ inline const std::string& tempDir()
 
 inline void writeFile(const std::string& path, std::string_view bytes)
 {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    assert(file.write(bytes.data(), std::streamsize(bytes.size())).flush());
+    assert(std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size())).flush());
 }
 
 // The file's bytes, or nothing when it cannot be read.
@@ -57,18 +51,10 @@ inline std::string filler(FuzzedDataProvider& provider, size_t limit)
     if (!provider.ConsumeBool())
         return {};
     const size_t length = provider.ConsumeIntegralInRange<size_t>(0, limit);
-    std::string unit = provider.ConsumeRandomLengthString(8);
-    if (unit.empty())
-        unit = "x";
-    std::string run;
+    std::string run, unit = provider.ConsumeRandomLengthString(8);
     while (run.size() < length)
-        run += unit;
+        run += unit.empty() ? std::string("x") : unit;
     return run.substr(0, length);
-}
-
-inline QByteArray bytes(std::string_view s)
-{
-    return QByteArray(s.data(), qsizetype(s.size()));
 }
 
 } // namespace kelvara::fuzz

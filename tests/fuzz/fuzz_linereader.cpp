@@ -1,6 +1,5 @@
-// The line block reader hands out the file in blocks of whole lines that join back to it, never
-// splits a CR LF, and gives the same lines as a plain split; so does the line reader. Lines of any
-// length and block borders anywhere come from a filler run put in front of the input.
+// Both line readers give the lines of a plain split; the block reader's blocks join back to the file
+// and never split a CR LF. A filler run in front of the input puts block borders anywhere.
 
 #include "fuzz.h"
 #include "platform/textlines.h"
@@ -17,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     const std::vector<std::string_view> expected = fuzz::splitLines(content);
 
     LineBlockReader reader;
-    assert(!reader.open(fuzz::bytes(path)));
+    assert(!reader.open(QByteArray::fromStdString(path)));
     for (int pass = 0; pass < 2; ++pass) { // the second after rewind()
         size_t joined = 0, k = 0;
         std::string_view block;
@@ -43,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     }
 
     LineReader lineReader;
-    assert(!lineReader.open(fuzz::bytes(path)));
+    assert(!lineReader.open(QByteArray::fromStdString(path)));
     std::string_view line;
     size_t k = 0;
     while (lineReader.next(line) == LineReader::Status::Line)

@@ -8,26 +8,11 @@
 
 using namespace kelvara;
 
-namespace {
-
-struct Errors : ReplaceErrors
-{
-    bool retry(const FileError&, const QString&) override
-    {
-        assert(!"no file error expected");
-        return false;
-    }
-    void tell(const QString&) override { ++told; }
-    int told = 0;
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
 {
     FuzzedDataProvider provider(data, size);
     const bool caseSensitive = provider.ConsumeBool();
-    const auto text = [&] { return QString::fromUtf8(fuzz::bytes(provider.ConsumeRandomLengthString(32))); };
+    const auto text = [&] { return QString::fromStdString(provider.ConsumeRandomLengthString(32)); };
     const QString search = text();
     const QString replacement = text();
     const std::optional<QString> only = provider.ConsumeBool() ? std::optional(text()) : std::nullopt;
@@ -52,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     const ReplaceText replaceText(search, replacement, caseSensitive);
     MainState state;
     test::Rows rows;
-    Errors errors;
+    test::ScriptedErrors errors;
     if (only)
         replaceInSelectedLine(files, replaceText, *only, state, rows, errors);
     else
@@ -72,6 +57,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     // The copies checked above and nothing else, no temporary file among them.
     assert(std::distance(std::filesystem::directory_iterator(uj), {}) == copies);
     assert(rows.rows == expectedRows);
-    assert(errors.told == 2 - copies);
+    assert(errors.paths.isEmpty() && errors.messages.size() == 2 - copies);
     return 0;
 }

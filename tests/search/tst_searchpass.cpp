@@ -7,26 +7,9 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-#include <functional>
 
 using namespace kelvara;
 using namespace kelvara::test;
-
-namespace {
-
-// Answers the first file error with `answer` (a retry when it says so), later ones with no.
-struct ScriptedErrors : FileErrorHandler
-{
-    bool retry(const FileError&, const QString& path) override
-    {
-        paths.append(path);
-        return answer && std::exchange(answer, nullptr)();
-    }
-    std::function<bool()> answer;
-    QStringList paths;
-};
-
-} // namespace
 
 class TestSearchPass : public QObject
 {
@@ -42,16 +25,14 @@ private slots:
         QTest::addColumn<QString>("hits"); // joined by |
         QTest::addColumn<QString>("lastLine");
         const auto row = [](const char* name, const QByteArray& content, const char* text, bool caseSensitive,
-                            bool lineStart, const char* hits, const char* lastLine) {
-            QTest::newRow(name) << content << QString::fromUtf8(text) << caseSensitive << lineStart
-                                << QString::fromUtf8(hits) << QString::fromUtf8(lastLine);
+                            bool lineStart, const QByteArray& hits, const QByteArray& lastLine) {
+            QTest::addRow("%s", name) << content << QString::fromUtf8(text) << caseSensitive << lineStart
+                                      << QString::fromUtf8(hits) << QString::fromUtf8(lastLine);
         };
-        row("crlf, final crlf", "a1\r\nb\r\na2\r\n", "a", true, false, "a1|a2", "a2");
         row("line start, blanks", "  foo\r\nfoo  \r\n", "foo", true, true, "foo  ", "foo  ");
         row("text does not reach into the crlf", "ab\r\n\nb\r\n", "\nb", true, false, "\nb", "\nb");
         row("empty lines only", "\r\n\r\n", "x", true, false, "", "");
         row("star line is a hit", "*note\r\n", "note", true, false, "*note", "*note");
-        row("utf-8 folded", "ÁRVÍZTŰRŐ\r\nárvíz\r\n", "Árvíz", false, false, "ÁRVÍZTŰRŐ|árvíz", "árvíz");
         row("windows-1250 folded", "\xC1RV\xCDZT\xDBR\xD5\r\nt\xFBz\r\n", "árvíz", false, false, "ÁRVÍZTŰRŐ",
             "tűz");
         row("windows-1250 ascii text", "k\xF6rte alma\r\nszilva\r\n", "alma", true, false, "körte alma",
@@ -68,6 +49,26 @@ private slots:
         row("last line by the file's code page", "\xE9\r\n\xC5\x91\r\n", "zzz", true, false, "",
             "\u0139\u2018");
         row("empty file", "", "a", true, false, "", "<none>");
+        // Large files of random lines, so that lines and CR LF pairs fall across every read boundary:
+        // the hits are the lines that a plain split and match find.
+        QRandomGenerator random(7);
+        const QByteArray pieces[] = {"alma", "ALMA", "x", " ", "\n", "\r", "\r\n", "\r\n", "körte", "Álma"};
+        for (int round = 0; round < 8; ++round) {
+            QByteArray content;
+            while (content.size() < 700000) {
+                if (random.bounded(200) == 0)
+                    content += QByteArray(random.bounded(1, 300000), 'y'); // a line longer than the buffer
+                content += pieces[random.bounded(int(std::size(pieces)))];
+            }
+            const std::string bytes = content.toStdString();
+            QStringList hits;
+            for (const std::string_view line : splitLines(bytes))
+                if (isHitLine(QString::fromUtf8(line), QStringLiteral("alma"), round % 2 == 0,
+                              MatchMode::Anywhere))
+                    hits.append(QString::fromUtf8(line));
+            row(qPrintable(QStringLiteral("random %1").arg(round)), content, "alma", round % 2 == 0, false,
+                hits.join(u'|').toUtf8(), QByteArray::fromStdString(std::string(splitLines(bytes).back())));
+        }
     }
     void searchFile()
     {
@@ -93,100 +94,37 @@ private slots:
         QTEST(state.lineText, "lastLine");
     }
 
-    // Large files of random lines, so that lines and CR LF pairs fall across every read boundary:
-    // the hits must be exactly the lines that hold the text.
-    void largeFilesAgreeWithPlainSplitting()
-    {
-        QTemporaryDir dir;
-        QRandomGenerator random(7);
-        const QByteArray pieces[] = {"alma", "ALMA", "x", " ", "\n", "\r", "\r\n", "\r\n", "körte", "Álma"};
-        for (int round = 0; round < 8; ++round) {
-            QByteArray content;
-            while (content.size() < 700000) {
-                if (random.bounded(200) == 0)
-                    content += QByteArray(random.bounded(1, 300000), 'y'); // a line longer than the buffer
-                content += pieces[random.bounded(int(std::size(pieces)))];
-            }
-            writeFile(dir.filePath(QStringLiteral("big.txt")), content);
-            const std::string bytes = content.toStdString();
-            const bool caseSensitive = round % 2 == 0;
-            const SearchText search(QStringLiteral("alma"), caseSensitive, MatchMode::Anywhere);
-            SearchPass pass(search);
-            MainState state;
-            Rows rows;
-            QCOMPARE(pass.searchFile(dir.path(), QStringLiteral("big.txt"), state, rows), std::nullopt);
-            QStringList expected;
-            for (const std::string_view line : splitLines(bytes))
-                if (isHitLine(QString::fromUtf8(line), QStringLiteral("alma"), caseSensitive,
-                              MatchMode::Anywhere))
-                    expected.append(QString::fromUtf8(line));
-            QCOMPARE(rows.rows.mid(3), expected);
-            QCOMPARE(state.hitCount, expected.size());
-        }
-    }
-
-    // Which files the search in the selected files visits: every entry but the last selected stands
-    // for all of them, and the list is read again.
-    void normalizeSelection_data()
+    // Which files a search visits. The search in the selected files takes every entry but the last
+    // selected for all of them and reads the list again; the search in all files selects every entry
+    // and hands a file that vanished after listing to the handler: given up, the others are still
+    // searched; tried again once it is back, it is searched in its place.
+    void visitedFiles_data()
     {
         QTest::addColumn<int>("entries");
         QTest::addColumn<QList<int>>("selected");
         QTest::addColumn<QList<int>>("after");
-        QTest::newRow("0 and 2 of 3") << 3 << QList<int>{0, 2} << QList<int>{0, 2};
-        QTest::newRow("0 and 1 of 3") << 3 << QList<int>{0, 1} << QList<int>{0};
-        QTest::newRow("all of 3") << 3 << QList<int>{0, 1, 2} << QList<int>{0};
-        QTest::newRow("none of 3") << 3 << QList<int>{} << QList<int>{};
-        QTest::newRow("only the last") << 3 << QList<int>{2} << QList<int>{2};
-        QTest::newRow("single, unselected") << 1 << QList<int>{} << QList<int>{0};
-        QTest::newRow("single, selected") << 1 << QList<int>{0} << QList<int>{0};
-        QTest::newRow("empty list") << 0 << QList<int>{} << QList<int>{};
+        QTest::addColumn<int>("vanished"); // f1 vanishing in a search of all files: 1 back, 0 not
+        QTest::newRow("0 and 2 of 3") << 3 << QList<int>{0, 2} << QList<int>{0, 2} << -1;
+        QTest::newRow("0 and 1 of 3") << 3 << QList<int>{0, 1} << QList<int>{0} << -1;
+        QTest::newRow("all of 3") << 3 << QList<int>{0, 1, 2} << QList<int>{0} << -1;
+        QTest::newRow("none of 3") << 3 << QList<int>{} << QList<int>{} << -1;
+        QTest::newRow("only the last") << 3 << QList<int>{2} << QList<int>{2} << -1;
+        QTest::newRow("single, unselected") << 1 << QList<int>{} << QList<int>{0} << -1;
+        QTest::newRow("single, selected") << 1 << QList<int>{0} << QList<int>{0} << -1;
+        QTest::newRow("empty list") << 0 << QList<int>{} << QList<int>{} << -1;
+        QTest::newRow("all files, one given up") << 3 << QList<int>{} << QList<int>{0, 1, 2} << 0;
+        QTest::newRow("all files, one back") << 3 << QList<int>{} << QList<int>{0, 1, 2} << 1;
     }
-    void normalizeSelection()
+    void visitedFiles()
     {
         QFETCH(int, entries);
         QFETCH(QList<int>, selected);
-        QFETCH(QList<int>, after);
+        QFETCH(int, vanished);
         QTemporaryDir dir;
+        const auto name = [&dir](int k) { return dir.filePath(QStringLiteral("f%1.txt").arg(k)); };
         for (int k = 0; k < entries; ++k)
-            writeFile(dir.filePath(QStringLiteral("f%1.txt").arg(k)), "hit\r\n");
-        ListedFiles files(dir.path());
-        QCOMPARE(files.reread(), std::nullopt);
-        for (const int k : selected)
-            files.setEntrySelected(k, true);
-        ScriptedErrors errors;
-        kelvara::normalizeSelection(files, errors);
-        QList<int> result;
-        for (int k = 0; k < files.entryCount(); ++k)
-            if (files.isEntrySelected(k))
-                result.append(k);
-        QCOMPARE(result, after);
-        // The search in the selected files searches exactly those.
-        MainState state;
-        Rows rows;
-        for (const int k : selected)
-            files.setEntrySelected(k, true);
-        searchSelectedFiles(files, SearchText(QStringLiteral("hit"), true, MatchMode::Anywhere), state, rows,
-                            errors);
-        QCOMPARE(state.hitCount, after.size());
-        QCOMPARE(state.modeMarker, QStringLiteral("ak"));
-    }
-
-    // A file that vanished after listing goes to the handler: given up, the others are still
-    // searched; tried again once it is back, it is searched in its place.
-    void vanishedFile_data()
-    {
-        QTest::addColumn<bool>("retry");
-        QTest::newRow("cancel") << false;
-        QTest::newRow("retry after it is back") << true;
-    }
-    void vanishedFile()
-    {
-        QFETCH(bool, retry);
-        QTemporaryDir dir;
-        for (const char* name : {"a.txt", "b.txt", "c.txt"})
-            writeFile(dir.filePath(QLatin1String(name)), "hit\r\n");
-        const QString b = dir.filePath(QStringLiteral("b.txt"));
-        // The search reads the list again itself; b goes away between that and its reading.
+            writeFile(name(k), "hit\r\n");
+        // The search in all files reads the list again itself; f1 goes away between that and its reading.
         struct Vanishing : ListedFiles
         {
             using ListedFiles::ListedFiles;
@@ -197,25 +135,37 @@ private slots:
                 return error;
             }
             QString removed;
-        } vanishing(dir.path());
-        vanishing.removed = b;
+        } files(dir.path());
+        QCOMPARE(files.reread(), std::nullopt);
+        for (const int k : selected)
+            files.setEntrySelected(k, true);
         ScriptedErrors errors;
-        errors.answer = [&] {
-            writeFile(b, "hit again\r\n");
-            return retry;
-        };
         MainState state;
         Rows rows;
-        searchAllFiles(vanishing, SearchText(QStringLiteral("hit"), true, MatchMode::Anywhere), state, rows,
-                       errors);
-        QCOMPARE(errors.paths, QStringList{b});
-        QCOMPARE(rows.rows,
-                 block(dir.filePath(QStringLiteral("a.txt"))) + QStringList{QStringLiteral("hit")} +
-                     (retry ? block(b) + QStringList{QStringLiteral("hit again")} : QStringList()) +
-                     block(dir.filePath(QStringLiteral("c.txt"))) + QStringList{QStringLiteral("hit")});
-        QCOMPARE(state.hitCount, retry ? 3 : 2);
-        for (int k = 0; k < vanishing.entryCount(); ++k)
-            QVERIFY(vanishing.isEntrySelected(k)); // the search in all files selects every entry
+        const SearchText search(QStringLiteral("hit"), true, MatchMode::Anywhere);
+        if (vanished < 0) {
+            searchSelectedFiles(files, search, state, rows, errors);
+        } else {
+            files.removed = name(1);
+            errors.answer = [&] {
+                writeFile(name(1), "hit\r\n");
+                return vanished == 1;
+            };
+            searchAllFiles(files, search, state, rows, errors);
+        }
+        QList<int> after;
+        QStringList hits;
+        for (int k = 0; k < files.entryCount(); ++k) {
+            if (files.isEntrySelected(k))
+                after.append(k);
+            if (files.isEntrySelected(k) && (k != 1 || vanished != 0))
+                hits += block(name(k)) + QStringList{QStringLiteral("hit")};
+        }
+        QTEST(after, "after");
+        QCOMPARE(rows.rows, hits);
+        QCOMPARE(state.hitCount, hits.size() / 4);
+        QCOMPARE(errors.paths, vanished < 0 ? QStringList() : QStringList{name(1)});
+        QCOMPARE(state.modeMarker, QStringLiteral("ak"));
     }
 };
 

@@ -4,8 +4,10 @@
 
 #include "platform/codepage.h"
 #include "platform/rowsink.h"
+#include "replace/replacepass.h"
 
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +24,21 @@ public:
         rows.append(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
     }
     QStringList rows;
+};
+
+// Answers the first file error with `answer` (a retry when it says so), later ones with no.
+struct ScriptedErrors : ReplaceErrors
+{
+    bool retry(const FileError& error, const QString& path) override
+    {
+        errors.append(error);
+        paths.append(path);
+        return answer && std::exchange(answer, nullptr)();
+    }
+    void tell(const QString& message) override { messages.append(message); }
+    std::function<bool()> answer;
+    QList<FileError> errors;
+    QStringList paths, messages;
 };
 
 // The header block of a file in the hit list.
