@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# What an installed Kelvara brings: the install tree (desktop entry, metainfo, manual pages,
-# versions, bash completion) and the Debian package (contents, fields, lintian). Prints each
-# problem; exits 1 if there was one.   install.sh BUILD_DIR VERSION
+# install.sh BUILD_DIR VERSION: the install tree (desktop entry, metainfo, manual pages, versions,
+# completion) and the Debian package (contents, fields, lintian). Prints each problem; exits 1 on any.
 set -uo pipefail
 build="$(realpath -- "$1")"
 version="$2"
@@ -14,8 +13,7 @@ problem() {
   echo "install: $*" >&2
   problems=$((problems + 1))
 }
-# Runs a check; its output is shown only when it fails, or when it prints on standard error and
-# $stderr_fails is set (man exits 0 on warnings).
+# Runs a check, showing its output if it fails or, with $stderr_fails set, prints on standard error.
 check() {
   "$@" >"$tmp/out" 2>"$tmp/err" && ! [[ -n ${stderr_fails:-} && -s $tmp/err ]] && return 0
   problem "$* failed:"
@@ -25,11 +23,9 @@ check() {
 
 usr="$tmp/root/usr"
 DESTDIR="$tmp/root" check cmake --install "$build" --prefix /usr || exit 1
-for f in bin/kelvara bin/kelvara-cli share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
-  share/icons/hicolor/scalable/apps/$id.svg share/man/man1/kelvara.1.gz share/man/man1/kelvara-cli.1.gz \
-  share/bash-completion/completions/kelvara-cli share/doc/kelvara/copyright; do
-  [ -f "$usr/$f" ] || problem "not installed: $f"
-done
+shipped=(bin/kelvara bin/kelvara-cli share/applications/$id.desktop share/metainfo/$id.metainfo.xml
+  share/icons/hicolor/scalable/apps/$id.svg share/man/man1/kelvara.1.gz share/man/man1/kelvara-cli.1.gz
+  share/bash-completion/completions/kelvara-cli share/doc/kelvara/copyright)
 for size in 16 22 24 32 48 64 128 256; do
   png="$usr/share/icons/hicolor/${size}x$size/apps/$id.png"
   file -b "$png" | grep -q "PNG image data, $size x $size," || problem "no $size px icon: $png"
@@ -62,8 +58,8 @@ check cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/package" || exit
 deb="$tmp/package/kelvara_${version}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || problem "no package $(basename "$deb"); cpack made: $(ls "$tmp/package")"
 contents="$(dpkg-deb -c "$deb" | awk '{print $6}')"
-for f in bin/kelvara bin/kelvara-cli share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
-  share/doc/kelvara/copyright share/man/man1/kelvara.1.gz; do
+for f in "${shipped[@]}"; do
+  [ -f "$usr/$f" ] || problem "not installed: $f"
   grep -qx -- "./usr/$f" <<<"$contents" || problem "not in the package: $f"
 done
 depends=", $(dpkg-deb -f "$deb" Depends),"

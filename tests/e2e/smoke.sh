@@ -1,31 +1,25 @@
 #!/usr/bin/env bash
-# smoke.sh KELVARA_BINARY [ARTIFACT_DIR]: Kelvara on its own Xvfb server, driven by a real pointer
-# and keyboard (xdotool): open the working directory, search and replace in all files, quit to the
-# About window and end the program with its "OK". On failure it leaves e2e_smoke_failure.png and
-# .log in ARTIFACT_DIR (default: <build>/tests).
+# smoke.sh KELVARA_BINARY [ARTIFACT_DIR]: Kelvara on its own Xvfb server, driven by a real pointer and
+# keyboard: open the working directory, search and replace in all files, quit to the About window, "OK".
+# A failure leaves e2e_smoke_failure.png and .log in ARTIFACT_DIR (default: <build>/tests).
 set -uo pipefail
 binary="$(realpath -m -- "$1")"
 artifact_dir="$(realpath -m -- "${2:-$(dirname "$(dirname "$binary")")/tests}")"
 tmp="$(mktemp -d "${TMPDIR:-/tmp}/kelvara-smoke.XXXXXX")"
-xvfb_pid=''
-app_pid=''
+xvfb_pid='' app_pid=''
 trap 'kill -KILL $app_pid 2>/dev/null; kill $xvfb_pid 2>/dev/null && wait $xvfb_pid; rm -rf "$tmp"' EXIT
 trap 'exit 1' INT TERM HUP
 
 fail() {
-  mkdir -p "$artifact_dir"
+  echo "e2e smoke FAILED: $*" >&2 && tail -n 40 "$tmp/app.log" >&2
+  mkdir -p "$artifact_dir" && cp "$tmp/app.log" "$artifact_dir/e2e_smoke_failure.log"
   import -window root "$artifact_dir/e2e_smoke_failure.png" 2>/dev/null
-  cp "$tmp/app.log" "$artifact_dir/e2e_smoke_failure.log" 2>/dev/null
-  echo "e2e smoke FAILED: $*" >&2
-  tail -n 40 "$tmp/app.log" >&2
   exit 1
 }
 # Runs a command every 0.1 s, at most $1 times, until it succeeds.
 retry() {
-  local times="$1" i
-  shift
-  for ((i = 0; i < times; i++)); do
-    "$@" && return 0
+  for ((i = 0; i < $1; i++)); do
+    "${@:2}" && return 0
     sleep 0.1
   done
   return 1
@@ -45,21 +39,12 @@ click() {
 hit_count_shown() {
   [ "$(import -window "$window" -crop 1x1+216+185 -format '%[pixel:p{0,0}]' info:)" = 'srgb(128,128,255)' ]
 }
-x_up() { kill -0 "$xvfb_pid" 2>/dev/null && xdpyinfo >/dev/null 2>&1; }
-ended() { ! kill -0 "$app_pid" 2>/dev/null; }
-
-type Xvfb xdotool xdpyinfo >/dev/null 2>&1 ||
-  fail "Xvfb, xdotool and xdpyinfo are needed (scripts/setup installs them)"
-for n in $(seq 90 99); do # the first free display; a lost race for one moves on to the next
-  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-  Xvfb ":$n" -nolisten tcp -screen 0 1024x768x24 -dpi 96 -noreset >/dev/null 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY=":$n"
-  retry 50 x_up && break
-  kill "$xvfb_pid" 2>/dev/null
-  xvfb_pid=''
-done
-[ -n "$xvfb_pid" ] || fail "no free display among :90..:99"
+type Xvfb xdotool >/dev/null 2>&1 || fail "Xvfb and xdotool are needed (scripts/setup installs them)"
+# Xvfb takes the first free display and writes its number once it accepts connections.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 -dpi 96 -noreset 3>"$tmp/display" >/dev/null 2>&1 &
+xvfb_pid=$!
+retry 50 grep -q . "$tmp/display" || fail "Xvfb opened no display"
+export DISPLAY=":$(cat "$tmp/display")"
 
 mkdir -p "$tmp/work" "$tmp/xdg" && chmod 700 "$tmp/xdg"
 printf 'alma\nkörte alma\n' >"$tmp/work/gyumolcs.txt"
@@ -85,9 +70,8 @@ wait_for Névjegy
 retry 20 gone Kelvara || fail "the main window is still visible beside the About window"
 gone 'Könyvtár megnyitása' || fail "the start window is visible again"
 click 4245 2625 1260 345 # "OK"
-retry 100 ended || fail "the program is still running 10 s after 'OK'"
+timeout 10 tail --pid="$app_pid" -f /dev/null || fail "the program is still running 10 s after 'OK'"
 wait "$app_pid"
-status=$?
-app_pid=''
+status=$? app_pid=''
 [ "$status" -eq 0 ] || fail "the program ended with status $status"
 echo "e2e smoke passed: start window -> main window -> search -> replace -> About -> OK, status 0"

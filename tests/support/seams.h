@@ -1,7 +1,6 @@
 #pragma once
 
-// Test stand-ins for the seams, each installed for the lifetime of an object: a message box that
-// answers from a script, and a drive list of the test's choosing.
+// Test stand-ins for the seams, each installed for the lifetime of an object.
 
 #include "platform/messagebox.h"
 #include "platform/volumes.h"
@@ -14,65 +13,54 @@
 namespace kelvara::test {
 
 // Installs a seam for the lifetime of this object and gives access to it.
-template <class Seam, class Base, void (*install)(std::unique_ptr<Base>)> class Installed
+template <class Seam, class Base, void (*install)(std::unique_ptr<Base>)> struct Installed
 {
-public:
-    template <class... Args> explicit Installed(Args&&... args) : seam_(new Seam(std::forward<Args>(args)...))
+    template <class... Args> explicit Installed(Args&&... args) : seam(new Seam(std::forward<Args>(args)...))
     {
-        install(std::unique_ptr<Base>(seam_));
+        install(std::unique_ptr<Base>(seam));
     }
     ~Installed() { install(nullptr); }
     Installed(const Installed&) = delete;
-    Installed& operator=(const Installed&) = delete;
-    Seam* operator->() const { return seam_; }
-
-private:
-    Seam* seam_;
+    Seam* operator->() const { return seam; }
+    Seam* const seam;
 };
 
-// Answers message boxes from a list, Cancel once the list is used up, and records every request.
-// An answer can come with an action that runs before the box "closes" (for example, the user
-// inserts the medium before pressing Retry).
-class ScriptedMessageBox : public MessageBoxSeam
+// Answers message boxes from a list, then Cancel, and records every request. An answer may come with
+// an action run before the box "closes" (say, the medium goes in before Retry).
+struct ScriptedMessageBox : MessageBoxSeam
 {
-public:
     struct Step
     {
         MsgAnswer answer;
         std::function<void()> before = {};
     };
-    explicit ScriptedMessageBox(std::vector<Step> steps) : steps_(std::move(steps)) {}
+    explicit ScriptedMessageBox(std::vector<Step> steps) : steps(std::move(steps)) {}
     MsgAnswer ask(const MsgRequest& request) override
     {
         requests.push_back(request);
-        if (requests.size() > steps_.size())
+        if (requests.size() > steps.size())
             return MsgAnswer::Cancel;
-        const Step& step = steps_[requests.size() - 1];
+        const Step& step = steps[requests.size() - 1];
         if (step.before)
             step.before();
         return step.answer;
     }
+    std::vector<Step> steps;
     std::vector<MsgRequest> requests;
-
-private:
-    std::vector<Step> steps_;
 };
 
 struct MessageBoxScript : Installed<ScriptedMessageBox, MessageBoxSeam, installMessageBox>
 {
     explicit MessageBoxScript(std::vector<ScriptedMessageBox::Step> steps = {}) : Installed(std::move(steps))
     {}
-    const std::vector<MsgRequest>& requests() const { return (*this)->requests; }
+    const std::vector<MsgRequest>& requests() const { return seam->requests; }
 };
 
-class FixedVolumeSource : public VolumeSource
+struct FixedVolumeSource : VolumeSource
 {
-public:
-    explicit FixedVolumeSource(QStringList mountPoints) : mountPoints_(std::move(mountPoints)) {}
-    QStringList mountPoints() override { return mountPoints_; }
-
-private:
-    QStringList mountPoints_;
+    explicit FixedVolumeSource(QStringList mountPoints) : points(std::move(mountPoints)) {}
+    QStringList mountPoints() override { return points; }
+    QStringList points;
 };
 
 // Makes the program see exactly these drives while this object lives.
