@@ -1,5 +1,6 @@
-// Files: reading and writing lines, what a directory lists, drives and their current directories.
+// Files and their names: lines read and written, directories, drives, code pages and case folding.
 
+#include "platform/codepage.h"
 #include "platform/descriptor.h"
 #include "platform/directory.h"
 #include "platform/pathcodec.h"
@@ -10,6 +11,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
@@ -20,6 +23,7 @@ using namespace kelvara;
 using namespace Qt::StringLiterals;
 using kelvara::test::writeFile;
 using Lines = QList<QByteArray>;
+using Fake = test::FixedVolumeSource;
 
 namespace {
 
@@ -54,11 +58,6 @@ Lines readLines(const QString& path, qint64 resizeTo = -1)
     if (openError || reader.next(line) != LineReader::Status::End) // the end stays the end
         lines.append("<more after the end, or past a failed open>");
     return lines;
-}
-
-std::unique_ptr<VolumeSource> fake(const QStringList& mountPoints)
-{
-    return std::make_unique<test::FixedVolumeSource>(mountPoints);
 }
 
 } // namespace
@@ -130,38 +129,35 @@ private slots:
         QCOMPARE(joinPath(u"/home"_s, name), joinPath(u"/home/"_s, name));
     }
 
-    // The longest mount point that holds the path, on whole path components.
-    void drives()
+    void volumes()
     {
-        const Volumes volumes(fake({u"/media/usb"_s, u"/home/"_s, u"/"_s, u"/home"_s}));
-        QCOMPARE(volumes.drives(), (QStringList{u"/"_s, u"/home"_s, u"/media/usb"_s}));
-        QCOMPARE(volumes.driveOf(u"/home/x/"_s), u"/home"_s);
-        QCOMPARE(volumes.driveOf(u"/home"_s), u"/home"_s);
-        QCOMPARE(volumes.driveOf(u"/homeland"_s), u"/"_s);
-        QCOMPARE(volumes.driveOf(u"/home/x/../../media/usb/y"_s), u"/media/usb"_s);
+        const Volumes drives(
+            std::make_unique<Fake>(QStringList{u"/media/usb"_s, u"/home/"_s, u"/"_s, u"/home"_s}));
+        QCOMPARE(drives.drives(), (QStringList{u"/"_s, u"/home"_s, u"/media/usb"_s}));
+        QCOMPARE(drives.driveOf(u"/home/x/"_s), u"/home"_s);
+        QCOMPARE(drives.driveOf(u"/home"_s), u"/home"_s);
+        QCOMPARE(drives.driveOf(u"/homeland"_s), u"/"_s);
+        QCOMPARE(drives.driveOf(u"/home/x/../../media/usb/y"_s), u"/media/usb"_s);
         // Without a root drive, the first one.
-        QCOMPARE(Volumes(fake({u"/media/usb"_s, u"/home"_s})).driveOf(u"/tmp"_s), u"/home"_s);
-        QVERIFY(SystemVolumeSource().mountPoints().contains(u"/"_s));
-        installVolumeSource(fake({u"/media/usb"_s}));
+        QCOMPARE(Volumes(std::make_unique<Fake>(QStringList{u"/media/usb"_s, u"/home"_s})).driveOf(u"/tmp"_s),
+                 u"/home"_s);
+        installVolumeSource(std::make_unique<Fake>(QStringList{u"/media/usb"_s}));
         QCOMPARE(kelvara::volumes().drives(), QStringList{u"/media/usb"_s});
         installVolumeSource(nullptr);
         QVERIFY(!kelvara::volumes().drives().contains(u"/media/usb"_s));
         // No application object here, so this is the answer from /proc/self/exe.
         QVERIFY(QFileInfo(Volumes::programDirectory() + u"/tst_files"_s).isExecutable());
-    }
 
-    // Each drive keeps its own current directory; a deleted working directory gives its nearest
-    // ancestor, not the kernel's "... (deleted)" name nor a new directory made under the old name.
-    void currentDirectories()
-    {
+        // Each drive has its own current directory; a deleted working directory gives its nearest ancestor,
+        // not the kernel's "... (deleted)" name nor a new directory made under the old name.
         const QString a = QFileInfo(work_.path()).canonicalFilePath() + u"/a"_s, b = a + u"/b"_s;
         QVERIFY(QDir().mkpath(a + u"/gone"_s) && QDir().mkpath(b + u"/x"_s));
         const QString before = QDir::currentPath();
         QVERIFY(QDir::setCurrent(b + u"/x"_s));
-        Volumes volumes(fake({u"/"_s, a, b}));
+        Volumes volumes(std::make_unique<Fake>(QStringList{u"/"_s, a, b}));
         QVERIFY(QDir::setCurrent(a + u"/gone"_s) && QDir().rmdir(a + u"/gone"_s) &&
                 QDir().mkdir(a + u"/gone"_s));
-        const Volumes deleted(fake({u"/"_s}));
+        const Volumes deleted(std::make_unique<Fake>(QStringList{u"/"_s}));
         const QString relative = cleanAbsolutePath(u"y"_s);
         QVERIFY(QDir::setCurrent(before));
         QCOMPARE(deleted.currentDirectory(u"/"_s), a);
@@ -172,30 +168,22 @@ private slots:
         QCOMPARE(volumes.currentDirectory(a), a);
         volumes.setCurrentDirectory(a + u"/y/../z/"_s);
         QCOMPARE(volumes.currentDirectory(a), a + u"/z"_s);
-    }
 
-    // Of the missing mount points, local ones are dropped and those that may hang are listed untouched.
-    void mountTable()
-    {
-        const QByteArray table =
-            "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
-            "40 22 0:50 / /nowhere/nfs rw - nfs4 server:/x rw\n"
-            "41 22 0:51 / /nowhere/ssh rw - fuse.sshfs me@host: rw\n"
-            "42 40 8:2 / /nowhere/nfs/disk rw - ext4 /dev/sdb1 rw\n"
-            "43 22 8:3 /hosts /nowhere/hosts rw - ext4 /dev/sdc1 rw\n"
-            "44 22 0:52 / /media/my\\040share\\134x rw shared:5 master:2 - cifs //srv/s rw\n"
-            "45 22 0:52 / /media/my\\040share\\134x/ rw - cifs //srv/s rw\n"
-            "46 22 0:53 / /media/a\\b\\0 rw - nfs s:/ rw\n"
-            "48 22 0:3 / /srv/proc rw - proc proc rw\n"
-            "50 22 7:0 / /opt/image ro - squashfs /dev/loop0 ro\n"
-            "51 22 0:54 / /dev/shm rw - nfs s:/ rw\n"
-            "52 22 0:55 / /run rw - nfs s:/ rw\n"
-            "53 22 0:56 / /run/media rw - nfs s:/ rw\n"
-            "54 22 0:57 / /run/media/anna/STICK rw - nfs s:/ rw\n"
-            "56 22 0:59 / /snap rw - nfs s:/ rw\n"
-            "57 22 0:60 / /devices rw - nfs s:/ rw\n"
-            "58 22 0:61 / /tmp rw - tmpfs tmpfs rw\n"
-            "broken line\n";
+        // Of the missing mount points, local ones are dropped and those that may hang are listed untouched.
+        const QByteArray table = "40 22 0:50 / /nowhere/nfs rw - nfs4 server:/x rw\n"
+                                 "41 22 0:51 / /nowhere/ssh rw - fuse.sshfs me@host: rw\n"
+                                 "42 40 8:2 / /nowhere/nfs/disk rw - ext4 /dev/sdb1 rw\n"
+                                 "43 22 8:3 /hosts /nowhere/hosts rw - ext4 /dev/sdc1 rw\n"
+                                 "44 22 0:52 / /media/my\\040share\\134x rw shared:5 - cifs s:/ rw\n"
+                                 "45 22 0:52 / /media/my\\040share\\134x/ rw - cifs s:/ rw\n"
+                                 "46 22 0:53 / /media/a\\b\\0 rw - nfs s:/ rw\n"
+                                 "48 22 0:3 / /srv/proc rw - proc proc rw\n"
+                                 "51 22 0:54 / /dev/shm rw - nfs s:/ rw\n"
+                                 "53 22 0:56 / /run/media rw - nfs s:/ rw\n"
+                                 "54 22 0:57 / /run/media/anna/STICK rw - nfs s:/ rw\n"
+                                 "57 22 0:60 / /devices rw - nfs s:/ rw\n"
+                                 "58 22 0:61 / /tmp rw - tmpfs tmpfs rw\n"
+                                 "broken line\n";
         QCOMPARE(SystemVolumeSource::fromMountTable(table),
                  (QStringList{u"/"_s, u"/nowhere/nfs"_s, u"/nowhere/ssh"_s, u"/nowhere/nfs/disk"_s,
                               u"/media/my share\\x"_s, u"/media/a\\b\\0"_s, u"/run/media/anna/STICK"_s,
@@ -208,11 +196,12 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<qint64>("resizeTo");
         QTest::addColumn<Lines>("lines");
-        const QString in = u"in.txt"_s;
-        const auto row = [&](const char* name, const QByteArray& content, const Lines& lines) {
-            QTest::newRow(name) << in << content << qint64(-1) << lines;
+        const auto row = [](const char* name, const QByteArray& content, const Lines& lines,
+                            qint64 resizeTo = -1, const QString& file = u"in.txt"_s) {
+            QTest::newRow(name) << file << content << resizeTo << lines;
         };
         const QByteArray pad(Buffer - 1, 'x');
+        row("CR CR LF", "a\r\r\n", {"a", ""});
         row("mixed", "a\rb\r\nc\nd\r\r\ne", {"a", "b", "c\nd", "", "e"});
         row("empty file", {}, {});
         row("NUL bytes", QByteArray("a\0b\r\0\r\n", 7), {QByteArray("a\0b", 3), QByteArray(1, '\0')});
@@ -221,20 +210,20 @@ private slots:
         row("CR last in the first read", pad + "\rb", {pad, "b"});
         row("CR last in the file", pad + "\r", {pad});
         row("CR first after the first read", pad + "x\r\nb", {pad + "x", "b"});
+        // Around the lone-CR search's 32-byte steps: a CR at a step's last byte, its LF the next's first.
+        const QByteArray step(31, 'x');
+        row("pair across a step", step + "\r\n" + step + "\r\n", {step, step});
+        row("lone CR at a step's last byte", step + "\ry" + step, {step, "y" + step});
+        row("lone CR in the tail", QByteArray(70, 'x') + "\r\n\rz", {QByteArray(70, 'x'), "", "z"});
         row("after a line", "a\r" + pad.left(Buffer - 3) + "\r\nb", {"a", pad.left(Buffer - 3), "b"});
         // Read as far as its size when opened; one that ends before is not the file that was opened.
         const QByteArray changing = QByteArray("0123456\r\n").repeated(4 * Buffer / 9);
-        const Lines changingLines(4 * Buffer / 9, "0123456");
-        QTest::newRow("shrinks while read")
-            << in << changing << qint64(Buffer) << Lines{error(FileErrorKind::EndOfFile)};
-        QTest::newRow("grows while read") << in << changing << 8 * Buffer << changingLines;
-        const auto fails = [](const char* name, const QString& file, FileErrorKind kind) {
-            QTest::newRow(name) << file << QByteArray() << qint64(-1) << Lines{error(kind)};
-        };
-        fails("missing directory", u"nowhere/a.txt"_s, FileErrorKind::PathNotFound);
-        fails("directory", u"."_s, FileErrorKind::AccessDenied);
+        row("shrinks while read", changing, {error(FileErrorKind::EndOfFile)}, Buffer);
+        row("grows while read", changing, Lines(4 * Buffer / 9, "0123456"), 8 * Buffer);
+        row("missing directory", {}, {error(FileErrorKind::PathNotFound)}, -1, u"nowhere/a.txt"_s);
+        row("directory", {}, {error(FileErrorKind::AccessDenied)}, -1, u"."_s);
         // Opens fine, but reading from offset 0 of the own address space fails with EIO.
-        fails("read error", u"/proc/self/mem"_s, FileErrorKind::DiskNotReady);
+        row("read error", {}, {error(FileErrorKind::DiskNotReady)}, -1, u"/proc/self/mem"_s);
     }
     void reader()
     {
@@ -245,26 +234,91 @@ private slots:
         if (name == u"in.txt"_s)
             writeFile(work_.filePath(name), content);
         QVERIFY2(readLines(QDir(work_.path()).filePath(name), resizeTo) == lines, "lines differ");
+        const char* loneCr = findLoneCr(content.constData(), content.constData() + content.size());
+        QCOMPARE(loneCr ? loneCr - content.constData() : -1,
+                 QString::fromLatin1(content).indexOf(QRegularExpression(u"\r(?!\n)"_s)));
     }
 
-    void loneCr_data()
+    // Random mixes of text, characters and the bytes where the rules change, also as file names.
+    void validationAgreesWithPlainDecoding()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("at"); // -1: none
-        QTest::newRow("CR at the end") << QByteArray("ab\r\ncd\r") << 6;
-        QTest::newRow("CR CR LF") << QByteArray("a\r\r\n") << 1;
-        // Around the 32-byte steps: a CR at the last byte of a step, its LF the first of the next.
-        const QByteArray pad(31, 'x');
-        QTest::newRow("pair across a step") << pad + "\r\n" + pad + "\r\n" << -1;
-        QTest::newRow("lone CR at a step's last byte") << pad + "\ry" + pad << 31;
-        QTest::newRow("lone CR in the tail") << QByteArray(70, 'x') + "\r\n\rz" << 72;
+        static constexpr std::uint8_t Edges[] = {0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2, 0xDF,
+                                                 0xE0, 0xED, 0xEE, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF, 0x00, 0x7F};
+        QRandomGenerator random(1250);
+        for (int round = 0; round < 100000; ++round) {
+            QByteArray bytes;
+            const int pieces = random.bounded(0, 40);
+            for (int k = 0; k < pieces; ++k) {
+                const int kind = random.bounded(4);
+                if (kind == 0) {
+                    bytes += QByteArray(random.bounded(1, random.bounded(4) ? 40 : 300), 'a');
+                } else if (kind == 1) { // a whole character, now and then cut short
+                    const char32_t c = char32_t(random.bounded(0x80, 0x110000));
+                    QByteArray encoded = QString::fromUcs4(&c, 1).toUtf8();
+                    if (random.bounded(8) == 0)
+                        encoded.chop(1);
+                    bytes += encoded;
+                } else {
+                    bytes += char(Edges[random.bounded(int(std::size(Edges)))]);
+                }
+            }
+            // Qt's decoder as the plain model: valid UTF-8, and only that, comes back unchanged.
+            const bool expected = QString::fromUtf8(bytes).toUtf8() == bytes;
+            const QString path = pathFromBytes(bytes);
+            const std::string text = bytes.toStdString();
+            if (isValidUtf8(text) != expected || isValidUtf8Scalar(text) != expected ||
+                detectCodePage(text) != (expected ? CodePage::Utf8 : CodePage::Windows1250) ||
+                pathToBytes(path) != bytes || (expected && path != QString::fromUtf8(bytes)))
+                QFAIL(bytes.toHex(' ').constData());
+        }
+        // A sequence left open before a run of ASCII that fills a whole step of the fast path.
+        QVERIFY(!isValidUtf8((QByteArray(127, 'a') + "\xC3" + QByteArray(128, 'a') + "\xA1").toStdString()));
     }
-    void loneCr()
+
+    // Every byte comes back from the legacy code page and from a path, the unassigned ones too.
+    void everyByteRoundTrips()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, at);
-        const char* found = findLoneCr(bytes.constData(), bytes.constData() + bytes.size());
-        QCOMPARE(found ? int(found - bytes.constData()) : -1, at);
+        std::string all;
+        for (int b = 0; b < 256; ++b) {
+            all.push_back(char(b));
+            QCOMPARE(pathToBytes(pathFromBytes(QByteArray(1, char(b)))), QByteArray(1, char(b)));
+        }
+        const QString text = decode(all, CodePage::Windows1250);
+        QCOMPARE(encode(text, CodePage::Windows1250), std::optional<std::string>(all));
+        std::string utf8;
+        appendAsUtf8(all, CodePage::Windows1250, utf8);
+        QCOMPARE(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())), text);
+        for (const int unassigned : {0x81, 0x83, 0x88, 0x90, 0x98})
+            QCOMPARE(text[unassigned].unicode(), char16_t(unassigned));
+        QCOMPARE(encode(QString(QChar(0xD800)), CodePage::Utf8), std::nullopt); // a lone surrogate
+        // Kept bytes show as U+FFFD; low surrogates in their range (U+1F4A9 is D83D DCA9) do not.
+        QCOMPARE(displayPath(pathFromBytes("\xA9\xF0\x9F\x92\xA9\xED\xB2")),
+                 u"\uFFFD\U0001F4A9\uFFFD\uFFFD"_s);
+    }
+
+    void folding_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("folded");
+        QTest::addColumn<QByteArray>("windows1250"); // null: not in the code page
+        QTest::newRow("central european")
+            << u"ŐőŰű AÁRVÍZ ŠŁŽČŘĎ"_s << u"őőűű aárvíz šłžčřď"_s
+            << QByteArray("\xD5\xF5\xDB\xFB A\xC1RV\xCDZ \x8A\xA3\x8E\xC8\xD8\xCF");
+        QTest::newRow("not letters") << u"[@]^_`{€–"_s << u"[@]^_`{€–"_s << QByteArray("[@]^_`{\x80\x96");
+        QTest::newRow("greek, deseret") << u"ΣΟΦΊΑ \U00010400"_s << u"σοφία \U00010428"_s << QByteArray();
+        // Lower-case forms of another length are left alone, so lengths never change.
+        QTest::newRow("dotted capital I, A with stroke") << u"İȺ"_s << u"İȺ"_s << QByteArray();
+    }
+    void folding()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, folded);
+        QFETCH(QByteArray, windows1250);
+        QCOMPARE(QString::fromStdString(foldText(*encode(text, CodePage::Utf8), CodePage::Utf8)), folded);
+        const std::optional<std::string> bytes = encode(text, CodePage::Windows1250);
+        QCOMPARE(bytes, windows1250.isNull() ? std::nullopt : std::optional(windows1250.toStdString()));
+        if (bytes)
+            QCOMPARE(decode(foldText(*bytes, CodePage::Windows1250), CodePage::Windows1250), folded);
     }
 
     void writer_data()
@@ -272,10 +326,9 @@ private slots:
         QTest::addColumn<Lines>("lines");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("sizeLimit"); // writes fail past 1000 bytes
-        QTest::newRow("lines and an empty one")
-            << Lines{"a", "", "b"} << QByteArray("a\r\n\r\nb\r\n") << false;
+        QTest::newRow("an empty line, an LF kept")
+            << Lines{"a", "", "b\nc"} << QByteArray("a\r\n\r\nb\nc\r\n") << false;
         QTest::newRow("no line") << Lines{} << QByteArray() << false;
-        QTest::newRow("LF kept") << Lines{"a\nb"} << QByteArray("a\nb\r\n") << false;
         const QByteArray big(3 * Buffer + 1, 'q');
         QTest::newRow("longer than the buffer")
             << Lines{"a", big, "b"} << ("a\r\n" + big + "\r\nb\r\n") << false;
