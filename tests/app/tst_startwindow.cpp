@@ -166,13 +166,11 @@ private slots:
         QFETCH(QString, button);
         QFETCH(int, key);
         Application app;
-        QWidget* shown = app.startWindow();
-        if (button == QLatin1String("Command8"))
-            shown = &app.mainWindow();
-        if (button == QLatin1String("cmdOK")) {
-            app.quit();
-            shown = app.aboutWindow();
-        }
+        if (button == u"cmdOK")
+            app.quit(); // shows the About window
+        QWidget* shown = button == u"Command1"   ? app.startWindow()
+                         : button == u"Command8" ? static_cast<QWidget*>(&app.mainWindow())
+                                                 : app.aboutWindow();
         QVERIFY(!shown->windowIcon().isNull());
         int checked = 0;
         for (const QWidget* control : shown->findChildren<QWidget*>()) {
