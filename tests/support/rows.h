@@ -2,22 +2,15 @@
 
 // Hit-list rows as the engine hands them out, and plain models of what the engine should make.
 
-#include "platform/codepage.h"
-#include "platform/rowsink.h"
 #include "replace/replacepass.h"
 
 #include <QStringList>
 #include <functional>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
 
 namespace kelvara::test {
 
-class Rows : public RowSink
+struct Rows : RowSink
 {
-public:
     void clear() override { rows.clear(); }
     void appendRow(std::string_view utf8) override
     {
