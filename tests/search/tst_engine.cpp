@@ -108,8 +108,7 @@ private slots:
         QCOMPARE(isHitLine(line, text, caseSensitive, MatchMode::LineStart), hit && position == 1);
     }
 
-    // Random lines of letters that fold in every way, searched for random texts, at every alignment
-    // the block-wise search and its scalar tail can meet.
+    // Random lines of letters that fold in every way, at every alignment of the block-wise search.
     void agreesWithPlainSearch_data()
     {
         QTest::addColumn<CodePage>("page");
@@ -147,10 +146,8 @@ private slots:
         }
     }
 
-    // Which files a search visits. The search in the selected files takes every entry but the last
-    // selected for all of them and reads the list again; the search in all files selects every entry
-    // and hands a file that vanished after listing to the handler: given up, the others are still
-    // searched; tried again once it is back, it is searched in its place.
+    // Which files a search visits: the selected ones (every entry but the last selected for all),
+    // or all, where a file that vanished after listing is given up or searched once it is back.
     void visitedFiles_data()
     {
         QTest::addColumn<int>("entries");
@@ -177,7 +174,7 @@ private slots:
         const auto name = [&dir](int k) { return dir.filePath(QStringLiteral("f%1.txt").arg(k)); };
         for (int k = 0; k < entries; ++k)
             writeFile(name(k), "hit\r\n");
-        // The search in all files reads the list again itself; f1 goes away between that and its reading.
+        // f1 goes away between the search's own rereading of the list and its reading of f1.
         struct Vanishing : ListedFiles
         {
             using ListedFiles::ListedFiles;
@@ -251,8 +248,7 @@ private slots:
         row("not in windows-1250", "\xE9\r\nЖ\r\n", "Ж", true);
         // The whole file tells: its last line alone would pass for UTF-8.
         row("last line by the file's code page", "\xE9\r\n\xC5\x91\r\n", "zzz", true);
-        // Valid UTF-8 holding the text as UTF-8 would write it, for more than one read, then a
-        // Windows-1250 byte: what was found or written before is read or written again as Windows-1250.
+        // Valid UTF-8 for more than one read, then Windows-1250: what came before is read again so.
         row("turns windows-1250 late",
             "\xC5\x91sz\r\n" + QByteArray("\xC5\x91\r\n").repeated(100000) + "\xF5sz\r\n", "ősz", true, "ő");
         row("crlf across the first read",
@@ -267,8 +263,8 @@ private slots:
         row("selected row without the text", "abc def\r\n", "xyz", true, "Q", "abc def");
         row("no row selected", "abc\r\n\r\n", "abc", true, "Q", "");
         row("selected row in Windows-1250", "abc \xF5\r\nabc\r\n", "abc", true, "Q", "abc ő");
-        // Large files of random lines, some longer than the buffer, so that lines and CR LF pairs fall
-        // across every read boundary; the last two turn Windows-1250 at their end.
+        // Lines, some longer than the buffer, and CR LF pairs across read boundaries; the last two
+        // files turn Windows-1250 at their end.
         QRandomGenerator random(7);
         const QByteArray pieces[] = {"alma", "ALMA", "Álma", "körte", "áb",   "ÁB", "ábáb",  "x",
                                      " ",    "\n",   "\r",   "\r\n",  "\r\n", "b",  "\r\r\n"};
@@ -330,9 +326,8 @@ private slots:
         QVERIFY(errors.paths.isEmpty());
     }
 
-    // What stands at uj or uj/a.txt is never written through, and no copy may replace a source. A
-    // copy cut short leaves the earlier one as it was until a complete one replaces it; the next file
-    // goes on, and the rows are those of the complete copies, once.
+    // What stands at uj or uj/a.txt is never written through, no copy replaces a source, a copy cut
+    // short leaves the earlier one until a complete one replaces it, and rows come from complete copies.
     void safeOutput_data()
     {
         QTest::addColumn<QStringList>("setup"); // besides .outside, .elsewhere/ and a.txt
@@ -494,11 +489,9 @@ private slots:
             if (used > 0 && ::setrlimit(RLIMIT_AS, &limit) == 0)
                 replaceInAllFiles(files, ReplaceText(QStringLiteral("alma"), QStringLiteral("x"), true),
                                   state, rows, errors);
-            ::_exit(errors.messages.size() == 1 && errors.paths.isEmpty() &&
-                            errors.messages[0].startsWith(QStringLiteral("Nincs elég memória")) &&
-                            errors.messages[0].endsWith(d.filePath(QString::number(4 * Line)))
-                        ? 0
-                        : 1);
+            ::_exit(!(errors.messages.size() == 1 && errors.paths.isEmpty() &&
+                      errors.messages[0].startsWith(QStringLiteral("Nincs elég memória")) &&
+                      errors.messages[0].endsWith(d.filePath(QString::number(4 * Line)))));
         }
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);

@@ -12,10 +12,7 @@ namespace kelvara::test {
 struct Rows : RowSink
 {
     void clear() override { rows.clear(); }
-    void appendRow(std::string_view utf8) override
-    {
-        rows.append(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
-    }
+    void appendRow(std::string_view utf8) override { rows.append(QString::fromUtf8(QByteArrayView(utf8))); }
     QStringList rows;
 };
 
@@ -58,9 +55,8 @@ inline std::vector<std::string_view> splitLines(std::string_view s)
     return lines;
 }
 
-// A copy made the plain way: in each line holding the text (and equal to `only`, if given) its
-// first occurrence replaced, every line ended in CR LF, the rewritten lines as rows. No copy when
-// the file's code page cannot write the replacement.
+// A copy made the plain way: the first occurrence replaced in each line holding the text (and equal to
+// `only`, if given), lines ended in CR LF, rewritten lines as rows; none if the replacement can't be written.
 struct Copy
 {
     std::optional<std::string> bytes;
