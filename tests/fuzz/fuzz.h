@@ -1,7 +1,6 @@
 #pragma once
 
-// What the libFuzzer harnesses share: a private temporary directory, whole-file reads and writes and
-// the plain models of support/rows.h.
+// What the libFuzzer harnesses share besides the plain models of support/rows.h.
 
 #include "support/rows.h"
 
@@ -37,7 +36,6 @@ inline void writeFile(const std::string& path, std::string_view bytes)
     assert(std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size())).flush());
 }
 
-// The file's bytes, or nothing when it cannot be read.
 inline std::optional<std::string> readFile(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);

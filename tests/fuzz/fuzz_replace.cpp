@@ -23,10 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
         return 0; // refused before anything is done
 
     const std::string dir = fuzz::tempDir() + "/work", uj = dir + "/uj", names[2] = {"a.txt", "b.txt"};
+    std::filesystem::remove_all(uj);
     std::filesystem::create_directories(dir);
-    std::error_code noUjYet;
-    for (const auto& entry : std::filesystem::directory_iterator(uj, noUjYet))
-        std::filesystem::remove(entry);
     for (int i = 0; i < 2; ++i)
         fuzz::writeFile(dir + '/' + names[i], sources[i]);
 

@@ -2,27 +2,17 @@
 
 // Hit-list rows as the engine hands them out, and plain models of what the engine should make.
 
-#include "platform/codepage.h"
-#include "platform/rowsink.h"
 #include "replace/replacepass.h"
 
 #include <QStringList>
 #include <functional>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
 
 namespace kelvara::test {
 
-class Rows : public RowSink
+struct Rows : RowSink
 {
-public:
     void clear() override { rows.clear(); }
-    void appendRow(std::string_view utf8) override
-    {
-        rows.append(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
-    }
+    void appendRow(std::string_view utf8) override { rows.append(QString::fromUtf8(QByteArrayView(utf8))); }
     QStringList rows;
 };
 
@@ -65,9 +55,8 @@ inline std::vector<std::string_view> splitLines(std::string_view s)
     return lines;
 }
 
-// A copy made the plain way: in each line holding the text (and equal to `only`, if given) its
-// first occurrence replaced, every line ended in CR LF, the rewritten lines as rows. No copy when
-// the file's code page cannot write the replacement.
+// A copy made the plain way: the first occurrence replaced in each line holding the text (and equal to
+// `only`, if given), lines ended in CR LF, rewritten lines as rows; none if the replacement can't be written.
 struct Copy
 {
     std::optional<std::string> bytes;
