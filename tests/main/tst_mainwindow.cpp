@@ -35,12 +35,6 @@ QString text(const char* utf8)
     return QString::fromUtf8(utf8);
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
-}
-
 // The regular files of a directory but uj, by name and a hash of their bytes.
 QStringList filesIn(const QString& directory)
 {

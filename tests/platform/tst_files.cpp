@@ -21,6 +21,7 @@
 
 using namespace kelvara;
 using namespace Qt::StringLiterals;
+using kelvara::test::readFile;
 using kelvara::test::writeFile;
 using Lines = QList<QByteArray>;
 using Fake = test::FixedVolumeSource;
@@ -28,12 +29,6 @@ using Fake = test::FixedVolumeSource;
 namespace {
 
 constexpr qsizetype Buffer = qsizetype(LineBlockReader::InitialBufferSize);
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
 
 QByteArray error(FileErrorKind kind)
 {

@@ -24,12 +24,6 @@ using namespace kelvara::test;
 
 namespace {
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 // Names and bytes of the working directory's own files; uj and the links in it are left out.
 QByteArray fingerprint(const QString& dir)
 {
@@ -320,7 +314,7 @@ private slots:
             replaceIn(dir.path(), ReplaceText(text, replacement, caseSensitive), rows, selected);
         const Copy expected = plainCopy(bytes, text, replacement, caseSensitive, selected);
         QCOMPARE(readFile(dir.filePath(QStringLiteral("uj/f.txt"))),
-                 expected.bytes ? QByteArray::fromStdString(*expected.bytes) : QByteArray("<missing>"));
+                 expected.bytes ? QByteArray::fromStdString(*expected.bytes) : QByteArray("<none>"));
         QCOMPARE(rows.rows, block(dir.filePath(QStringLiteral("uj/f.txt"))) + expected.rows);
         QCOMPARE(errors.messages.size(), expected.bytes ? 0 : 1);
         QVERIFY(errors.paths.isEmpty());

@@ -22,6 +22,13 @@ inline void writeFile(const QString& path, const QByteArray& bytes)
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
+// The file's bytes, or "<none>" when it cannot be read.
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+}
+
 // Lowers the file size limit while it lives, with SIGXFSZ ignored, so that a write past the limit
 // fails with EFBIG instead of ending the test.
 class FileSizeLimit
