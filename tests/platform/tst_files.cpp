@@ -355,7 +355,7 @@ private slots:
         QVERIFY(!out.restart());
         std::optional<test::FileSizeLimit> limit;
         if (sizeLimit)
-            QVERIFY(limit.emplace(1000).isActive());
+            QVERIFY(limit.emplace(1000).active);
         for (const QByteArray& line : lines)
             out.writeLine(std::string_view(line.constData(), size_t(line.size())));
         QCOMPARE(readFile(target), old); // nothing shows before the commit

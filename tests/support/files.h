@@ -1,18 +1,12 @@
 #pragma once
 
+#include <QDir>
 #include <QFile>
 #include <QTest>
 #include <csignal>
 #include <sys/resource.h>
 
 namespace kelvara::test {
-
-// Creates an empty file.
-inline void touch(const QString& path)
-{
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-}
 
 // Creates or overwrites a file with exactly these bytes.
 inline void writeFile(const QString& path, const QByteArray& bytes)
@@ -29,34 +23,33 @@ inline QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
 }
 
-// Lowers the file size limit while it lives, with SIGXFSZ ignored, so that a write past the limit
-// fails with EFBIG instead of ending the test.
-class FileSizeLimit
+// Names and bytes of the working directory's own files; uj and the links in it are left out.
+inline QByteArray fingerprint(const QString& dir)
 {
-public:
-    explicit FileSizeLimit(rlim_t bytes) : oldHandler_(std::signal(SIGXFSZ, SIG_IGN))
+    QByteArray all;
+    for (const QFileInfo& info :
+         QDir(dir).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name))
+        all += QFile::encodeName(info.fileName()) + '\0' + readFile(info.filePath()) + '\0';
+    return all;
+}
+
+// Lowers the file size limit while it lives, with SIGXFSZ ignored, so that a write past the limit
+// fails with EFBIG instead of ending the test. `active` tells whether the limit was set.
+struct FileSizeLimit
+{
+    explicit FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN))
     {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        struct rlimit lowered = old_;
-        lowered.rlim_cur = bytes;
-        active_ = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        const struct rlimit lowered = {bytes, old.rlim_max};
+        active = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
     }
-    ~FileSizeLimit()
-    {
-        lift();
-        std::signal(SIGXFSZ, oldHandler_);
-    }
+    ~FileSizeLimit() { lift(), std::signal(SIGXFSZ, handler); }
     FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool lift() { return ::setrlimit(RLIMIT_FSIZE, &old) == 0; } // back to the limit from before
 
-    bool isActive() const { return active_; }
-    // Back to the limit from before.
-    bool lift() { return ::setrlimit(RLIMIT_FSIZE, &old_) == 0; }
-
-private:
-    struct rlimit old_ = {};
-    void (*oldHandler_)(int);
-    bool active_ = false;
+    struct rlimit old = {};
+    void (*handler)(int);
+    bool active = false;
 };
 
 } // namespace kelvara::test

@@ -34,7 +34,7 @@ struct ScriptedErrors : ReplaceErrors
 // The header block of a file in the hit list.
 inline QStringList block(const QString& path)
 {
-    const QString stars(150, QLatin1Char('*'));
+    const QString stars(150, u'*');
     return {stars, QStringLiteral("**  ") + path + QStringLiteral("  **"), stars};
 }
 

@@ -64,9 +64,6 @@ struct FixedVolumeSource : VolumeSource
 };
 
 // Makes the program see exactly these drives while this object lives.
-struct DrivesForTest : Installed<FixedVolumeSource, VolumeSource, installVolumeSource>
-{
-    explicit DrivesForTest(QStringList mountPoints) : Installed(std::move(mountPoints)) {}
-};
+using DrivesForTest = Installed<FixedVolumeSource, VolumeSource, installVolumeSource>;
 
 } // namespace kelvara::test

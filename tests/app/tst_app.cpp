@@ -1,4 +1,6 @@
-// The About window: its banner, the system-information lookup and the window's buttons and keys.
+// The start window: directory choice, the drive check with its dialog, and opening a directory. The
+// About window: its banner, the system-information lookup, its buttons and keys. Every window: captions
+// fit at 96 DPI, Kelvara's icon, Enter, keypad Enter and Space press a focused button.
 
 #include "about/banner.h"
 #include "about/frmabout.h"
@@ -7,15 +9,26 @@
 #include "about/registry.h"
 #include "about/sysinfo.h"
 #include "app/application.h"
+#include "app/desktop.h"
+#include "app/drivecheck.h"
+#include "app/indit.h"
+#include "main/cserel.h"
+#include "platform/directorylist.h"
+#include "platform/drivelist.h"
+#include "platform/filelist.h"
 #include "platform/look.h"
+#include "platform/volumes.h"
+#include "support/files.h"
 #include "support/seams.h"
 
-#include <QDir>
+#include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <array>
 #include <cstring>
@@ -23,6 +36,7 @@
 
 using namespace kelvara;
 using namespace kelvara::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -86,14 +100,186 @@ void makeScript(const QString& path, bool executable)
 
 } // namespace
 
-class AboutTest : public QObject
+class AppTest : public QObject
 {
     Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> root;
+    QString drive; // a directory tree on the drive "/"
 
     using RegistryForTest = Installed<MemoryRegistry, RegistrySeam, installRegistry>;
 
 private slots:
-    void initTestCase() { applyLook(); }
+    void initTestCase()
+    {
+        applyLook();
+        joinDesktop();
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Retry"), u"Újra"_s);
+    }
+
+    void init()
+    {
+        root = std::make_unique<QTemporaryDir>();
+        drive = root->filePath(u"drive"_s);
+        QVERIFY(QDir().mkpath(drive + u"/sub/deeper"_s));
+    }
+
+    // The program directory is current from the start; the path box follows the directory list
+    // only, Enter opens the highlighted directory, and closing the window ends the program.
+    void directoryChoice()
+    {
+        Application app;
+        indit& start = *app.startWindow();
+        QCOMPARE(volumes().currentDirectory(volumes().currentDrive()), Volumes::programDirectory());
+        start.Dir1->setPath(drive);
+        QTest::keyClicks(start.Text1, u"/etc"_s);
+        start.Text1->clear();
+        QCOMPARE(start.Text1->text(), drive);
+        QSignalSpy changes(start.Dir1, &DirectoryList::changed);
+        QTest::keyClick(start.Dir1, Qt::Key_Return); // the highlight is on the open directory
+        QCOMPARE(changes.count(), 0);
+        start.Dir1->setCurrentRow(start.Dir1->openIndex() + 1); // "sub"
+        QTest::keyClick(start.Dir1, Qt::Key_Return);
+        QCOMPARE(start.Text1->text(), drive + u"/sub"_s);
+        QSignalSpy finished(&app, &Application::finished);
+        start.close();
+        QCOMPARE(finished.count(), 1);
+    }
+
+    // A drive or a directory that cannot be read goes to the "Fájlhiba" box, whose Retry tries again.
+    // Cancel goes back to the previous drive, in that drive's current directory (moving through the
+    // directory list never changed it), or opens the directory with an empty file list.
+    void fileErrors_data()
+    {
+        QTest::addColumn<QString>("target");     // "mount": the directory shown is a mount point inside "/"
+        QTest::addColumn<QList<int>>("answers"); // 1 = Retry, 0 = Cancel
+        QTest::addColumn<bool>("readable");      // from the start or after the first Retry
+        const QString drive = u"drive"_s, directory = u"directory"_s;
+        QTest::newRow("drive readable at once") << drive << QList<int>{} << true;
+        QTest::newRow("drive, retry, then it passes") << drive << QList<int>{1} << true;
+        QTest::newRow("drive, retry, retry, cancel") << drive << QList<int>{1, 1, 0} << false;
+        QTest::newRow("drive, cancel from a mount point") << u"mount"_s << QList<int>{0} << false;
+        QTest::newRow("directory there") << directory << QList<int>{} << true;
+        QTest::newRow("directory, retry after it is back") << directory << QList<int>{1} << true;
+        QTest::newRow("directory, cancel") << directory << QList<int>{0} << false;
+    }
+    void fileErrors()
+    {
+        QFETCH(QString, target);
+        QFETCH(QList<int>, answers);
+        QFETCH(bool, readable);
+        const bool onDrive = target != u"directory"_s;
+        const QString removable = root->filePath(u"media"_s);
+        const QString directory = drive + u"/sub/deeper"_s;
+        const auto arrive = [&] {
+            QDir().mkpath(onDrive ? removable : directory);
+            for (const char* name : {"/.hidden", "/a.txt", "/b.txt"})
+                writeFile(directory + QLatin1String(name), {});
+        };
+        if (answers.isEmpty())
+            arrive();
+        std::vector<ScriptedMessageBox::Step> steps;
+        for (int answer : answers)
+            steps.push_back({answer ? MsgAnswer::Retry : MsgAnswer::Cancel, [&, answer] {
+                                 if (answer && readable)
+                                     arrive();
+                             }});
+        DrivesForTest drives(target == u"mount"_s ? QStringList{u"/"_s, removable, drive}
+                                                  : QStringList{u"/"_s, removable});
+        MessageBoxScript boxes(steps);
+        Application app;
+        indit& start = *app.startWindow();
+        cserel& main = app.mainWindow();
+        main.Text1->setText(u" "_s); // a blank is a search text
+        main.enableReplaceButtons();
+        start.Dir1->setPath(onDrive ? drive : directory); // on "/", but not the current directory of "/"
+        const QString currentOfRoot = volumes().currentDirectory(u"/"_s);
+        if (onDrive) {
+            start.Drive1->setCurrentIndex(start.Drive1->findText(removable)); // the user picks it
+        } else {
+            if (!answers.isEmpty())
+                QVERIFY(QDir(directory).removeRecursively()); // gone before it is opened
+            QTest::mouseClick(start.Command1, Qt::LeftButton);
+        }
+        QCOMPARE(boxes.requests().size(), size_t(answers.size()));
+        for (const MsgRequest& request : boxes.requests()) {
+            QCOMPARE(request.title, u"Fájlhiba"_s);
+            QCOMPARE(request.message,
+                     u"Az útvonal nem létezik."_s + (onDrive ? QString() : u'\n' + directory));
+            QCOMPARE(request.style(), 53); // Retry and Cancel, with the exclamation mark
+        }
+        if (onDrive) {
+            QVERIFY(!driveCheckFailed); // a cancel is followed by a check of the previous drive, which passes
+            QCOMPARE(start.Drive1->drive(), readable ? removable : u"/"_s);
+            QCOMPARE(start.Dir1->path(), readable ? removable : currentOfRoot);
+            QCOMPARE(volumes().currentDrive(), start.Drive1->drive());
+            QCOMPARE(start.Text1->text(), start.Dir1->path());
+            QCOMPARE(start.Dir1->entryPath(0), start.Drive1->drive()); // the tree of the drive listed
+            return;
+        }
+        QVERIFY(main.isVisible() && !start.isVisible());
+        QCOMPARE(main.File1->path(), directory);
+        QCOMPARE(main.Label7->text(), readable ? u" 2  db file"_s : u" 0  db file"_s);
+        QVERIFY(main.Command1->isEnabled() && main.Command6->isEnabled());
+        for (QPushButton* button : {main.Command2, main.Command3, main.Command4, main.Command7})
+            QVERIFY(!button->isEnabled());
+    }
+
+    void windows_data()
+    {
+        QTest::addColumn<QString>("button"); // one whose click opens no modal box, in the window to check
+        QTest::addColumn<int>("key");
+        for (const char* button : {"Command1", "Command8", "cmdOK"})
+            for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+                QTest::addRow("%s, key %x", button, key) << QString::fromLatin1(button) << int(key);
+    }
+    void windows()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        Application app;
+        if (button == u"cmdOK")
+            app.quit(); // shows the About window
+        QWidget* shown = button == u"Command1"   ? app.startWindow()
+                         : button == u"Command8" ? static_cast<QWidget*>(&app.mainWindow())
+                                                 : app.aboutWindow();
+        QVERIFY(!shown->windowIcon().isNull());
+        int checked = 0;
+        for (const QWidget* control : shown->findChildren<QWidget*>()) {
+            const auto* label = qobject_cast<const QLabel*>(control);
+            const auto* box = qobject_cast<const QAbstractButton*>(control);
+            QString caption = label ? label->text() : box ? box->text() : QString();
+            if (caption.remove(u'&').isEmpty())
+                continue;
+            ++checked;
+            const QFontMetrics metrics = control->fontMetrics();
+            if (label && label->wordWrap()) { // a paragraph wraps at its width and must fit the height
+                QVERIFY2(control->rect().contains(metrics.boundingRect(
+                             control->rect(), int(label->alignment()) | Qt::TextWordWrap, caption)),
+                         qPrintable(control->objectName()));
+                continue;
+            }
+            // The text, plus the indicator of a check box or an option button, or a button's margins.
+            const auto metric = [&](QStyle::PixelMetric m) {
+                return control->style()->pixelMetric(m, nullptr, control);
+            };
+            int needed = metrics.horizontalAdvance(caption);
+            if (qobject_cast<const QCheckBox*>(control))
+                needed += metric(QStyle::PM_IndicatorWidth) + metric(QStyle::PM_CheckBoxLabelSpacing);
+            else if (qobject_cast<const QRadioButton*>(control))
+                needed +=
+                    metric(QStyle::PM_ExclusiveIndicatorWidth) + metric(QStyle::PM_RadioButtonLabelSpacing);
+            else if (box)
+                needed += 2 * metric(QStyle::PM_ButtonMargin);
+            QVERIFY2(needed <= control->width() && metrics.height() <= control->height(),
+                     qPrintable(control->objectName() + u' ' + caption));
+        }
+        QVERIFY(checked > 0);
+        auto* pressed = shown->findChild<QPushButton*>(button);
+        QSignalSpy clicked(pressed, &QPushButton::clicked);
+        QTest::keyClick(pressed, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QCOMPARE(clicked.count(), 1);
+    }
 
     void realSourceStaysBelowOneAndRepeats()
     {
@@ -118,7 +304,7 @@ private slots:
                                "elin   ", "lin   ", "in   ",  "n   ",    "   ",      "",          "   M"};
         for (int ticks = 0; ticks < 14; ++ticks)
             QTest::addRow("%d ticks", ticks) << QString(ticks, u't') << 3 * ticks + 3 << cycle[ticks];
-        const QString standing = QStringLiteral("   Morvelin ™   ");
+        const QString standing = u"   Morvelin ™   "_s;
         QTest::newRow("click while running") << "tttc" << 9 << standing;
         QTest::newRow("two clicks between steps") << "tttcc" << 12 << "Morveli";
         QTest::newRow("click at the end of a cycle") << QString(13, u't') + u'c' << 39 << standing;
@@ -135,7 +321,7 @@ private slots:
         Installed<ScriptedRandom, RandomSource, installRandomSource> random;
         QLabel label;
         label.resize(100, 20);
-        label.setToolTip(QStringLiteral("Rákattintva megállítható..."));
+        label.setToolTip(u"Rákattintva megállítható..."_s);
         QTimer timer;
         Banner banner(&label, &timer);
         banner.load();
@@ -173,8 +359,7 @@ private slots:
         QTest::newRow("no terminator") << RegSz << tool << "" << true << "%1/tool";
         QTest::newRow("arguments") << RegSz << B("/bin/sh \"%1/tool\"") << "" << true
                                    << "/bin/sh \"%1/tool\"";
-        QTest::newRow("one zero goes")
-            << RegSz << B("a\0\0", 3) << "" << false << QStringLiteral("a") + QChar(0);
+        QTest::newRow("one zero goes") << RegSz << B("a\0\0", 3) << "" << false << u"a"_s + QChar(0);
         QTest::newRow("number, zero") << RegDword << B("\2\1\0\0", 4) << "" << false << "&h000102";
         QTest::newRow("number") << RegDword << B("\x01\xef\xcd\xab") << "" << false << "&hABCDEF01";
         QTest::newRow("expandable") << RegExpandSz << tool << "tool" << false << "";
@@ -199,14 +384,14 @@ private slots:
         QFETCH(bool, ran);
         QFETCH(QString, started);
         QTemporaryDir root;
-        const QString place = root.filePath(QStringLiteral("with blank"));
+        const QString place = root.filePath(u"with blank"_s);
         QVERIFY(QDir().mkdir(place));
-        for (const QString& name : QStringLiteral("tool hardinfo kinfocenter plain hardinfo2").split(u' '))
+        for (const QString& name : u"tool hardinfo kinfocenter plain hardinfo2"_s.split(u' '))
             makeScript(place + u'/' + name, name != u"plain" && name != u"hardinfo2");
         if (msinfo == u"dir")
-            QVERIFY(QDir(place).mkdir(QStringLiteral("MSINFO32.EXE")));
+            QVERIFY(QDir(place).mkdir(u"MSINFO32.EXE"_s));
         else if (!msinfo.isEmpty())
-            makeScript(place + QStringLiteral("/MSINFO32.EXE"), msinfo == u"tool");
+            makeScript(place + u"/MSINFO32.EXE"_s, msinfo == u"tool");
         data.replace("%1", place.toUtf8());
         RegistryForTest registry;
         if (!data.isEmpty())
@@ -222,10 +407,10 @@ private slots:
         MessageBoxScript boxes;
         StartSysInfo();
         qputenv("PATH", oldPath);
-        const QStringList expected{started.replace(QStringLiteral("%1"), place)};
+        const QStringList expected{started.replace(u"%1"_s, place)};
         QCOMPARE(launcher->started, started == u"-" ? QStringList() : expected);
         QCOMPARE(int(boxes.requests().size()), ran ? 0 : 1);
-        QTRY_COMPARE(QDir(place).entryList({QStringLiteral("*.ran")}).size(), ran ? 1 : 0);
+        QTRY_COMPARE(QDir(place).entryList({u"*.ran"_s}).size(), ran ? 1 : 0);
     }
 
     // Each way of closing ends the program; the system-information button shows the message and
@@ -252,7 +437,7 @@ private slots:
         QCOMPARE(about->focusWidget(), about->cmdOK);
         QCOMPARE(about->picIcon->pixmap().size(), QSize(32, 32)); // the icon resource is linked in
         QTest::mouseClick(about->Label1, Qt::LeftButton);
-        QTRY_COMPARE(about->Label1->text(), QStringLiteral("   Morvelin ™   ")); // the banner runs
+        QTRY_COMPARE(about->Label1->text(), u"   Morvelin ™   "_s); // the banner runs
         QSignalSpy finished(&app, &Application::finished);
         if (way == "OK" || way == "system information")
             QTest::mouseClick(way == "OK" ? about->cmdOK : about->cmdSysInfo, Qt::LeftButton);
@@ -267,5 +452,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(AboutTest)
-#include "tst_about.moc"
+QTEST_MAIN(AppTest)
+#include "tst_app.moc"
