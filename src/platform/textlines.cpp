@@ -38,13 +38,14 @@ LineBlockReader::~LineBlockReader()
     release();
 }
 
-std::optional<FileError> LineBlockReader::openAt(int dirFd, const QByteArray& name)
+std::optional<FileError> LineBlockReader::openAt(int dirFd, const QByteArray& name, bool followLink)
 {
     close();
     // Non-blocking, so that a FIFO put in place of a listed file cannot hang the open; it is refused
     // below like a directory.
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW);
     do {
-        fd_ = ::openat(dirFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        fd_ = ::openat(dirFd, name.constData(), flags);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
         error_ = FileError::fromErrno(errno);

@@ -35,7 +35,8 @@ public:
     // Opens the file for reading only. Closes a file opened before.
     std::optional<FileError> open(const QByteArray& path) { return openAt(AT_FDCWD, path); }
     // Opens the entry `name` of the directory open as `dirFd` (AT_FDCWD: a path) for reading only.
-    std::optional<FileError> openAt(int dirFd, const QByteArray& name);
+    // With `followLink` false, an entry that is a symbolic link is not opened (ELOOP).
+    std::optional<FileError> openAt(int dirFd, const QByteArray& name, bool followLink = true);
     // What fstat() told of the open file when it was opened.
     const struct stat& status() const { return status_; }
     // The next block; the view stays valid until the next call, rewind() or close(). The last

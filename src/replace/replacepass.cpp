@@ -5,6 +5,7 @@
 #include "platform/pathcodec.h"
 #include "search/headerblock.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
@@ -119,13 +120,19 @@ ReplacePass::Outcome ReplacePass::writeCopy(const ReplaceDirectories& dirs, cons
         return Outcome::Failed;
     };
     startCopy();
-    if (std::optional<FileError> e = reader_.openAt(dirs.source.get(), entryName))
-        return fail(*e, state.filePath);
     // What stands at the copy's name in uj may be the source itself (a link in the working
-    // directory that leads into uj, or a hard link); writing the copy would replace it.
+    // directory that leads into uj, or a hard link); writing the copy would replace it. A source
+    // that is no link and has no other name cannot be there, which spares most files a lookup in uj.
+    std::optional<FileError> opening = reader_.openAt(dirs.source.get(), entryName, false);
+    const bool throughLink = opening && opening->code == ELOOP;
+    if (throughLink)
+        opening = reader_.openAt(dirs.source.get(), entryName);
+    if (opening)
+        return fail(*opening, state.filePath);
     const struct stat& source = reader_.status();
     struct stat target;
-    if (::fstatat(dirs.output.get(), entryName.constData(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if ((throughLink || source.st_nlink != 1) &&
+        ::fstatat(dirs.output.get(), entryName.constData(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
         target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
         reader_.close();
         return Outcome::SameFile;

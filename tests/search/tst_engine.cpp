@@ -332,6 +332,8 @@ private slots:
         row("uj links nowhere", "ln nowhere uj", false, link, "", "");
         row("source is a link into uj", "dir uj;file uj/a.txt;rm a.txt;ln uj/a.txt a.txt", false,
             u"A másolat felülírná"_s, "", "a.txt");
+        row("source hard-linked in uj", "dir uj;hard a.txt uj/a.txt", false, u"A másolat felülírná"_s, "",
+            "a.txt");
         row("copy cut short, skipped", "big a.txt;file b.txt;dir uj;file uj/a.txt;limit", false, {},
             "uj/a.txt", "a.txt b.txt");
         row("copy cut short, tried again", "big a.txt;file b.txt;dir uj;limit;retry", true, {}, "uj/a.txt",
