@@ -346,16 +346,20 @@ void appendAsUtf8(std::string_view bytes, CodePage codePage, std::string& out)
         return;
     }
     // At most three bytes each; every sequence is copied whole and the pointer moves on by its length.
+    // A piece at a time through a small buffer, so that a long line is neither over-allocated nor
+    // cleared first.
     const auto& utf8 = windows1250().utf8;
-    const size_t start = out.size();
-    out.resize(start + bytes.size() * 3);
-    char* to = out.data() + start;
-    for (const char byte : bytes) {
-        const auto& sequence = utf8[std::uint8_t(byte)];
-        std::memcpy(to, &sequence[1], 3);
-        to += sequence[0];
+    constexpr size_t Piece = 1024;
+    char converted[3 * Piece];
+    for (size_t i = 0; i < bytes.size();) {
+        char* to = converted;
+        for (const size_t stop = std::min(bytes.size(), i + Piece); i < stop; ++i) {
+            const auto& sequence = utf8[std::uint8_t(bytes[i])];
+            std::memcpy(to, &sequence[1], 3);
+            to += sequence[0];
+        }
+        out.append(converted, size_t(to - converted));
     }
-    out.resize(size_t(to - out.data()));
 }
 
 std::optional<std::string> encode(QStringView text, CodePage codePage)

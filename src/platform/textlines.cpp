@@ -79,6 +79,7 @@ std::optional<FileError> LineBlockReader::rewind()
         return error_;
     }
     begin_ = end_ = 0;
+    withoutCr_ = 0;
     read_ = 0;
     eof_ = false;
     return std::nullopt;
@@ -93,6 +94,7 @@ void LineBlockReader::close()
     if (capacity_ > InitialBufferSize)
         release();
     begin_ = end_ = 0;
+    withoutCr_ = 0;
     eof_ = false;
     failed_ = false;
     error_ = FileError();
@@ -113,6 +115,8 @@ void LineBlockReader::resize(size_t capacity)
                 : ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED)
         throw std::bad_alloc();
+    // The new pages are read into at once: made present in one call rather than a fault each.
+    ::madvise(static_cast<char*>(memory) + capacity_, capacity - capacity_, MADV_POPULATE_WRITE);
     buffer_ = static_cast<char*>(memory);
     capacity_ = capacity;
 }
@@ -176,16 +180,20 @@ LineBlockReader::Status LineBlockReader::next(std::string_view& block)
             return Status::Block;
         }
         // The block ends after the last CR of the buffer, unless that CR is the last byte read:
-        // it may still be the first half of a CR LF.
-        if (end_ - begin_ >= 2) {
-            if (const void* cr = ::memrchr(data + begin_, '\r', end_ - begin_ - 1)) {
+        // it may still be the first half of a CR LF. Only bytes not searched before are searched,
+        // so that a line longer than the buffer is not searched again at every read.
+        const size_t from = begin_ + withoutCr_;
+        if (end_ - from >= 2) {
+            if (const void* cr = ::memrchr(data + from, '\r', end_ - from - 1)) {
                 size_t after = static_cast<size_t>(static_cast<const char*>(cr) - data) + 1;
                 if (data[after] == '\n')
                     ++after;
                 block = std::string_view(data + begin_, after - begin_);
                 begin_ = after;
+                withoutCr_ = 0;
                 return Status::Block;
             }
+            withoutCr_ = end_ - 1 - begin_;
         }
         if (!fill())
             return Status::Error;

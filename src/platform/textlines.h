@@ -60,10 +60,11 @@ private:
     // once; every read lands on a page boundary of it, where the kernel copies fastest.
     char* buffer_ = nullptr;
     size_t capacity_ = 0;
-    size_t begin_ = 0; // first byte not yet handed out
-    size_t end_ = 0;   // one past the last byte read from the file
-    off_t size_ = 0;   // the file's size when opened; 0 when it does not tell (as in /proc)
-    off_t read_ = 0;   // bytes read so far
+    size_t begin_ = 0;     // first byte not yet handed out
+    size_t end_ = 0;       // one past the last byte read from the file
+    size_t withoutCr_ = 0; // bytes from begin_ on that hold no CR
+    off_t size_ = 0;       // the file's size when opened; 0 when it does not tell (as in /proc)
+    off_t read_ = 0;       // bytes read so far
     bool eof_ = false;
     bool failed_ = false;
     FileError error_;

@@ -251,8 +251,13 @@ void ReplacePass::finishFile(MainState& state, RowSink& rows)
         state.matchWindow = decode(lastMatch_, codePage_);
     }
     for (const auto& [offset, length] : rows_) {
+        const std::string_view row = std::string_view(rowBytes_).substr(offset, length);
+        if (codePage_ == CodePage::Utf8) {
+            rows.appendRow(row);
+            continue;
+        }
         row_.clear();
-        appendAsUtf8(std::string_view(rowBytes_).substr(offset, length), codePage_, row_);
+        appendAsUtf8(row, codePage_, row_);
         rows.appendRow(row_);
     }
     rewrittenLines_ += qint64(rows_.size());
