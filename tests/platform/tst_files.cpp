@@ -274,7 +274,7 @@ private slots:
     void everyByteRoundTrips()
     {
         std::string all;
-        for (int b = 0; b < 256; ++b) {
+        for (int b = 0; b < 5 * 256; ++b) { // longer than the piece the conversion to UTF-8 takes at once
             all.push_back(char(b));
             QCOMPARE(pathToBytes(pathFromBytes(QByteArray(1, char(b)))), QByteArray(1, char(b)));
         }
