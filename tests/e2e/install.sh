@@ -36,6 +36,10 @@ for program in kelvara kelvara-cli; do
   MANWIDTH=80 stderr_fails=1 check man --warnings -l "$usr/share/man/man1/$program.1.gz"
   said="$(env -u DISPLAY -u WAYLAND_DISPLAY "$usr/bin/$program" --version 2>&1)"
   [ "$said" = "$program $version" ] || problem "$program --version said: $said"
+  # No library search path of their own: an empty one would load Qt from the current directory.
+  for binary in "$usr/bin/$program" "$build/bin/$program"; do
+    ! readelf -d "$binary" | grep -qE 'RPATH|RUNPATH' || problem "$binary has a library search path"
+  done
 done
 
 # The completion offers the commands first, then directories only.
