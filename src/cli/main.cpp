@@ -105,6 +105,7 @@ public:
         failed = true;
         return false;
     }
+    bool mayRetry() const override { return false; }
     void tell(const QString& message) override
     {
         QString line = message;

@@ -3,7 +3,14 @@
 #include "cpu.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
@@ -258,10 +265,209 @@ const char* findLoneCr(const char* p, const char* end)
     return findLoneCrScalar(p, end);
 }
 
+// The thread that writes an OutputFile in the background. It takes steps off a queue in order and
+// carries them out on a plain OutputFile of its own; the chunks of bytes it has written go back for
+// the caller to fill again. Waking a thread costs more than writing a small file, so the steps of
+// a few files are handed over together, and at once whenever the caller would wait.
+struct OutputFile::Worker
+{
+    static constexpr int FilesPerWake = 4;
+    // Few chunks in flight: the caller is never far ahead of what stands on disk.
+    static constexpr size_t MaxChunks = 2 * FilesPerWake;
+
+    enum class Kind { Open, Write, Restart, Commit, Discard, Stop };
+    struct Step
+    {
+        Kind kind;
+        int dirFd = -1;
+        QByteArray name = {};
+        mode_t mode = 0;
+        std::unique_ptr<char[]> chunk = {};
+        size_t size = 0;
+    };
+
+    Worker() : thread([this] { run(); }) {}
+    ~Worker()
+    {
+        add(Step{Kind::Stop});
+        submit();
+        thread.join();
+    }
+
+    void add(Step step)
+    {
+        if (step.kind == Kind::Open)
+            fileStart = batch.size();
+        batch.push_back(std::move(step));
+    }
+    // Hands over the steps kept so far.
+    void submit()
+    {
+        fileStart = NotKept;
+        filesKept = 0;
+        if (batch.empty())
+            return;
+        std::lock_guard lock(mutex);
+        for (Step& step : batch)
+            steps.push_back(std::move(step));
+        batch.clear();
+        wake.notify_one();
+    }
+    void commit()
+    {
+        add(Step{Kind::Commit});
+        fileStart = NotKept;
+        if (++filesKept == FilesPerWake)
+            submit();
+    }
+    // Takes back the file being written; false when some of it was handed over already.
+    bool takeBack()
+    {
+        if (fileStart == NotKept)
+            return false;
+        batch.resize(fileStart);
+        fileStart = NotKept;
+        return true;
+    }
+
+    // A chunk to fill: one written out, or a new one while there are few.
+    std::unique_ptr<char[]> freeChunk()
+    {
+        if (chunks < MaxChunks) {
+            std::lock_guard lock(mutex);
+            if (spare.empty()) {
+                ++chunks;
+                return std::unique_ptr<char[]>(new char[WriteBufferSize]);
+            }
+        } else {
+            submit();
+        }
+        std::unique_lock lock(mutex);
+        done.wait(lock, [this] { return !spare.empty(); });
+        std::unique_ptr<char[]> chunk = std::move(spare.back());
+        spare.pop_back();
+        return chunk;
+    }
+
+    bool hasResult() const { return ready.load(std::memory_order_acquire) > 0; }
+
+    std::optional<FileError> nextResult()
+    {
+        submit();
+        std::unique_lock lock(mutex);
+        done.wait(lock, [this] { return !results.empty(); });
+        std::optional<FileError> result = results.front();
+        results.pop_front();
+        ready.fetch_sub(1, std::memory_order_relaxed);
+        return result;
+    }
+
+    void settle()
+    {
+        submit();
+        std::unique_lock lock(mutex);
+        done.wait(lock, [this] { return steps.empty() && !busy; });
+    }
+
+    void run()
+    {
+        std::deque<Step> taken;
+        for (;;) {
+            {
+                std::unique_lock lock(mutex);
+                busy = false;
+                done.notify_all();
+                wake.wait(lock, [this] { return !steps.empty(); });
+                taken.swap(steps);
+                busy = true;
+            }
+            for (Step& step : taken) {
+                std::optional<std::optional<FileError>> result;
+                switch (step.kind) {
+                case Kind::Open:
+                    file.open(step.dirFd, step.name, step.mode);
+                    break;
+                case Kind::Write:
+                    file.writeOut(std::string_view(step.chunk.get(), step.size), {});
+                    break;
+                case Kind::Restart:
+                    file.restart();
+                    break;
+                case Kind::Commit:
+                    result = file.commit();
+                    break;
+                case Kind::Discard:
+                    file.discard();
+                    break;
+                case Kind::Stop:
+                    file.discard();
+                    return;
+                }
+                if (!step.chunk && !result)
+                    continue;
+                std::lock_guard lock(mutex);
+                if (step.chunk)
+                    spare.push_back(std::move(step.chunk));
+                if (result) {
+                    results.push_back(*result);
+                    ready.fetch_add(1, std::memory_order_release);
+                }
+                done.notify_all();
+            }
+            taken.clear();
+        }
+    }
+
+    static constexpr size_t NotKept = size_t(-1);
+
+    // The caller's.
+    std::vector<Step> batch; // steps not yet handed over
+    size_t fileStart = NotKept; // where the file being written starts in it, if it does
+    int filesKept = 0;
+    size_t chunks = 0; // made so far
+
+    // The thread's.
+    OutputFile file;
+
+    // Shared.
+    std::mutex mutex;
+    std::condition_variable wake; // for the thread: steps to take
+    std::condition_variable done; // for the caller: a chunk, a result, or nothing left to do
+    std::deque<Step> steps;
+    std::deque<std::optional<FileError>> results;
+    std::atomic<size_t> ready{0}; // results.size(), read without the lock
+    std::vector<std::unique_ptr<char[]>> spare;
+    bool busy = true;
+    std::thread thread; // last: it starts on a complete object
+};
+
+OutputFile::OutputFile() = default;
+
+OutputFile::~OutputFile()
+{
+    discard();
+}
+
+void OutputFile::writeInBackground()
+{
+    if (!worker_) {
+        discard();
+        worker_ = std::make_unique<Worker>();
+    }
+}
+
 std::optional<FileError> OutputFile::open(int dirFd, const QByteArray& name, mode_t mode)
 {
     discard();
     error_.reset();
+    used_ = 0;
+    if (worker_) {
+        worker_->add({Worker::Kind::Open, dirFd, name, mode});
+        if (!buffer_)
+            buffer_ = worker_->freeChunk();
+        writing_ = true;
+        return std::nullopt;
+    }
     fd_ = createTemporary(dirFd, mode, temporary_);
     if (fd_ < 0) {
         error_ = FileError::fromErrno(errno);
@@ -271,29 +477,43 @@ std::optional<FileError> OutputFile::open(int dirFd, const QByteArray& name, mod
     target_ = name;
     if (!buffer_)
         buffer_.reset(new char[WriteBufferSize]);
-    used_ = 0;
+    writing_ = true;
     return std::nullopt;
 }
 
 void OutputFile::write(std::string_view bytes)
 {
-    if (error_ || fd_ < 0)
+    if (error_ || !writing_)
         return;
-    // A large piece goes out from where it is, in one call with what is buffered before it.
-    if (bytes.size() >= DirectWriteSize) {
+    // A large piece goes out from where it is, in one call with what is buffered before it; the
+    // background thread needs it in its own chunks.
+    if (bytes.size() >= DirectWriteSize && !worker_) {
         writeOut(std::string_view(buffer_.get(), used_), bytes);
         used_ = 0;
         return;
     }
-    if (used_ + bytes.size() > WriteBufferSize)
+    while (used_ + bytes.size() > WriteBufferSize) {
+        const size_t room = WriteBufferSize - used_;
+        std::memcpy(buffer_.get() + used_, bytes.data(), room);
+        used_ += room;
+        bytes.remove_prefix(room);
         flush();
+    }
     std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
     used_ += bytes.size();
 }
 
 void OutputFile::flush()
 {
-    writeOut(std::string_view(buffer_.get(), used_), {});
+    if (worker_) {
+        if (used_ > 0) {
+            worker_->add({Worker::Kind::Write, -1, {}, 0, std::move(buffer_), used_});
+            worker_->submit();
+            buffer_ = worker_->freeChunk();
+        }
+    } else {
+        writeOut(std::string_view(buffer_.get(), used_), {});
+    }
     used_ = 0;
 }
 
@@ -303,7 +523,7 @@ void OutputFile::writeOut(std::string_view first, std::string_view second)
                       {const_cast<char*>(second.data()), second.size()}};
     iovec* part = parts;
     int count = 2;
-    while (!error_) {
+    while (!error_ && fd_ >= 0) {
         while (count > 0 && part->iov_len == 0) {
             ++part;
             --count;
@@ -331,9 +551,14 @@ void OutputFile::writeOut(std::string_view first, std::string_view second)
 
 std::optional<FileError> OutputFile::restart()
 {
+    used_ = 0;
+    if (worker_) {
+        if (writing_ && worker_->fileStart == Worker::NotKept)
+            worker_->add({Worker::Kind::Restart});
+        return std::nullopt;
+    }
     if (fd_ < 0)
         return error_ ? error_ : FileError::fromErrno(EBADF);
-    used_ = 0;
     if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
         error_ = FileError::fromErrno(errno);
     return error_;
@@ -341,6 +566,17 @@ std::optional<FileError> OutputFile::restart()
 
 std::optional<FileError> OutputFile::commit()
 {
+    if (worker_) {
+        if (!writing_)
+            return FileError::fromErrno(EBADF);
+        if (used_ > 0)
+            worker_->add({Worker::Kind::Write, -1, {}, 0, std::move(buffer_), used_});
+        worker_->commit();
+        used_ = 0;
+        writing_ = false;
+        return std::nullopt;
+    }
+    writing_ = false;
     if (fd_ < 0)
         return error_ ? error_ : FileError::fromErrno(EBADF);
     flush();
@@ -361,12 +597,38 @@ std::optional<FileError> OutputFile::commit()
 
 void OutputFile::discard()
 {
+    used_ = 0;
+    if (worker_) {
+        if (!std::exchange(writing_, false))
+            return;
+        if (!worker_->takeBack()) { // else nothing of it was made yet
+            worker_->add({Worker::Kind::Discard});
+            worker_->submit();
+        }
+        return;
+    }
+    writing_ = false;
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
     removeTemporary();
-    used_ = 0;
+}
+
+bool OutputFile::hasCommitted() const
+{
+    return worker_ && worker_->hasResult();
+}
+
+std::optional<FileError> OutputFile::committed()
+{
+    return worker_ ? worker_->nextResult() : std::nullopt;
+}
+
+void OutputFile::settle()
+{
+    if (worker_)
+        worker_->settle();
 }
 
 void OutputFile::removeTemporary()

@@ -140,11 +140,16 @@ const char* findLoneCr(const char* p, const char* end);
 // (a file, a link) is replaced, never written through, and stays as it was until the commit. The
 // temporary file is locked while it is written and removed if a signal ends the program
 // (tempfiles.h).
+//
+// In the background (writeInBackground()), a thread of its own creates, writes, commits and
+// discards the files, one after another in the order asked, while the caller goes on: open(),
+// restart() and commit() then return at once, error() stays empty, and committed() tells what
+// became of each file committed. The thread works on at most one temporary file at a time.
 class OutputFile
 {
 public:
-    OutputFile() = default;
-    ~OutputFile() { discard(); }
+    OutputFile();
+    ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
@@ -167,21 +172,34 @@ public:
     // Closes and removes the temporary file.
     void discard();
     const std::optional<FileError>& error() const { return error_; }
-    bool isOpen() const { return fd_ >= 0; }
+
+    // From the next open() on, writes in the background. Only between files.
+    void writeInBackground();
+    bool inBackground() const { return worker_ != nullptr; }
+    // In the background: waits for the oldest file committed and not yet asked about; nothing when
+    // it stands complete, else what went wrong (the file is gone then).
+    std::optional<FileError> committed();
+    // In the background: whether committed() would tell at once.
+    bool hasCommitted() const;
+    // In the background: waits until every file asked for before stands, failed or is gone.
+    void settle();
 
 private:
+    struct Worker;
+
     void flush();
     void writeOut(std::string_view first, std::string_view second);
-
     void removeTemporary();
 
     int fd_ = -1;
     int dirFd_ = -1;
+    bool writing_ = false; // between open() and commit() or discard()
     QByteArray target_;
     TemporaryName temporary_ = {}; // empty while there is none
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
     std::optional<FileError> error_;
+    std::unique_ptr<Worker> worker_;
 };
 
 } // namespace kelvara

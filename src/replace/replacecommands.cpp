@@ -53,6 +53,7 @@ ReplaceSummary processMarkedFiles(FileSelection& files, ReplacePass& pass, MainS
         for (int k = 0; k < n; ++k)
             if (files.isEntrySelected(k))
                 pass.replaceFile(dirs, files.entryText(k), files.entryName(k), state, rows, errors);
+        pass.finish(state, rows, errors);
     }
     return {true, pass.rewrittenLines()};
 }
@@ -68,8 +69,10 @@ ReplaceSummary replaceInCurrentFile(FileSelection& files, const ReplaceText& tex
     ReplacePass pass(text);
     ReplaceDirectories dirs;
     const int k = files.currentEntry();
-    if (prepareOutput(files, state, errors, dirs) && k >= 0)
+    if (prepareOutput(files, state, errors, dirs) && k >= 0) {
         pass.replaceFile(dirs, files.entryText(k), files.entryName(k), state, rows, errors);
+        pass.finish(state, rows, errors);
+    }
     return {true, pass.rewrittenLines()};
 }
 
@@ -88,6 +91,7 @@ ReplaceSummary replaceInAllFiles(FileSelection& files, const ReplaceText& text, 
             files.setEntrySelected(k, true);
             pass.replaceFile(dirs, files.entryText(k), files.entryName(k), state, rows, errors);
         }
+        pass.finish(state, rows, errors);
     }
     return {true, pass.rewrittenLines()};
 }

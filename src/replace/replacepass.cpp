@@ -8,11 +8,16 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <new>
+#include <utility>
 #include <sys/stat.h>
 
 namespace kelvara {
 
 namespace {
+
+// Copies written in the background whose rows wait: enough that the writing seldom holds up the
+// reading, few enough that their rows take little memory.
+constexpr size_t MaxQueued = 8;
 
 QString sameFileMessage(const QString& outFilePath)
 {
@@ -61,34 +66,79 @@ void ReplacePass::replaceFile(const ReplaceDirectories& dirs, const QString& nam
 {
     state.filePath = joinPath(dirs.path, name);
     state.outFilePath = joinPath(state.outDirPath, name);
-    appendHeaderBlock(state, rows, state.outFilePath);
+    if (!errors.mayRetry())
+        out_.writeInBackground();
+    const bool background = out_.inBackground();
+    if (!background)
+        appendHeaderBlock(state, rows, state.outFilePath);
     FileError error;
     QString errorPath;
     for (;;) {
+        Outcome outcome;
         try {
-            switch (writeCopy(dirs, entryName, state, error, errorPath)) {
-            case Outcome::Written:
-                finishFile(state, rows);
-                return;
-            case Outcome::Unencodable:
-                errors.tell(unencodableMessage(state.filePath));
-                return;
-            case Outcome::SameFile:
-                errors.tell(sameFileMessage(state.outFilePath));
-                return;
-            case Outcome::Failed:
-                if (!errors.retry(error, errorPath))
-                    return;
-                break;
-            }
+            outcome = writeCopy(dirs, entryName, state, error, errorPath);
         } catch (const std::bad_alloc&) {
             // A line too long for the memory: this file is given up, the next one may fit.
             reader_.close();
             out_.discard();
             startCopy();
-            errors.tell(memoryMessage(state.filePath));
+            outcome = Outcome::TooLarge;
+        }
+        if (outcome == Outcome::Queued) {
+            queued_.push_back(std::move(copy_));
+            copy_ = spare_.empty() ? CopyRows() : std::move(spare_.back());
+            if (!spare_.empty())
+                spare_.pop_back();
+            handOut(MaxQueued, state, rows, errors);
             return;
         }
+        if (background) {
+            // What the copies before this file bring comes first.
+            finish(state, rows, errors);
+            appendHeaderBlock(state, rows, state.outFilePath);
+        }
+        switch (outcome) {
+        case Outcome::Written:
+        case Outcome::Queued:
+            finishFile(copy_, state, rows);
+            return;
+        case Outcome::Unencodable:
+            errors.tell(unencodableMessage(state.filePath));
+            return;
+        case Outcome::SameFile:
+            errors.tell(sameFileMessage(state.outFilePath));
+            return;
+        case Outcome::TooLarge:
+            errors.tell(memoryMessage(state.filePath));
+            return;
+        case Outcome::Failed:
+            if (!errors.retry(error, errorPath) || background)
+                return;
+            break;
+        }
+    }
+}
+
+void ReplacePass::finish(MainState& state, RowSink& rows, ReplaceErrors& errors)
+{
+    handOut(0, state, rows, errors);
+}
+
+// Hands out what the copies written in the background bring, in order: those that stand or failed
+// already, and more, waiting for them, until no more than `keep` wait.
+void ReplacePass::handOut(size_t keep, MainState& state, RowSink& rows, ReplaceErrors& errors)
+{
+    while (!queued_.empty() && (queued_.size() > keep || out_.hasCommitted())) {
+        const std::optional<FileError> error = out_.committed();
+        CopyRows& copy = queued_.front();
+        appendHeaderBlock(state, rows, copy.outFilePath);
+        state.lineText = copy.lastLine;
+        if (error)
+            errors.retry(*error, copy.outFilePath); // never tried again: the copy is gone
+        else
+            finishFile(copy, state, rows);
+        spare_.push_back(std::move(copy));
+        queued_.pop_front();
     }
 }
 
@@ -96,12 +146,12 @@ void ReplacePass::startCopy()
 {
     // What a long line made large is given back before the next file.
     constexpr size_t Kept = 1 << 20;
-    if (rowBytes_.capacity() > Kept)
-        std::string().swap(rowBytes_);
+    if (copy_.bytes.capacity() > Kept)
+        std::string().swap(copy_.bytes);
     if (row_.capacity() > Kept)
         std::string().swap(row_);
-    rowBytes_.clear();
-    rows_.clear();
+    copy_.bytes.clear();
+    copy_.rows.clear();
     lastRow_.reset();
     lastBlock_ = {};
 }
@@ -120,16 +170,22 @@ ReplacePass::Outcome ReplacePass::writeCopy(const ReplaceDirectories& dirs, cons
         return Outcome::Failed;
     };
     startCopy();
+    copy_.outFilePath = state.outFilePath;
     // What stands at the copy's name in uj may be the source itself (a link in the working
     // directory that leads into uj, or a hard link); writing the copy would replace it. A source
     // that is no link and has no other name cannot be there, which spares most files a lookup in uj.
     std::optional<FileError> opening = reader_.openAt(dirs.source.get(), entryName, false);
     const bool throughLink = opening && opening->code == ELOOP;
-    if (throughLink)
+    if (throughLink) {
+        // The link may lead to a copy still being written: it is followed once that stands.
+        out_.settle();
         opening = reader_.openAt(dirs.source.get(), entryName);
+    }
     if (opening)
         return fail(*opening, state.filePath);
     const struct stat& source = reader_.status();
+    if (source.st_nlink != 1)
+        out_.settle();
     struct stat target;
     if ((throughLink || source.st_nlink != 1) &&
         ::fstatat(dirs.output.get(), entryName.constData(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -151,7 +207,7 @@ ReplacePass::Outcome ReplacePass::writeCopy(const ReplaceDirectories& dirs, cons
             // every text that chose them is ASCII, and so do the lines written, unless a
             // replacement that is not ASCII went into one of them.
             const bool sameSoFar = text_.searchIsAscii() && (!filtered_ || filterAscii_) &&
-                                   (text_.replacementIsAscii() || rows_.empty());
+                                   (text_.replacementIsAscii() || copy_.rows.empty());
             if (!sameSoFar) {
                 startCopy();
                 if (std::optional<FileError> e = reader_.rewind())
@@ -174,14 +230,19 @@ ReplacePass::Outcome ReplacePass::writeCopy(const ReplaceDirectories& dirs, cons
     // Taken while the reader still holds the last block, and before the copy stands: a line too
     // long for the memory leaves no copy.
     const std::string_view lastLine =
-        lastRow_ ? std::string_view(rowBytes_).substr(rows_[*lastRow_].first, rows_[*lastRow_].second)
+        lastRow_ ? std::string_view(copy_.bytes).substr(copy_.rows[*lastRow_].first, copy_.rows[*lastRow_].second)
         : lastBlock_.empty() ? std::string_view()
                              : lastLineOf(lastBlock_);
-    state.lineText = decode(lastLine, codePage);
+    copy_.lastLine = decode(lastLine, codePage);
+    copy_.codePage = codePage;
     reader_.close();
+    if (out_.inBackground()) {
+        out_.commit();
+        return Outcome::Queued;
+    }
+    state.lineText = copy_.lastLine;
     if (std::optional<FileError> e = out_.commit())
         return fail(*e, state.outFilePath);
-    codePage_ = codePage;
     return Outcome::Written;
 }
 
@@ -198,6 +259,7 @@ bool ReplacePass::rewriteBlock(std::string_view block, CodePage codePage)
     // A line filter that the code page cannot write equals no line of it.
     const bool canMatch = needle && needle->size() > 0 && (!filtered_ || filter);
     MatchingLine line;
+    const char* lastMatch = nullptr; // of the block
     while (canMatch && findMatchingLine(*needle, p, end, line)) {
         const std::string_view lineBytes(line.start, size_t(line.end - line.start));
         if (filter && lineBytes != *filter)
@@ -207,17 +269,19 @@ bool ReplacePass::rewriteBlock(std::string_view block, CodePage codePage)
             return false;
         copyLines(copied, line.start);
         const size_t prefix = size_t(line.match - line.start);
-        const size_t offset = rowBytes_.size();
-        rowBytes_.append(line.start, prefix);
-        rowBytes_.append(*replacement);
-        rowBytes_.append(line.match + needle->size(), line.end);
-        rows_.emplace_back(offset, rowBytes_.size() - offset);
-        out_.writeLine(std::string_view(rowBytes_).substr(offset));
+        const char* const suffix = line.match + needle->size();
+        std::string& bytes = copy_.bytes;
+        const size_t offset = bytes.size();
+        bytes.append(line.start, prefix).append(*replacement).append(suffix, size_t(line.end - suffix));
+        copy_.rows.emplace_back(offset, bytes.size() - offset);
+        out_.writeLine(std::string_view(bytes).substr(offset));
         copied = p;
-        lastPrefix_ = prefix;
-        lastMatch_.assign(line.match, needle->size());
-        lastRow_ = p == end ? std::optional<size_t>(rows_.size() - 1) : std::nullopt;
+        lastMatch = line.match;
+        copy_.lastPrefix = prefix;
+        lastRow_ = p == end ? std::optional<size_t>(copy_.rows.size() - 1) : std::nullopt;
     }
+    if (lastMatch)
+        copy_.lastMatch.assign(lastMatch, needle->size());
     if (copied < end) {
         copyLines(copied, end);
         if (!endsWithTerminator(block)) // the file's last line, without a terminator of its own
@@ -240,27 +304,27 @@ void ReplacePass::copyLines(const char* from, const char* to)
 }
 
 // The rows and state fields of a file whose copy is complete.
-void ReplacePass::finishFile(MainState& state, RowSink& rows)
+void ReplacePass::finishFile(const CopyRows& copy, MainState& state, RowSink& rows)
 {
     state.searchLen = text_.search().size();
     state.replaceLen = text_.replacement().size();
     state.lineLen = state.lineText.size();
-    if (!rows_.empty()) {
-        const std::string_view lastRow = std::string_view(rowBytes_).substr(rows_.back().first);
-        state.prefixLen = decode(lastRow.substr(0, lastPrefix_), codePage_).size();
-        state.matchWindow = decode(lastMatch_, codePage_);
+    if (!copy.rows.empty()) {
+        const std::string_view lastRow = std::string_view(copy.bytes).substr(copy.rows.back().first);
+        state.prefixLen = decode(lastRow.substr(0, copy.lastPrefix), copy.codePage).size();
+        state.matchWindow = decode(copy.lastMatch, copy.codePage);
     }
-    for (const auto& [offset, length] : rows_) {
-        const std::string_view row = std::string_view(rowBytes_).substr(offset, length);
-        if (codePage_ == CodePage::Utf8) {
+    for (const auto& [offset, length] : copy.rows) {
+        const std::string_view row = std::string_view(copy.bytes).substr(offset, length);
+        if (copy.codePage == CodePage::Utf8) {
             rows.appendRow(row);
             continue;
         }
         row_.clear();
-        appendAsUtf8(row, codePage_, row_);
+        appendAsUtf8(row, copy.codePage, row_);
         rows.appendRow(row_);
     }
-    rewrittenLines_ += qint64(rows_.size());
+    rewrittenLines_ += qint64(copy.rows.size());
 }
 
 } // namespace kelvara

@@ -7,6 +7,7 @@
 #include "search/mainstate.h"
 #include "search/searchpass.h"
 
+#include <deque>
 #include <optional>
 #include <string>
 #include <utility>
@@ -49,6 +50,9 @@ class ReplaceErrors : public FileErrorHandler
 {
 public:
     virtual void tell(const QString& message) = 0;
+    // Whether retry() may answer yes. A replace whose errors are never tried again writes each copy
+    // in the background while it reads the next file.
+    virtual bool mayRetry() const { return true; }
 };
 
 // Writes the rewritten copies of files one at a time, with one set of buffers for all of them.
@@ -68,22 +72,41 @@ public:
     // copy is complete. A file that cannot be read or written goes to `errors` to be tried again or
     // skipped; a skipped or refused file (also one too large for the memory) leaves no output behind
     // and an earlier output of the same name as it was.
+    //
+    // When `errors` never retries, the copy is written in the background, and its header block,
+    // rows and errors come once it stands, after those of the files before it: in a later call or
+    // in finish().
     void replaceFile(const ReplaceDirectories& dirs, const QString& name, const QByteArray& entryName,
                      MainState& state, RowSink& rows, ReplaceErrors& errors);
+    // Waits for the copies still written in the background, and hands out what they bring.
+    void finish(MainState& state, RowSink& rows, ReplaceErrors& errors);
 
     // Lines rewritten in all the files written so far.
     qint64 rewrittenLines() const { return rewrittenLines_; }
 
 private:
-    enum class Outcome { Written, Failed, Unencodable, SameFile };
+    enum class Outcome { Written, Queued, Failed, Unencodable, SameFile, TooLarge };
 
+    // What a copy brings to the hit list and the state once it stands.
+    struct CopyRows
+    {
+        QString outFilePath;
+        std::string bytes;                           // the rewritten lines, end to end
+        std::vector<std::pair<size_t, size_t>> rows; // offset and length of each in bytes
+        std::string lastMatch;                       // the last occurrence replaced, as it stood
+        size_t lastPrefix = 0;                       // bytes in front of it in its line
+        QString lastLine;                            // the file's last line
+        CodePage codePage = CodePage::Utf8;
+    };
+
+    void handOut(size_t keep, MainState& state, RowSink& rows, ReplaceErrors& errors);
     Outcome writeCopy(const ReplaceDirectories& dirs, const QByteArray& entryName, MainState& state,
                       FileError& error, QString& errorPath);
     void startCopy();
     bool rewriteBlock(std::string_view block, CodePage codePage);
     void copyLines(const char* from, const char* to);
     const std::string* lineFilter(CodePage codePage) const;
-    void finishFile(MainState& state, RowSink& rows);
+    void finishFile(const CopyRows& copy, MainState& state, RowSink& rows);
 
     const ReplaceText& text_;
     bool filtered_ = false;
@@ -93,13 +116,11 @@ private:
 
     LineBlockReader reader_;
     OutputFile out_;
-    std::string rowBytes_;                        // the rewritten lines of the current file, end to end
-    std::vector<std::pair<size_t, size_t>> rows_; // offset and length of each in rowBytes_
-    std::string_view lastBlock_;                  // the file's last block, while the reader holds it
-    std::optional<size_t> lastRow_;               // the last line's row, when it was rewritten
-    std::string lastMatch_;                       // the last occurrence replaced, as it stood
-    size_t lastPrefix_ = 0;                       // bytes in front of it in its line
-    CodePage codePage_ = CodePage::Utf8;          // of the file written last
+    CopyRows copy_;                // of the file being read
+    std::deque<CopyRows> queued_;  // of the copies being written in the background, oldest first
+    std::vector<CopyRows> spare_;  // handed out, kept for their buffers
+    std::string_view lastBlock_;    // the file's last block, while the reader holds it
+    std::optional<size_t> lastRow_; // the last line's row, when it was rewritten
     std::string row_;
     qint64 rewrittenLines_ = 0;
 };
