@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -450,9 +451,13 @@ OutputFile::~OutputFile()
 
 void OutputFile::writeInBackground()
 {
-    if (!worker_) {
-        discard();
+    if (worker_)
+        return;
+    discard();
+    try {
         worker_ = std::make_unique<Worker>();
+    } catch (const std::system_error&) {
+        // No thread to be had: the files are written here, as they are without one.
     }
 }
 

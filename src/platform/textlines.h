@@ -173,7 +173,8 @@ public:
     void discard();
     const std::optional<FileError>& error() const { return error_; }
 
-    // From the next open() on, writes in the background. Only between files.
+    // From the next open() on, writes in the background, when a thread can be had. Only between
+    // files.
     void writeInBackground();
     bool inBackground() const { return worker_ != nullptr; }
     // In the background: waits for the oldest file committed and not yet asked about; nothing when

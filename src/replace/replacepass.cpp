@@ -18,6 +18,10 @@ namespace {
 // Copies written in the background whose rows wait: enough that the writing seldom holds up the
 // reading, few enough that their rows take little memory.
 constexpr size_t MaxQueued = 8;
+// Rows of the copies waiting, in bytes, beyond which the oldest copies are waited for.
+constexpr size_t MaxQueuedRows = 8 << 20;
+// What a long line made large is given back before the next file.
+constexpr size_t KeptCapacity = 1 << 20;
 
 QString sameFileMessage(const QString& outFilePath)
 {
@@ -128,7 +132,13 @@ void ReplacePass::finish(MainState& state, RowSink& rows, ReplaceErrors& errors)
 // already, and more, waiting for them, until no more than `keep` wait.
 void ReplacePass::handOut(size_t keep, MainState& state, RowSink& rows, ReplaceErrors& errors)
 {
-    while (!queued_.empty() && (queued_.size() > keep || out_.hasCommitted())) {
+    const auto tooMuch = [&] {
+        size_t bytes = 0;
+        for (const CopyRows& copy : queued_)
+            bytes += copy.bytes.size();
+        return queued_.size() > keep || bytes > MaxQueuedRows;
+    };
+    while (!queued_.empty() && (out_.hasCommitted() || tooMuch())) {
         const std::optional<FileError> error = out_.committed();
         CopyRows& copy = queued_.front();
         appendHeaderBlock(state, rows, copy.outFilePath);
@@ -137,6 +147,8 @@ void ReplacePass::handOut(size_t keep, MainState& state, RowSink& rows, ReplaceE
             errors.retry(*error, copy.outFilePath); // never tried again: the copy is gone
         else
             finishFile(copy, state, rows);
+        if (copy.bytes.capacity() > KeptCapacity)
+            std::string().swap(copy.bytes);
         spare_.push_back(std::move(copy));
         queued_.pop_front();
     }
@@ -144,11 +156,9 @@ void ReplacePass::handOut(size_t keep, MainState& state, RowSink& rows, ReplaceE
 
 void ReplacePass::startCopy()
 {
-    // What a long line made large is given back before the next file.
-    constexpr size_t Kept = 1 << 20;
-    if (copy_.bytes.capacity() > Kept)
+    if (copy_.bytes.capacity() > KeptCapacity)
         std::string().swap(copy_.bytes);
-    if (row_.capacity() > Kept)
+    if (row_.capacity() > KeptCapacity)
         std::string().swap(row_);
     copy_.bytes.clear();
     copy_.rows.clear();
@@ -237,7 +247,8 @@ ReplacePass::Outcome ReplacePass::writeCopy(const ReplaceDirectories& dirs, cons
     copy_.codePage = codePage;
     reader_.close();
     if (out_.inBackground()) {
-        out_.commit();
+        if (std::optional<FileError> e = out_.commit())
+            return fail(*e, state.outFilePath);
         return Outcome::Queued;
     }
     state.lineText = copy_.lastLine;
