@@ -6,20 +6,20 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <system_error>
-#include <thread>
-#include <utility>
-#include <vector>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
+#include <mutex>
 #include <new>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -422,7 +422,7 @@ struct OutputFile::Worker
     static constexpr size_t NotKept = size_t(-1);
 
     // The caller's.
-    std::vector<Step> batch; // steps not yet handed over
+    std::vector<Step> batch;    // steps not yet handed over
     size_t fileStart = NotKept; // where the file being written starts in it, if it does
     int filesKept = 0;
     size_t chunks = 0; // made so far

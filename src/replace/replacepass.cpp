@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <new>
-#include <utility>
 #include <sys/stat.h>
+#include <utility>
 
 namespace kelvara {
 
@@ -239,10 +239,13 @@ ReplacePass::Outcome ReplacePass::writeCopy(const ReplaceDirectories& dirs, cons
         return fail(reader_.error(), state.filePath);
     // Taken while the reader still holds the last block, and before the copy stands: a line too
     // long for the memory leaves no copy.
-    const std::string_view lastLine =
-        lastRow_ ? std::string_view(copy_.bytes).substr(copy_.rows[*lastRow_].first, copy_.rows[*lastRow_].second)
-        : lastBlock_.empty() ? std::string_view()
-                             : lastLineOf(lastBlock_);
+    std::string_view lastLine;
+    if (lastRow_) {
+        const auto [offset, length] = copy_.rows[*lastRow_];
+        lastLine = std::string_view(copy_.bytes).substr(offset, length);
+    } else if (!lastBlock_.empty()) {
+        lastLine = lastLineOf(lastBlock_);
+    }
     copy_.lastLine = decode(lastLine, codePage);
     copy_.codePage = codePage;
     reader_.close();

@@ -116,9 +116,9 @@ private:
 
     LineBlockReader reader_;
     OutputFile out_;
-    CopyRows copy_;                // of the file being read
-    std::deque<CopyRows> queued_;  // of the copies being written in the background, oldest first
-    std::vector<CopyRows> spare_;  // handed out, kept for their buffers
+    CopyRows copy_;                 // of the file being read
+    std::deque<CopyRows> queued_;   // of the copies being written in the background, oldest first
+    std::vector<CopyRows> spare_;   // handed out, kept for their buffers
     std::string_view lastBlock_;    // the file's last block, while the reader holds it
     std::optional<size_t> lastRow_; // the last line's row, when it was rewritten
     std::string row_;

@@ -413,6 +413,68 @@ private slots:
               "left");
     }
 
+    // Copies written in the background bring their header blocks, rows and errors in the order of
+    // copies written one by one, and a link read after the copy it leads to reads that copy.
+    void backgroundKeepsTheOrder_data()
+    {
+        QTest::addColumn<bool>("background");
+        QTest::newRow("one by one") << false;
+        QTest::newRow("in the background") << true;
+    }
+    void backgroundKeepsTheOrder()
+    {
+        QTemporaryDir dir;
+        QDir d(dir.path());
+        const auto name = [](int k) { return u"f%1"_s.arg(k, 2, 10, QChar(u'0')); };
+        for (int k = 0; k < 24; ++k)
+            writeFile(d.filePath(name(k)), "alma " + QByteArray::number(k) + "\r\nkorte\r\n");
+        writeFile(d.filePath(u"f07"_s), "alma \xe1rv\xedz\r\n"); // Windows-1250, which has no Ж
+        QVERIFY(d.mkpath(u"uj/f12"_s));                             // no copy replaces a directory
+        writeFile(d.filePath(u"uj/f03"_s), "alma old\r\n");
+        QVERIFY(d.remove(u"f04"_s) && QFile::link(u"uj/f03"_s, d.filePath(u"f04"_s)));
+
+        struct Logged : ScriptedErrors
+        {
+            bool retry(const FileError& error, const QString& path) override
+            {
+                log->rows.append(u"error "_s + path);
+                return ScriptedErrors::retry(error, path);
+            }
+            void tell(const QString& message) override { log->rows.append(message.section(u'\n', 0, 0)); }
+            Rows* log;
+        };
+        Rows rows;
+        Logged errors;
+        errors.log = &rows;
+        QFETCH(bool, background);
+        if (!background)
+            errors.answer = [] { return false; };
+        ListedFiles files(dir.path());
+        MainState state;
+        replaceInAllFiles(files, ReplaceText(u"alma"_s, u"RETЖ"_s, true), state, rows, errors);
+
+        QStringList expected;
+        QByteArray copies;
+        for (int k = 0; k < 24; ++k) {
+            const QString copy = d.filePath(u"uj/"_s + name(k));
+            expected += block(copy);
+            const int line = k == 4 ? 3 : k;
+            const QByteArray bytes = "RETЖ " + QByteArray::number(line) + "\r\nkorte\r\n";
+            if (k == 7) {
+                expected += u"A csereszöveg egyik karaktere nem írható le ennek a fájlnak a kódlapján, "
+                            u"ezért a fájl kimarad:"_s;
+            } else if (k == 12) {
+                expected += u"error "_s + copy;
+            } else {
+                expected += k == 4 ? QStringList() : QStringList{QString::fromUtf8(bytes.split('\r')[0])};
+                copies += QFile::encodeName(name(k)) + '\0' + bytes + '\0';
+            }
+        }
+        QCOMPARE(rows.rows, expected);
+        QCOMPARE(fingerprint(d.filePath(u"uj"_s)), copies);
+        QCOMPARE(state.lineText, u"korte"_s);
+    }
+
     // uj and a link to the working directory change places again and again while copies are
     // written: no copy may land on a source.
     void ujSwappedMeanwhile()
