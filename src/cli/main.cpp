@@ -93,6 +93,11 @@ public:
         ::fwrite_unlocked(utf8.data(), 1, utf8.size(), stdout);
         ::fputc_unlocked('\n', stdout);
     }
+    // The rows with their LFs are what goes out, in one piece.
+    void appendRows(std::string_view utf8, std::span<const std::pair<size_t, size_t>>) override
+    {
+        ::fwrite_unlocked(utf8.data(), 1, utf8.size(), stdout);
+    }
 };
 
 // A file that cannot be read or written is reported and skipped, and so is any other problem.

@@ -287,8 +287,10 @@ bool ReplacePass::rewriteBlock(std::string_view block, CodePage codePage)
         std::string& bytes = copy_.bytes;
         const size_t offset = bytes.size();
         bytes.append(line.start, prefix).append(*replacement).append(suffix, size_t(line.end - suffix));
-        copy_.rows.emplace_back(offset, bytes.size() - offset);
-        out_.writeLine(std::string_view(bytes).substr(offset));
+        const size_t length = bytes.size() - offset;
+        bytes.push_back('\n');
+        copy_.rows.emplace_back(offset, length);
+        out_.writeLine(std::string_view(bytes).substr(offset, length));
         copied = p;
         lastMatch = line.match;
         copy_.lastPrefix = prefix;
@@ -328,15 +330,14 @@ void ReplacePass::finishFile(const CopyRows& copy, MainState& state, RowSink& ro
         state.prefixLen = decode(lastRow.substr(0, copy.lastPrefix), copy.codePage).size();
         state.matchWindow = decode(copy.lastMatch, copy.codePage);
     }
-    for (const auto& [offset, length] : copy.rows) {
-        const std::string_view row = std::string_view(copy.bytes).substr(offset, length);
-        if (copy.codePage == CodePage::Utf8) {
-            rows.appendRow(row);
-            continue;
+    if (copy.codePage == CodePage::Utf8) {
+        rows.appendRows(copy.bytes, copy.rows);
+    } else {
+        for (const auto& [offset, length] : copy.rows) {
+            row_.clear();
+            appendAsUtf8(std::string_view(copy.bytes).substr(offset, length), copy.codePage, row_);
+            rows.appendRow(row_);
         }
-        row_.clear();
-        appendAsUtf8(row, copy.codePage, row_);
-        rows.appendRow(row_);
     }
     rewrittenLines_ += qint64(copy.rows.size());
 }

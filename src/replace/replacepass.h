@@ -91,7 +91,7 @@ private:
     struct CopyRows
     {
         QString outFilePath;
-        std::string bytes;                           // the rewritten lines, end to end
+        std::string bytes;                           // the rewritten lines, each followed by LF
         std::vector<std::pair<size_t, size_t>> rows; // offset and length of each in bytes
         std::string lastMatch;                       // the last occurrence replaced, as it stood
         size_t lastPrefix = 0;                       // bytes in front of it in its line
