@@ -187,15 +187,14 @@ ReplacePass::Outcome ReplacePass::writeCopy(const ReplaceDirectories& dirs, cons
     std::optional<FileError> opening = reader_.openAt(dirs.source.get(), entryName, false);
     const bool throughLink = opening && opening->code == ELOOP;
     if (throughLink) {
-        // The link may lead to a copy still being written: it is followed once that stands.
+        // The link may lead to a copy still being written: it is followed once that stands. (A
+        // source with other names needs no wait: a copy's rename moves a name, not the file.)
         out_.settle();
         opening = reader_.openAt(dirs.source.get(), entryName);
     }
     if (opening)
         return fail(*opening, state.filePath);
     const struct stat& source = reader_.status();
-    if (source.st_nlink != 1)
-        out_.settle();
     struct stat target;
     if ((throughLink || source.st_nlink != 1) &&
         ::fstatat(dirs.output.get(), entryName.constData(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
