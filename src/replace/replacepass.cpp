@@ -21,7 +21,11 @@ constexpr size_t MaxQueued = 8;
 // Rows of the copies waiting, in bytes, beyond which the oldest copies are waited for.
 constexpr size_t MaxQueuedRows = 8 << 20;
 // What a long line made large is given back before the next file.
-constexpr size_t KeptCapacity = 1 << 20;
+void giveBackIfLarge(std::string& buffer)
+{
+    if (buffer.capacity() > 1 << 20)
+        std::string().swap(buffer);
+}
 
 QString sameFileMessage(const QString& outFilePath)
 {
@@ -90,9 +94,11 @@ void ReplacePass::replaceFile(const ReplaceDirectories& dirs, const QString& nam
         }
         if (outcome == Outcome::Queued) {
             queued_.push_back(std::move(copy_));
-            copy_ = spare_.empty() ? CopyRows() : std::move(spare_.back());
-            if (!spare_.empty())
+            copy_ = {};
+            if (!spare_.empty()) {
+                copy_ = std::move(spare_.back());
                 spare_.pop_back();
+            }
             handOut(MaxQueued, state, rows, errors);
             return;
         }
@@ -147,8 +153,7 @@ void ReplacePass::handOut(size_t keep, MainState& state, RowSink& rows, ReplaceE
             errors.retry(*error, copy.outFilePath); // never tried again: the copy is gone
         else
             finishFile(copy, state, rows);
-        if (copy.bytes.capacity() > KeptCapacity)
-            std::string().swap(copy.bytes);
+        giveBackIfLarge(copy.bytes);
         spare_.push_back(std::move(copy));
         queued_.pop_front();
     }
@@ -156,10 +161,8 @@ void ReplacePass::handOut(size_t keep, MainState& state, RowSink& rows, ReplaceE
 
 void ReplacePass::startCopy()
 {
-    if (copy_.bytes.capacity() > KeptCapacity)
-        std::string().swap(copy_.bytes);
-    if (row_.capacity() > KeptCapacity)
-        std::string().swap(row_);
+    giveBackIfLarge(copy_.bytes);
+    giveBackIfLarge(row_);
     copy_.bytes.clear();
     copy_.rows.clear();
     lastRow_.reset();
