@@ -74,8 +74,11 @@ void ReplacePass::replaceFile(const ReplaceDirectories& dirs, const QString& nam
 {
     state.filePath = joinPath(dirs.path, name);
     state.outFilePath = joinPath(state.outDirPath, name);
-    if (!errors.mayRetry())
+    if (!errors.mayRetry() && !out_.inBackground()) {
         out_.writeInBackground();
+        if (out_.inBackground())
+            reader_.borrowFrom(&out_);
+    }
     const bool background = out_.inBackground();
     if (!background)
         appendHeaderBlock(state, rows, state.outFilePath);
@@ -132,6 +135,8 @@ void ReplacePass::replaceFile(const ReplaceDirectories& dirs, const QString& nam
 void ReplacePass::finish(MainState& state, RowSink& rows, ReplaceErrors& errors)
 {
     handOut(0, state, rows, errors);
+    // Also a file given up is removed before the directories close.
+    out_.settle();
 }
 
 // Hands out what the copies written in the background bring, in order: those that stand or failed
@@ -314,11 +319,11 @@ bool ReplacePass::rewriteBlock(std::string_view block, CodePage codePage)
 void ReplacePass::copyLines(const char* from, const char* to)
 {
     while (const char* cr = findLoneCr(from, to)) {
-        out_.write(std::string_view(from, size_t(cr + 1 - from)));
+        out_.writeLent(std::string_view(from, size_t(cr + 1 - from)));
         out_.write(std::string_view("\n", 1));
         from = cr + 1;
     }
-    out_.write(std::string_view(from, size_t(to - from)));
+    out_.writeLent(std::string_view(from, size_t(to - from)));
 }
 
 // The rows and state fields of a file whose copy is complete.

@@ -429,7 +429,10 @@ private slots:
         for (int k = 0; k < 24; ++k)
             writeFile(d.filePath(name(k)), "alma " + QByteArray::number(k) + "\r\nkorte\r\n");
         writeFile(d.filePath(u"f07"_s), "alma \xe1rv\xedz\r\n"); // Windows-1250, which has no Ж
-        QVERIFY(d.mkpath(u"uj/f12"_s));                             // no copy replaces a directory
+        // Found to be Windows-1250 late, after much of it went to be written: given up last, and
+        // nothing of it may stay in uj.
+        writeFile(d.filePath(u"f99"_s), QByteArray(98, 'x').append("\r\n").repeated(3000) + "alma \xe1\r\n");
+        QVERIFY(d.mkpath(u"uj/f12"_s)); // no copy replaces a directory
         writeFile(d.filePath(u"uj/f03"_s), "alma old\r\n");
         QVERIFY(d.remove(u"f04"_s) && QFile::link(u"uj/f03"_s, d.filePath(u"f04"_s)));
 
@@ -453,6 +456,8 @@ private slots:
         MainState state;
         replaceInAllFiles(files, ReplaceText(u"alma"_s, u"RETЖ"_s, true), state, rows, errors);
 
+        const QString unencodable =
+            u"A csereszöveg egyik karaktere nem írható le ennek a fájlnak a kódlapján, ezért a fájl kimarad:"_s;
         QStringList expected;
         QByteArray copies;
         for (int k = 0; k < 24; ++k) {
@@ -461,8 +466,7 @@ private slots:
             const int line = k == 4 ? 3 : k;
             const QByteArray bytes = "RETЖ " + QByteArray::number(line) + "\r\nkorte\r\n";
             if (k == 7) {
-                expected += u"A csereszöveg egyik karaktere nem írható le ennek a fájlnak a kódlapján, "
-                            u"ezért a fájl kimarad:"_s;
+                expected += unencodable;
             } else if (k == 12) {
                 expected += u"error "_s + copy;
             } else {
@@ -470,6 +474,7 @@ private slots:
                 copies += QFile::encodeName(name(k)) + '\0' + bytes + '\0';
             }
         }
+        expected += block(d.filePath(u"uj/f99"_s)) << unencodable;
         QCOMPARE(rows.rows, expected);
         QCOMPARE(fingerprint(d.filePath(u"uj"_s)), copies);
         QCOMPARE(state.lineText, u"korte"_s);
