@@ -281,6 +281,8 @@ bool ReplacePass::rewriteBlock(std::string_view block, CodePage codePage)
     const bool canMatch = needle && needle->size() > 0 && (!filtered_ || filter);
     MatchingLine line;
     const char* lastMatch = nullptr; // of the block
+    blockEnd_ = end;
+    loneCr_ = nullptr;
     while (canMatch && findMatchingLine(*needle, p, end, line)) {
         const std::string_view lineBytes(line.start, size_t(line.end - line.start));
         if (filter && lineBytes != *filter)
@@ -315,13 +317,22 @@ bool ReplacePass::rewriteBlock(std::string_view block, CodePage codePage)
     return true;
 }
 
-// Copies whole lines as they are, except that a line ending in a lone CR ends in CR LF.
+// Copies whole lines of the block as they are, except that a line ending in a lone CR ends in CR LF.
+// The next lone CR is looked for ahead, up to the block's end, so that the lines between two
+// rewritten ones are copied without a search of their own.
 void ReplacePass::copyLines(const char* from, const char* to)
 {
-    while (const char* cr = findLoneCr(from, to)) {
-        out_.writeLent(std::string_view(from, size_t(cr + 1 - from)));
+    for (;;) {
+        if (!loneCr_ || loneCr_ < from) { // none looked for yet, or it ended a rewritten line
+            loneCr_ = findLoneCr(from, blockEnd_);
+            if (!loneCr_)
+                loneCr_ = blockEnd_;
+        }
+        if (loneCr_ >= to)
+            break;
+        out_.writeLent(std::string_view(from, size_t(loneCr_ + 1 - from)));
         out_.write(std::string_view("\n", 1));
-        from = cr + 1;
+        from = loneCr_ + 1;
     }
     out_.writeLent(std::string_view(from, size_t(to - from)));
 }

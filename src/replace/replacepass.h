@@ -115,12 +115,14 @@ private:
     bool filterAscii_ = true;
 
     OutputFile out_;
-    LineBlockReader reader_;        // after out_, which lends it buffers: gives them back first
-    CopyRows copy_;                 // of the file being read
-    std::deque<CopyRows> queued_;   // of the copies being written in the background, oldest first
-    std::vector<CopyRows> spare_;   // handed out, kept for their buffers
-    std::string_view lastBlock_;    // the file's last block, while the reader holds it
-    std::optional<size_t> lastRow_; // the last line's row, when it was rewritten
+    LineBlockReader reader_;         // after out_, which lends it buffers: gives them back first
+    CopyRows copy_;                  // of the file being read
+    std::deque<CopyRows> queued_;    // of the copies being written in the background, oldest first
+    std::vector<CopyRows> spare_;    // handed out, kept for their buffers
+    std::string_view lastBlock_;     // the file's last block, while the reader holds it
+    const char* blockEnd_ = nullptr; // of the block being rewritten
+    const char* loneCr_ = nullptr;   // its next lone CR, or blockEnd_ for none
+    std::optional<size_t> lastRow_;  // the last line's row, when it was rewritten
     std::string row_;
     qint64 rewrittenLines_ = 0;
 };
