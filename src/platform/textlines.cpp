@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -73,6 +72,8 @@ std::optional<FileError> LineBlockReader::openAt(int dirFd, const QByteArray& na
     }
     size_ = status_.st_size;
     read_ = 0;
+    if (!buffer_)
+        resize(InitialBufferSize);
     return std::nullopt;
 }
 
@@ -85,9 +86,6 @@ std::optional<FileError> LineBlockReader::rewind()
         failed_ = true;
         return error_;
     }
-    // What was handed out of the buffer may still be written from it.
-    if (lender_ && handedOut_)
-        release();
     begin_ = end_ = 0;
     withoutCr_ = 0;
     read_ = 0;
@@ -100,9 +98,8 @@ void LineBlockReader::close()
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
-    // A reader that goes from file to file keeps its buffer, unless a long line made it grow or it
-    // is lent and holds blocks handed out.
-    if (capacity_ > InitialBufferSize || (lender_ && handedOut_))
+    // A reader that goes from file to file keeps its buffer, unless a long line made it grow.
+    if (capacity_ > InitialBufferSize)
         release();
     begin_ = end_ = 0;
     withoutCr_ = 0;
@@ -111,34 +108,16 @@ void LineBlockReader::close()
     error_ = FileError();
 }
 
-void LineBlockReader::borrowFrom(BufferLender* lender)
-{
-    close();
-    release();
-    lender_ = lender;
-}
-
 void LineBlockReader::release()
 {
-    if (buffer_ && lender_)
-        lender_->giveBack(buffer_, capacity_);
-    else if (buffer_)
+    if (buffer_)
         ::munmap(buffer_, capacity_);
     buffer_ = nullptr;
     capacity_ = 0;
-    handedOut_ = false;
 }
 
 void LineBlockReader::resize(size_t capacity)
 {
-    if (!buffer_ && lender_) {
-        buffer_ = lender_->lend(InitialBufferSize);
-        capacity_ = InitialBufferSize;
-        if (capacity <= capacity_)
-            return;
-    }
-    if (!buffer_)
-        capacity = std::max(capacity, InitialBufferSize);
     void* memory =
         buffer_ ? ::mremap(buffer_, capacity_, capacity, MREMAP_MAYMOVE)
                 : ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -158,21 +137,6 @@ bool LineBlockReader::fill()
     const size_t tail = end_ - begin_;
     const size_t readAt = roundToPages(tail);
     const size_t room = std::max(InitialBufferSize / 2, roundToPages(tail / 8));
-    if (lender_ && handedOut_) {
-        if (readAt + room <= InitialBufferSize) {
-            // The blocks handed out stay where they are; the tail moves to another buffer.
-            char* const next = lender_->lend(InitialBufferSize);
-            std::memcpy(next + readAt - tail, buffer_ + begin_, tail);
-            lender_->giveBack(buffer_, capacity_);
-            buffer_ = next;
-            capacity_ = InitialBufferSize;
-            begin_ = readAt - tail;
-        } else {
-            // A long line: its buffer grows in place once nothing is written from it any more.
-            lender_->settle();
-        }
-        handedOut_ = false;
-    }
     if (capacity_ < readAt + room)
         resize(readAt + room);
     if (tail > 0 && begin_ != readAt - tail)
@@ -221,7 +185,6 @@ LineBlockReader::Status LineBlockReader::next(std::string_view& block)
                 return Status::End;
             block = std::string_view(data + begin_, end_ - begin_);
             begin_ = end_;
-            handedOut_ = true;
             return Status::Block;
         }
         // The block ends after the last CR of the buffer, unless that CR is the last byte read:
@@ -236,7 +199,6 @@ LineBlockReader::Status LineBlockReader::next(std::string_view& block)
                 block = std::string_view(data + begin_, after - begin_);
                 begin_ = after;
                 withoutCr_ = 0;
-                handedOut_ = true;
                 return Status::Block;
             }
             withoutCr_ = end_ - 1 - begin_;
@@ -305,29 +267,24 @@ const char* findLoneCr(const char* p, const char* end)
 }
 
 // The thread that writes an OutputFile in the background. It takes steps off a queue in order and
-// carries them out on a plain OutputFile of its own; the chunks of bytes it has written and the
-// buffers lent that it is done with go back for the caller to fill again. Waking a thread costs
-// more than writing a small file, so the steps of a few files are handed over together, and at
-// once whenever the caller would wait.
+// carries them out on a plain OutputFile of its own; the chunks of bytes it has written go back for
+// the caller to fill again. Waking a thread costs more than writing a small file, so the steps of
+// a few files are handed over together, and at once whenever the caller would wait.
 struct OutputFile::Worker
 {
     static constexpr int FilesPerWake = 4;
-    // Few chunks and buffers in flight: the caller is never far ahead of what stands on disk.
+    // Few chunks in flight: the caller is never far ahead of what stands on disk.
     static constexpr size_t MaxChunks = 2 * FilesPerWake;
-    static constexpr size_t MaxLent = 4 * FilesPerWake;
 
-    enum class Kind { Open, Write, GiveBack, Restart, Commit, Discard, Stop };
+    enum class Kind { Open, Write, Restart, Commit, Discard, Stop };
     struct Step
     {
         Kind kind;
         int dirFd = -1;
         QByteArray name = {};
         mode_t mode = 0;
-        std::vector<iovec> parts = {};      // Write: what to write
-        std::unique_ptr<char[]> chunk = {}; // Write: the chunk the last parts lie in, when full
-        char* lent = nullptr;               // GiveBack: a buffer lent
-        size_t size = 0;                    // GiveBack: its size
-        bool keep = false;                  // GiveBack: to lend again, else to unmap
+        std::unique_ptr<char[]> chunk = {};
+        size_t size = 0;
     };
 
     Worker() : thread([this] { run(); }) {}
@@ -336,16 +293,12 @@ struct OutputFile::Worker
         add(Step{Kind::Stop});
         submit();
         thread.join();
-        for (char* buffer : lentSpare)
-            ::munmap(buffer, lentSize);
     }
 
     void add(Step step)
     {
         if (step.kind == Kind::Open)
             fileStart = batch.size();
-        for (const iovec& part : step.parts)
-            bytesKept += part.iov_len;
         batch.push_back(std::move(step));
     }
     // Hands over the steps kept so far.
@@ -353,7 +306,6 @@ struct OutputFile::Worker
     {
         fileStart = NotKept;
         filesKept = 0;
-        bytesKept = 0;
         if (batch.empty())
             return;
         std::lock_guard lock(mutex);
@@ -362,31 +314,19 @@ struct OutputFile::Worker
         batch.clear();
         wake.notify_one();
     }
-    // Hands over the steps kept when they make enough work.
-    void submitSome()
-    {
-        if (filesKept >= FilesPerWake || bytesKept >= WriteBufferSize)
-            submit();
-    }
     void commit()
     {
         add(Step{Kind::Commit});
         fileStart = NotKept;
-        ++filesKept;
-        submitSome();
+        if (++filesKept == FilesPerWake)
+            submit();
     }
-    // Takes back the file being written, unless some of it was handed over or went with a chunk.
-    // The buffers given back meanwhile stay given back.
+    // Takes back the file being written; false when some of it was handed over already.
     bool takeBack()
     {
         if (fileStart == NotKept)
             return false;
-        const auto first = batch.begin() + std::ptrdiff_t(fileStart);
-        if (std::any_of(first, batch.end(), [](const Step& step) { return bool(step.chunk); }))
-            return false;
-        batch.erase(
-            std::remove_if(first, batch.end(), [](const Step& step) { return step.kind != Kind::GiveBack; }),
-            batch.end());
+        batch.resize(fileStart);
         fileStart = NotKept;
         return true;
     }
@@ -408,40 +348,6 @@ struct OutputFile::Worker
         std::unique_ptr<char[]> chunk = std::move(spare.back());
         spare.pop_back();
         return chunk;
-    }
-
-    // A buffer to lend: one given back, or a new one while there are few.
-    char* lend(size_t size)
-    {
-        lentSize = size;
-        if (lent < MaxLent) {
-            std::unique_lock lock(mutex);
-            if (lentSpare.empty()) {
-                lock.unlock();
-                void* memory =
-                    ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-                if (memory == MAP_FAILED)
-                    throw std::bad_alloc();
-                ::madvise(memory, size, MADV_POPULATE_WRITE);
-                ++lent;
-                return static_cast<char*>(memory);
-            }
-        } else {
-            submit();
-        }
-        std::unique_lock lock(mutex);
-        done.wait(lock, [this] { return !lentSpare.empty(); });
-        char* const buffer = lentSpare.front();
-        lentSpare.pop_front();
-        return buffer;
-    }
-    void giveBack(char* buffer, size_t size)
-    {
-        const bool keep = size == lentSize;
-        if (!keep)
-            --lent; // grown for a long line: unmapped once written from
-        add({Kind::GiveBack, -1, {}, 0, {}, {}, buffer, size, keep});
-        submitSome();
     }
 
     bool hasResult() const { return ready.load(std::memory_order_acquire) > 0; }
@@ -483,13 +389,7 @@ struct OutputFile::Worker
                     file.open(step.dirFd, step.name, step.mode);
                     break;
                 case Kind::Write:
-                    file.writeOut(step.parts.data(), step.parts.size());
-                    break;
-                case Kind::GiveBack:
-                    if (!step.keep) {
-                        ::munmap(step.lent, step.size);
-                        step.lent = nullptr;
-                    }
+                    file.writeOut(std::string_view(step.chunk.get(), step.size), {});
                     break;
                 case Kind::Restart:
                     file.restart();
@@ -504,13 +404,11 @@ struct OutputFile::Worker
                     file.discard();
                     return;
                 }
-                if (!step.chunk && !step.lent && !result)
+                if (!step.chunk && !result)
                     continue;
                 std::lock_guard lock(mutex);
                 if (step.chunk)
                     spare.push_back(std::move(step.chunk));
-                if (step.lent)
-                    lentSpare.push_back(step.lent);
                 if (result) {
                     results.push_back(*result);
                     ready.fetch_add(1, std::memory_order_release);
@@ -527,11 +425,7 @@ struct OutputFile::Worker
     std::vector<Step> batch;    // steps not yet handed over
     size_t fileStart = NotKept; // where the file being written starts in it, if it does
     int filesKept = 0;
-    size_t bytesKept = 0;
     size_t chunks = 0; // made so far
-    size_t lent = 0;   // buffers lent made so far, less those grown
-
-    size_t lentSize = 0;
 
     // The thread's.
     OutputFile file;
@@ -539,12 +433,11 @@ struct OutputFile::Worker
     // Shared.
     std::mutex mutex;
     std::condition_variable wake; // for the thread: steps to take
-    std::condition_variable done; // for the caller: a chunk, a buffer, a result, or nothing to do
+    std::condition_variable done; // for the caller: a chunk, a result, or nothing left to do
     std::deque<Step> steps;
     std::deque<std::optional<FileError>> results;
     std::atomic<size_t> ready{0}; // results.size(), read without the lock
     std::vector<std::unique_ptr<char[]>> spare;
-    std::deque<char*> lentSpare;
     bool busy = true;
     std::thread thread; // last: it starts on a complete object
 };
@@ -572,12 +465,14 @@ std::optional<FileError> OutputFile::open(int dirFd, const QByteArray& name, mod
 {
     discard();
     error_.reset();
+    used_ = 0;
     if (worker_) {
         worker_->add({Worker::Kind::Open, dirFd, name, mode});
+        if (!buffer_)
+            buffer_ = worker_->freeChunk();
         writing_ = true;
         return std::nullopt;
     }
-    used_ = 0;
     fd_ = createTemporary(dirFd, mode, temporary_);
     if (fd_ < 0) {
         error_ = FileError::fromErrno(errno);
@@ -595,28 +490,10 @@ void OutputFile::write(std::string_view bytes)
 {
     if (error_ || !writing_)
         return;
-    if (worker_) {
-        // Bytes go on filling the chunk: earlier parts of it may not be written yet. A full chunk
-        // goes with the parts that end in it.
-        while (!bytes.empty()) {
-            if (buffer_ && used_ == WriteBufferSize)
-                passOn(true);
-            if (!buffer_) {
-                buffer_ = worker_->freeChunk();
-                used_ = 0;
-            }
-            const size_t n = std::min(bytes.size(), WriteBufferSize - used_);
-            std::memcpy(buffer_.get() + used_, bytes.data(), n);
-            writeLent(std::string_view(buffer_.get() + used_, n));
-            used_ += n;
-            bytes.remove_prefix(n);
-        }
-        return;
-    }
-    // A large piece goes out from where it is, in one call with what is buffered before it.
-    if (bytes.size() >= DirectWriteSize) {
-        iovec parts[2] = {{buffer_.get(), used_}, {const_cast<char*>(bytes.data()), bytes.size()}};
-        writeOut(parts, 2);
+    // A large piece goes out from where it is, in one call with what is buffered before it; the
+    // background thread needs it in its own chunks.
+    if (bytes.size() >= DirectWriteSize && !worker_) {
+        writeOut(std::string_view(buffer_.get(), used_), bytes);
         used_ = 0;
         return;
     }
@@ -631,46 +508,26 @@ void OutputFile::write(std::string_view bytes)
     used_ += bytes.size();
 }
 
-void OutputFile::writeLent(std::string_view bytes)
-{
-    if (!worker_) {
-        write(bytes);
-        return;
-    }
-    if (error_ || !writing_ || bytes.empty())
-        return;
-    char* const at = const_cast<char*>(bytes.data());
-    if (!parts_.empty() && static_cast<char*>(parts_.back().iov_base) + parts_.back().iov_len == at)
-        parts_.back().iov_len += bytes.size();
-    else
-        parts_.push_back({at, bytes.size()});
-}
-
-// In the background: hands the parts to write so far to the thread, with the chunk when it is full.
-void OutputFile::passOn(bool withChunk)
-{
-    if (parts_.empty() && !withChunk)
-        return;
-    Worker::Step step{Worker::Kind::Write};
-    step.parts = std::move(parts_);
-    parts_.clear();
-    if (withChunk) {
-        step.chunk = std::move(buffer_);
-        used_ = 0;
-    }
-    worker_->add(std::move(step));
-    worker_->submitSome();
-}
-
 void OutputFile::flush()
 {
-    iovec part = {buffer_.get(), used_};
-    writeOut(&part, 1);
+    if (worker_) {
+        if (used_ > 0) {
+            worker_->add({Worker::Kind::Write, -1, {}, 0, std::move(buffer_), used_});
+            worker_->submit();
+            buffer_ = worker_->freeChunk();
+        }
+    } else {
+        writeOut(std::string_view(buffer_.get(), used_), {});
+    }
     used_ = 0;
 }
 
-void OutputFile::writeOut(iovec* part, size_t count)
+void OutputFile::writeOut(std::string_view first, std::string_view second)
 {
+    iovec parts[2] = {{const_cast<char*>(first.data()), first.size()},
+                      {const_cast<char*>(second.data()), second.size()}};
+    iovec* part = parts;
+    int count = 2;
     while (!error_ && fd_ >= 0) {
         while (count > 0 && part->iov_len == 0) {
             ++part;
@@ -678,7 +535,7 @@ void OutputFile::writeOut(iovec* part, size_t count)
         }
         if (count == 0)
             return;
-        const ssize_t n = ::writev(fd_, part, int(std::min<size_t>(count, IOV_MAX)));
+        const ssize_t n = ::writev(fd_, part, count);
         if (n < 0) {
             if (errno != EINTR)
                 error_ = FileError::fromErrno(errno);
@@ -699,13 +556,12 @@ void OutputFile::writeOut(iovec* part, size_t count)
 
 std::optional<FileError> OutputFile::restart()
 {
+    used_ = 0;
     if (worker_) {
-        parts_.clear();
-        if (writing_)
+        if (writing_ && worker_->fileStart == Worker::NotKept)
             worker_->add({Worker::Kind::Restart});
         return std::nullopt;
     }
-    used_ = 0;
     if (fd_ < 0)
         return error_ ? error_ : FileError::fromErrno(EBADF);
     if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
@@ -718,8 +574,10 @@ std::optional<FileError> OutputFile::commit()
     if (worker_) {
         if (!writing_)
             return FileError::fromErrno(EBADF);
-        passOn(false);
+        if (used_ > 0)
+            worker_->add({Worker::Kind::Write, -1, {}, 0, std::move(buffer_), used_});
         worker_->commit();
+        used_ = 0;
         writing_ = false;
         return std::nullopt;
     }
@@ -744,8 +602,8 @@ std::optional<FileError> OutputFile::commit()
 
 void OutputFile::discard()
 {
+    used_ = 0;
     if (worker_) {
-        parts_.clear();
         if (!std::exchange(writing_, false))
             return;
         if (!worker_->takeBack()) { // else nothing of it was made yet
@@ -754,7 +612,6 @@ void OutputFile::discard()
         }
         return;
     }
-    used_ = 0;
     writing_ = false;
     if (fd_ >= 0) {
         ::close(fd_);
@@ -775,22 +632,8 @@ std::optional<FileError> OutputFile::committed()
 
 void OutputFile::settle()
 {
-    if (!worker_)
-        return;
-    passOn(false);
-    worker_->settle();
-}
-
-char* OutputFile::lend(size_t size)
-{
-    return worker_->lend(size);
-}
-
-void OutputFile::giveBack(char* buffer, size_t size)
-{
-    // What is written from it goes first.
-    passOn(false);
-    worker_->giveBack(buffer, size);
+    if (worker_)
+        worker_->settle();
 }
 
 void OutputFile::removeTemporary()

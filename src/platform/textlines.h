@@ -10,27 +10,8 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/uio.h>
-#include <vector>
 
 namespace kelvara {
-
-// Lends a LineBlockReader the buffers it reads into, so that the blocks it hands out stay as they
-// are after it reads on (while another thread writes from them).
-class BufferLender
-{
-public:
-    // A buffer of `size` bytes, its pages present.
-    virtual char* lend(size_t size) = 0;
-    // The reader is done with `buffer` (grown to `size` bytes perhaps): it is lent again once
-    // everything asked of the lender before is done with it.
-    virtual void giveBack(char* buffer, size_t size) = 0;
-    // Waits until nothing asked of the lender before uses any buffer.
-    virtual void settle() = 0;
-
-protected:
-    ~BufferLender() = default;
-};
 
 // Reads a text file in blocks of whole lines, each ending right after a line terminator (CR, or CR
 // LF) or at the end of the file. The file is read in large chunks through a buffer that only grows
@@ -67,9 +48,6 @@ public:
     FileError error() const { return error_; }
     bool isOpen() const { return fd_ >= 0; }
     void close();
-    // From the next file on, reads into buffers that `lender` lends: a block stays as it is until
-    // the buffer holding it goes back, after the reader has moved on from it.
-    void borrowFrom(BufferLender* lender);
 
 private:
     bool fill();
@@ -77,8 +55,6 @@ private:
     void release();
 
     int fd_ = -1;
-    BufferLender* lender_ = nullptr;
-    bool handedOut_ = false; // a block of the buffer was handed out
     struct stat status_ = {};
     // Mapped pages, so that growing moves no bytes and never holds the old and the new buffer at
     // once; every read lands on a page boundary of it, where the kernel copies fastest.
@@ -168,9 +144,8 @@ const char* findLoneCr(const char* p, const char* end);
 // In the background (writeInBackground()), a thread of its own creates, writes, commits and
 // discards the files, one after another in the order asked, while the caller goes on: open(),
 // restart() and commit() then return at once, error() stays empty, and committed() tells what
-// became of each file committed. The thread works on at most one temporary file at a time. It
-// writes what writeLent() gives straight from the buffers it lends (to a LineBlockReader).
-class OutputFile : public BufferLender
+// became of each file committed. The thread works on at most one temporary file at a time.
+class OutputFile
 {
 public:
     OutputFile();
@@ -184,9 +159,6 @@ public:
     std::optional<FileError> open(int dirFd, const QByteArray& name, mode_t mode = 0666);
     // Buffered; the first error is kept and makes every later call do nothing.
     void write(std::string_view bytes);
-    // As write(), for bytes that lie in a buffer lent by this file: in the background they are
-    // written from there, not copied.
-    void writeLent(std::string_view bytes);
     void writeLine(std::string_view text)
     {
         write(text);
@@ -211,18 +183,13 @@ public:
     // In the background: whether committed() would tell at once.
     bool hasCommitted() const;
     // In the background: waits until every file asked for before stands, failed or is gone.
-    void settle() override;
-
-    // Buffers to read into, in the background only.
-    char* lend(size_t size) override;
-    void giveBack(char* buffer, size_t size) override;
+    void settle();
 
 private:
     struct Worker;
 
     void flush();
-    void writeOut(iovec* parts, size_t count);
-    void passOn(bool withChunk);
+    void writeOut(std::string_view first, std::string_view second);
     void removeTemporary();
 
     int fd_ = -1;
@@ -232,7 +199,6 @@ private:
     TemporaryName temporary_ = {}; // empty while there is none
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
-    std::vector<iovec> parts_; // in the background: what to write next, not yet passed on
     std::optional<FileError> error_;
     std::unique_ptr<Worker> worker_;
 };

@@ -74,11 +74,8 @@ void ReplacePass::replaceFile(const ReplaceDirectories& dirs, const QString& nam
 {
     state.filePath = joinPath(dirs.path, name);
     state.outFilePath = joinPath(state.outDirPath, name);
-    if (!errors.mayRetry() && !out_.inBackground()) {
+    if (!errors.mayRetry())
         out_.writeInBackground();
-        if (out_.inBackground())
-            reader_.borrowFrom(&out_);
-    }
     const bool background = out_.inBackground();
     if (!background)
         appendHeaderBlock(state, rows, state.outFilePath);
@@ -330,11 +327,11 @@ void ReplacePass::copyLines(const char* from, const char* to)
         }
         if (loneCr_ >= to)
             break;
-        out_.writeLent(std::string_view(from, size_t(loneCr_ + 1 - from)));
+        out_.write(std::string_view(from, size_t(loneCr_ + 1 - from)));
         out_.write(std::string_view("\n", 1));
         from = loneCr_ + 1;
     }
-    out_.writeLent(std::string_view(from, size_t(to - from)));
+    out_.write(std::string_view(from, size_t(to - from)));
 }
 
 // The rows and state fields of a file whose copy is complete.

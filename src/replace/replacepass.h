@@ -114,8 +114,8 @@ private:
     std::optional<std::string> filter1250_;
     bool filterAscii_ = true;
 
+    LineBlockReader reader_;
     OutputFile out_;
-    LineBlockReader reader_;         // after out_, which lends it buffers: gives them back first
     CopyRows copy_;                  // of the file being read
     std::deque<CopyRows> queued_;    // of the copies being written in the background, oldest first
     std::vector<CopyRows> spare_;    // handed out, kept for their buffers
