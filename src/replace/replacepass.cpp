@@ -278,8 +278,7 @@ bool ReplacePass::rewriteBlock(std::string_view block, CodePage codePage)
     const bool canMatch = needle && needle->size() > 0 && (!filtered_ || filter);
     MatchingLine line;
     const char* lastMatch = nullptr; // of the block
-    blockEnd_ = end;
-    loneCr_ = nullptr;
+    const char* loneCr = nullptr;    // the next lone CR, once looked for
     while (canMatch && findMatchingLine(*needle, p, end, line)) {
         const std::string_view lineBytes(line.start, size_t(line.end - line.start));
         if (filter && lineBytes != *filter)
@@ -287,7 +286,7 @@ bool ReplacePass::rewriteBlock(std::string_view block, CodePage codePage)
         const std::string* replacement = text_.replacementBytes(codePage);
         if (!replacement)
             return false;
-        copyLines(copied, line.start);
+        copyLines(copied, line.start, end, loneCr);
         const size_t prefix = size_t(line.match - line.start);
         const char* const suffix = line.match + needle->size();
         std::string& bytes = copy_.bytes;
@@ -305,7 +304,7 @@ bool ReplacePass::rewriteBlock(std::string_view block, CodePage codePage)
     if (lastMatch)
         copy_.lastMatch.assign(lastMatch, needle->size());
     if (copied < end) {
-        copyLines(copied, end);
+        copyLines(copied, end, end, loneCr);
         if (!endsWithTerminator(block)) // the file's last line, without a terminator of its own
             out_.write(std::string_view("\r\n", 2));
         lastRow_.reset();
@@ -314,22 +313,22 @@ bool ReplacePass::rewriteBlock(std::string_view block, CodePage codePage)
     return true;
 }
 
-// Copies whole lines of the block as they are, except that a line ending in a lone CR ends in CR LF.
-// The next lone CR is looked for ahead, up to the block's end, so that the lines between two
-// rewritten ones are copied without a search of their own.
-void ReplacePass::copyLines(const char* from, const char* to)
+// Copies whole lines [from, to) of a block ending at `end` as they are, except that a line ending in
+// a lone CR ends in CR LF. The next lone CR (`loneCr`, `end` for none) is looked for ahead, up to the
+// block's end, so that the lines between two rewritten ones are copied without a search of their own.
+void ReplacePass::copyLines(const char* from, const char* to, const char* end, const char*& loneCr)
 {
     for (;;) {
-        if (!loneCr_ || loneCr_ < from) { // none looked for yet, or it ended a rewritten line
-            loneCr_ = findLoneCr(from, blockEnd_);
-            if (!loneCr_)
-                loneCr_ = blockEnd_;
+        if (!loneCr || loneCr < from) { // none looked for yet, or it ended a rewritten line
+            loneCr = findLoneCr(from, end);
+            if (!loneCr)
+                loneCr = end;
         }
-        if (loneCr_ >= to)
+        if (loneCr >= to)
             break;
-        out_.write(std::string_view(from, size_t(loneCr_ + 1 - from)));
+        out_.write(std::string_view(from, size_t(loneCr + 1 - from)));
         out_.write(std::string_view("\n", 1));
-        from = loneCr_ + 1;
+        from = loneCr + 1;
     }
     out_.write(std::string_view(from, size_t(to - from)));
 }

@@ -104,7 +104,7 @@ private:
                       FileError& error, QString& errorPath);
     void startCopy();
     bool rewriteBlock(std::string_view block, CodePage codePage);
-    void copyLines(const char* from, const char* to);
+    void copyLines(const char* from, const char* to, const char* end, const char*& loneCr);
     const std::string* lineFilter(CodePage codePage) const;
     void finishFile(const CopyRows& copy, MainState& state, RowSink& rows);
 
@@ -116,13 +116,11 @@ private:
 
     LineBlockReader reader_;
     OutputFile out_;
-    CopyRows copy_;                  // of the file being read
-    std::deque<CopyRows> queued_;    // of the copies being written in the background, oldest first
-    std::vector<CopyRows> spare_;    // handed out, kept for their buffers
-    std::string_view lastBlock_;     // the file's last block, while the reader holds it
-    const char* blockEnd_ = nullptr; // of the block being rewritten
-    const char* loneCr_ = nullptr;   // its next lone CR, or blockEnd_ for none
-    std::optional<size_t> lastRow_;  // the last line's row, when it was rewritten
+    CopyRows copy_;                 // of the file being read
+    std::deque<CopyRows> queued_;   // of the copies being written in the background, oldest first
+    std::vector<CopyRows> spare_;   // handed out, kept for their buffers
+    std::string_view lastBlock_;    // the file's last block, while the reader holds it
+    std::optional<size_t> lastRow_; // the last line's row, when it was rewritten
     std::string row_;
     qint64 rewrittenLines_ = 0;
 };
