@@ -3,9 +3,11 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,19 +17,29 @@ namespace kelvara {
 
 namespace {
 
-// The temporary file being written, read by the signal handler: its directory and its number (0:
-// none). A handler on another thread that runs while a new file is marked may pair the old number
-// with the new directory: a random name that is not there, so it removes nothing.
-std::atomic<int> pendingDir{-1};
-std::atomic<std::uint64_t> pendingId{0};
+// The temporary files being written, read by the signal handler: each one's directory and number
+// (Free: none; Taken: being marked). A handler on another thread that runs while a slot changes
+// hands may pair the old number with the new directory: a random name that is not there, so it
+// removes nothing.
+constexpr std::uint64_t Free = 0;
+constexpr std::uint64_t Taken = ~std::uint64_t(0);
+struct Pending
+{
+    std::atomic<int> dir{-1};
+    std::atomic<std::uint64_t> id{Free};
+};
+Pending pending[MaxTemporaries];
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::uint64_t>::is_always_lock_free);
 
 void onSignal(int signal)
 {
     const int savedErrno = errno;
-    if (const std::uint64_t id = pendingId.load()) {
-        const TemporaryName name = temporaryName(id);
-        ::unlinkat(pendingDir.load(), name.data(), 0);
+    for (Pending& slot : pending) {
+        const std::uint64_t id = slot.id.load();
+        if (id != Free && id != Taken) {
+            const TemporaryName name = temporaryName(id);
+            ::unlinkat(slot.dir.load(), name.data(), 0);
+        }
     }
     errno = savedErrno;
     // SA_RESETHAND has put the default action back; the signal is delivered again on return.
@@ -36,12 +48,53 @@ void onSignal(int signal)
 
 std::uint64_t randomId()
 {
+    static std::mutex mutex;
     static std::mt19937_64 random{std::random_device{}()};
+    std::lock_guard lock(mutex);
     std::uint64_t id;
     do
         id = random();
-    while (id == 0);
+    while (id == Free || id == Taken);
     return id;
+}
+
+Pending* takeSlot()
+{
+    for (Pending& slot : pending) {
+        std::uint64_t free = Free;
+        if (slot.id.compare_exchange_strong(free, Taken))
+            return &slot;
+    }
+    return nullptr;
+}
+
+// The number a temporary name was made of.
+std::uint64_t idOf(const TemporaryName& name)
+{
+    std::uint64_t id = 0;
+    for (size_t k = sizeof TemporaryPrefix - 1; k < sizeof TemporaryPrefix - 1 + 16; ++k) {
+        const char c = name[k];
+        id = id << 4 | std::uint64_t(c <= '9' ? c - '0' : c - 'a' + 10);
+    }
+    return id;
+}
+
+// Marks `slot` with one fresh temporary name after another until `make`, given the name, succeeds
+// (0) or fails otherwise than with EEXIST. The name is marked before it exists, so that no signal
+// can come between its making and its marking; a name of 64 random bits that someone else took
+// meanwhile is not to be feared. 0, or the errno value of the last attempt.
+template <typename Make> int withFreshName(Pending& slot, int dirFd, TemporaryName& name, Make make)
+{
+    int err = EEXIST;
+    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+        const std::uint64_t id = randomId();
+        slot.id.store(Taken);
+        slot.dir.store(dirFd);
+        slot.id.store(id);
+        name = temporaryName(id);
+        err = make(name);
+    }
+    return err;
 }
 
 bool sameFile(const struct stat& a, const struct stat& b)
@@ -64,45 +117,93 @@ TemporaryName temporaryName(std::uint64_t id)
 
 int createTemporary(int dirFd, unsigned mode, TemporaryName& name)
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::uint64_t id = randomId();
-        name = temporaryName(id);
-        // Marked before it exists, so that no signal can come between its making and its marking.
-        // A name of 64 random bits that someone else took meanwhile is not to be feared.
-        pendingId.store(0);
-        pendingDir.store(dirFd);
-        pendingId.store(id);
-        int fd;
+    Pending* const slot = takeSlot();
+    if (!slot) {
+        name = {};
+        errno = EMFILE;
+        return -1;
+    }
+    int fd = -1;
+    const int err = withFreshName(*slot, dirFd, name, [&](const TemporaryName& fresh) {
         do {
-            fd = ::openat(dirFd, name.data(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+            fd = ::openat(dirFd, fresh.data(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         } while (fd < 0 && errno == EINTR);
-        if (fd < 0) {
-            forgetTemporary();
-            if (errno == EEXIST)
-                continue;
-            break;
-        }
+        if (fd < 0)
+            return errno;
         // A sweep of another run may have locked and removed it between the two steps; then the
         // lock fails, or the file has no name any more.
         struct stat st;
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && st.st_nlink > 0)
-            return fd;
+            return 0;
         ::close(fd);
+        fd = -1;
+        return EEXIST;
+    });
+    if (err != 0) {
+        slot->id.store(Free);
+        name = {};
+        errno = err;
     }
-    forgetTemporary();
-    name = {};
-    return -1;
+    return fd;
+}
+
+int createUnnamed(int dirFd, unsigned mode)
+{
+    // Such a file is given its name through /proc, which must be there.
+    static const bool canName = ::access("/proc/self/fd", X_OK) == 0;
+    if (!canName) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    int fd;
+    do {
+        fd = ::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int placeUnnamed(int fd, int dirFd, const char* name)
+{
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, path, dirFd, name, AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno != EEXIST)
+        return errno;
+    // Something stands at the name: the file gets a temporary name, which then replaces it in one
+    // step. Locked, so that a sweep of another run leaves it alone meanwhile.
+    Pending* const slot = takeSlot();
+    if (!slot)
+        return EMFILE;
+    ::flock(fd, LOCK_EX | LOCK_NB);
+    TemporaryName temporary;
+    int err = withFreshName(*slot, dirFd, temporary, [&](const TemporaryName& fresh) {
+        return ::linkat(AT_FDCWD, path, dirFd, fresh.data(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    });
+    if (err == 0 && ::renameat(dirFd, temporary.data(), dirFd, name) != 0) {
+        err = errno;
+        ::unlinkat(dirFd, temporary.data(), 0);
+    }
+    slot->id.store(Free);
+    return err;
 }
 
 void removeTemporary(int dirFd, const TemporaryName& name)
 {
     ::unlinkat(dirFd, name.data(), 0);
-    forgetTemporary();
+    forgetTemporary(name);
 }
 
-void forgetTemporary()
+void forgetTemporary(const TemporaryName& name)
 {
-    pendingId.store(0);
+    if (name[0] == 0)
+        return;
+    const std::uint64_t id = idOf(name);
+    for (Pending& slot : pending) {
+        std::uint64_t held = id;
+        if (slot.id.compare_exchange_strong(held, Free))
+            return;
+    }
 }
 
 void removeTemporaryOnSignals()

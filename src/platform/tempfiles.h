@@ -5,28 +5,42 @@
 
 namespace kelvara {
 
-// The temporary files that copies are written into before they are renamed to their own names:
-// ".kelvara-" and 16 hexadecimal digits, hidden from the file lists. A copy locks its temporary
+// The temporary files that copies are written into before they are renamed to their own names, where
+// the file system cannot hold files without a name until they are complete: ".kelvara-" and 16
+// hexadecimal digits, hidden from the file lists. A copy locks its temporary
 // file (flock) while it writes it, so that a file of that kind that nobody holds locked was left by
 // a run that was killed.
 using TemporaryName = std::array<char, 32>; // NUL-terminated; empty when [0] is NUL
 
 inline constexpr char TemporaryPrefix[] = ".kelvara-";
 
+// Temporary files that may exist at once, over all threads.
+inline constexpr int MaxTemporaries = 16;
+
 TemporaryName temporaryName(std::uint64_t id);
 
 // Creates a new temporary file in the directory open as `dirFd`, for writing, with the permission
-// bits `mode` less the umask, locked, and marked as the one to remove when a signal ends the
-// program. The descriptor, or -1 with errno set.
+// bits `mode` less the umask, locked, and marked as one to remove when a signal ends the program.
+// The descriptor, or -1 with errno set (EMFILE when MaxTemporaries exist already).
 int createTemporary(int dirFd, unsigned mode, TemporaryName& name);
 
-// Removes the temporary file `name` of `dirFd` and forgets it as the one being written.
+// Creates a file without a name in the directory open as `dirFd`, for writing, with the permission
+// bits `mode` less the umask. It is gone with its descriptor unless placeUnnamed() names it, so a
+// run cut short leaves nothing of it. The descriptor, or -1 with errno set, also where the file
+// system or the kernel cannot make such files.
+int createUnnamed(int dirFd, unsigned mode);
+
+// Gives the file without a name open as `fd` the name `name` in `dirFd`, replacing in one step what
+// stands there. 0, or an errno value.
+int placeUnnamed(int fd, int dirFd, const char* name);
+
+// Removes the temporary file `name` of `dirFd` and forgets it.
 void removeTemporary(int dirFd, const TemporaryName& name);
 
-// The temporary file is a temporary no more (it was renamed): a signal leaves it alone.
-void forgetTemporary();
+// The temporary file `name` is a temporary no more (it was renamed): a signal leaves it alone.
+void forgetTemporary(const TemporaryName& name);
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporary file being written before they end the
+// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files being written before they end the
 // program as they would have. A signal the program ignores stays ignored.
 void removeTemporaryOnSignals();
 

@@ -3,23 +3,15 @@
 #include "cpu.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
-#include <mutex>
 #include <new>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
-#include <utility>
-#include <vector>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -266,182 +258,6 @@ const char* findLoneCr(const char* p, const char* end)
     return findLoneCrScalar(p, end);
 }
 
-// The thread that writes an OutputFile in the background. It takes steps off a queue in order and
-// carries them out on a plain OutputFile of its own; the chunks of bytes it has written go back for
-// the caller to fill again. Waking a thread costs more than writing a small file, so the steps of
-// a few files are handed over together, and at once whenever the caller would wait.
-struct OutputFile::Worker
-{
-    static constexpr int FilesPerWake = 4;
-    // Few chunks in flight: the caller is never far ahead of what stands on disk.
-    static constexpr size_t MaxChunks = 2 * FilesPerWake;
-
-    enum class Kind { Open, Write, Restart, Commit, Discard, Stop };
-    struct Step
-    {
-        Kind kind;
-        int dirFd = -1;
-        QByteArray name = {};
-        mode_t mode = 0;
-        std::unique_ptr<char[]> chunk = {};
-        size_t size = 0;
-    };
-
-    Worker() : thread([this] { run(); }) {}
-    ~Worker()
-    {
-        add(Step{Kind::Stop});
-        submit();
-        thread.join();
-    }
-
-    void add(Step step)
-    {
-        if (step.kind == Kind::Open)
-            fileStart = batch.size();
-        batch.push_back(std::move(step));
-    }
-    // Hands over the steps kept so far.
-    void submit()
-    {
-        fileStart = NotKept;
-        filesKept = 0;
-        if (batch.empty())
-            return;
-        std::lock_guard lock(mutex);
-        for (Step& step : batch)
-            steps.push_back(std::move(step));
-        batch.clear();
-        wake.notify_one();
-    }
-    void commit()
-    {
-        add(Step{Kind::Commit});
-        fileStart = NotKept;
-        if (++filesKept == FilesPerWake)
-            submit();
-    }
-    // Takes back the file being written; false when some of it was handed over already.
-    bool takeBack()
-    {
-        if (fileStart == NotKept)
-            return false;
-        batch.resize(fileStart);
-        fileStart = NotKept;
-        return true;
-    }
-
-    // A chunk to fill: one written out, or a new one while there are few.
-    std::unique_ptr<char[]> freeChunk()
-    {
-        if (chunks < MaxChunks) {
-            std::lock_guard lock(mutex);
-            if (spare.empty()) {
-                ++chunks;
-                return std::unique_ptr<char[]>(new char[WriteBufferSize]);
-            }
-        } else {
-            submit();
-        }
-        std::unique_lock lock(mutex);
-        done.wait(lock, [this] { return !spare.empty(); });
-        std::unique_ptr<char[]> chunk = std::move(spare.back());
-        spare.pop_back();
-        return chunk;
-    }
-
-    bool hasResult() const { return ready.load(std::memory_order_acquire) > 0; }
-
-    std::optional<FileError> nextResult()
-    {
-        submit();
-        std::unique_lock lock(mutex);
-        done.wait(lock, [this] { return !results.empty(); });
-        std::optional<FileError> result = results.front();
-        results.pop_front();
-        ready.fetch_sub(1, std::memory_order_relaxed);
-        return result;
-    }
-
-    void settle()
-    {
-        submit();
-        std::unique_lock lock(mutex);
-        done.wait(lock, [this] { return steps.empty() && !busy; });
-    }
-
-    void run()
-    {
-        std::deque<Step> taken;
-        for (;;) {
-            {
-                std::unique_lock lock(mutex);
-                busy = false;
-                done.notify_all();
-                wake.wait(lock, [this] { return !steps.empty(); });
-                taken.swap(steps);
-                busy = true;
-            }
-            for (Step& step : taken) {
-                std::optional<std::optional<FileError>> result;
-                switch (step.kind) {
-                case Kind::Open:
-                    file.open(step.dirFd, step.name, step.mode);
-                    break;
-                case Kind::Write:
-                    file.writeOut(std::string_view(step.chunk.get(), step.size), {});
-                    break;
-                case Kind::Restart:
-                    file.restart();
-                    break;
-                case Kind::Commit:
-                    result = file.commit();
-                    break;
-                case Kind::Discard:
-                    file.discard();
-                    break;
-                case Kind::Stop:
-                    file.discard();
-                    return;
-                }
-                if (!step.chunk && !result)
-                    continue;
-                std::lock_guard lock(mutex);
-                if (step.chunk)
-                    spare.push_back(std::move(step.chunk));
-                if (result) {
-                    results.push_back(*result);
-                    ready.fetch_add(1, std::memory_order_release);
-                }
-                done.notify_all();
-            }
-            taken.clear();
-        }
-    }
-
-    static constexpr size_t NotKept = size_t(-1);
-
-    // The caller's.
-    std::vector<Step> batch;    // steps not yet handed over
-    size_t fileStart = NotKept; // where the file being written starts in it, if it does
-    int filesKept = 0;
-    size_t chunks = 0; // made so far
-
-    // The thread's.
-    OutputFile file;
-
-    // Shared.
-    std::mutex mutex;
-    std::condition_variable wake; // for the thread: steps to take
-    std::condition_variable done; // for the caller: a chunk, a result, or nothing left to do
-    std::deque<Step> steps;
-    std::deque<std::optional<FileError>> results;
-    std::atomic<size_t> ready{0}; // results.size(), read without the lock
-    std::vector<std::unique_ptr<char[]>> spare;
-    bool busy = true;
-    std::thread thread; // last: it starts on a complete object
-};
-
 OutputFile::OutputFile() = default;
 
 OutputFile::~OutputFile()
@@ -449,31 +265,15 @@ OutputFile::~OutputFile()
     discard();
 }
 
-void OutputFile::writeInBackground()
-{
-    if (worker_)
-        return;
-    discard();
-    try {
-        worker_ = std::make_unique<Worker>();
-    } catch (const std::system_error&) {
-        // No thread to be had: the files are written here, as they are without one.
-    }
-}
-
 std::optional<FileError> OutputFile::open(int dirFd, const QByteArray& name, mode_t mode)
 {
     discard();
     error_.reset();
     used_ = 0;
-    if (worker_) {
-        worker_->add({Worker::Kind::Open, dirFd, name, mode});
-        if (!buffer_)
-            buffer_ = worker_->freeChunk();
-        writing_ = true;
-        return std::nullopt;
-    }
-    fd_ = createTemporary(dirFd, mode, temporary_);
+    fd_ = createUnnamed(dirFd, mode);
+    unnamed_ = fd_ >= 0;
+    if (!unnamed_)
+        fd_ = createTemporary(dirFd, mode, temporary_);
     if (fd_ < 0) {
         error_ = FileError::fromErrno(errno);
         return error_;
@@ -490,9 +290,8 @@ void OutputFile::write(std::string_view bytes)
 {
     if (error_ || !writing_)
         return;
-    // A large piece goes out from where it is, in one call with what is buffered before it; the
-    // background thread needs it in its own chunks.
-    if (bytes.size() >= DirectWriteSize && !worker_) {
+    // A large piece goes out from where it is, in one call with what is buffered before it.
+    if (bytes.size() >= DirectWriteSize) {
         writeOut(std::string_view(buffer_.get(), used_), bytes);
         used_ = 0;
         return;
@@ -510,15 +309,7 @@ void OutputFile::write(std::string_view bytes)
 
 void OutputFile::flush()
 {
-    if (worker_) {
-        if (used_ > 0) {
-            worker_->add({Worker::Kind::Write, -1, {}, 0, std::move(buffer_), used_});
-            worker_->submit();
-            buffer_ = worker_->freeChunk();
-        }
-    } else {
-        writeOut(std::string_view(buffer_.get(), used_), {});
-    }
+    writeOut(std::string_view(buffer_.get(), used_), {});
     used_ = 0;
 }
 
@@ -557,11 +348,6 @@ void OutputFile::writeOut(std::string_view first, std::string_view second)
 std::optional<FileError> OutputFile::restart()
 {
     used_ = 0;
-    if (worker_) {
-        if (writing_ && worker_->fileStart == Worker::NotKept)
-            worker_->add({Worker::Kind::Restart});
-        return std::nullopt;
-    }
     if (fd_ < 0)
         return error_ ? error_ : FileError::fromErrno(EBADF);
     if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
@@ -571,20 +357,21 @@ std::optional<FileError> OutputFile::restart()
 
 std::optional<FileError> OutputFile::commit()
 {
-    if (worker_) {
-        if (!writing_)
-            return FileError::fromErrno(EBADF);
-        if (used_ > 0)
-            worker_->add({Worker::Kind::Write, -1, {}, 0, std::move(buffer_), used_});
-        worker_->commit();
-        used_ = 0;
-        writing_ = false;
-        return std::nullopt;
-    }
     writing_ = false;
     if (fd_ < 0)
         return error_ ? error_ : FileError::fromErrno(EBADF);
     flush();
+    if (unnamed_) {
+        if (!error_)
+            if (const int err = placeUnnamed(fd_, dirFd_, target_.constData()))
+                error_ = FileError::fromErrno(err);
+        // A file system that can hold a file without a name keeps its bytes as it keeps any other
+        // file's; should closing fail even so, the copy stands, but the failure is told.
+        if (::close(fd_) != 0 && errno != EINTR && !error_)
+            error_ = FileError::fromErrno(errno);
+        fd_ = -1;
+        return error_;
+    }
     // On Linux the descriptor is gone even when close() is interrupted, so EINTR is not retried.
     if (::close(fd_) != 0 && errno != EINTR && !error_)
         error_ = FileError::fromErrno(errno);
@@ -595,7 +382,7 @@ std::optional<FileError> OutputFile::commit()
         removeTemporary();
         return error_;
     }
-    forgetTemporary();
+    forgetTemporary(temporary_);
     temporary_ = {};
     return std::nullopt;
 }
@@ -603,37 +390,12 @@ std::optional<FileError> OutputFile::commit()
 void OutputFile::discard()
 {
     used_ = 0;
-    if (worker_) {
-        if (!std::exchange(writing_, false))
-            return;
-        if (!worker_->takeBack()) { // else nothing of it was made yet
-            worker_->add({Worker::Kind::Discard});
-            worker_->submit();
-        }
-        return;
-    }
     writing_ = false;
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
     removeTemporary();
-}
-
-bool OutputFile::hasCommitted() const
-{
-    return worker_ && worker_->hasResult();
-}
-
-std::optional<FileError> OutputFile::committed()
-{
-    return worker_ ? worker_->nextResult() : std::nullopt;
-}
-
-void OutputFile::settle()
-{
-    if (worker_)
-        worker_->settle();
 }
 
 void OutputFile::removeTemporary()

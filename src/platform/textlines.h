@@ -135,16 +135,12 @@ inline bool endsWithTerminator(std::string_view block)
 // block of whole lines it ends a line of its own.
 const char* findLoneCr(const char* p, const char* end);
 
-// Writes a file so that it appears complete or not at all: the bytes go to a new temporary file in
-// the same directory, which commit() renames over the target. Whatever stood at the target before
-// (a file, a link) is replaced, never written through, and stays as it was until the commit. The
-// temporary file is locked while it is written and removed if a signal ends the program
-// (tempfiles.h).
-//
-// In the background (writeInBackground()), a thread of its own creates, writes, commits and
-// discards the files, one after another in the order asked, while the caller goes on: open(),
-// restart() and commit() then return at once, error() stays empty, and committed() tells what
-// became of each file committed. The thread works on at most one temporary file at a time.
+// Writes a file so that it appears complete or not at all: the bytes go to a new file without a name
+// in the same directory, which commit() gives the target's name, or, where the file system cannot
+// hold such a file, to a temporary file that commit() renames over the target. Whatever stood at the
+// target before (a file, a link) is replaced, never written through, and stays as it was until the
+// commit. A temporary file is locked while it is written and removed if a signal ends the program
+// (tempfiles.h); a file without a name is gone anyway when the program ends.
 class OutputFile
 {
 public:
@@ -173,21 +169,7 @@ public:
     void discard();
     const std::optional<FileError>& error() const { return error_; }
 
-    // From the next open() on, writes in the background, when a thread can be had. Only between
-    // files.
-    void writeInBackground();
-    bool inBackground() const { return worker_ != nullptr; }
-    // In the background: waits for the oldest file committed and not yet asked about; nothing when
-    // it stands complete, else what went wrong (the file is gone then).
-    std::optional<FileError> committed();
-    // In the background: whether committed() would tell at once.
-    bool hasCommitted() const;
-    // In the background: waits until every file asked for before stands, failed or is gone.
-    void settle();
-
 private:
-    struct Worker;
-
     void flush();
     void writeOut(std::string_view first, std::string_view second);
     void removeTemporary();
@@ -195,12 +177,12 @@ private:
     int fd_ = -1;
     int dirFd_ = -1;
     bool writing_ = false; // between open() and commit() or discard()
+    bool unnamed_ = false; // the file has no name until commit() gives it its own
     QByteArray target_;
     TemporaryName temporary_ = {}; // empty while there is none
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
     std::optional<FileError> error_;
-    std::unique_ptr<Worker> worker_;
 };
 
 } // namespace kelvara

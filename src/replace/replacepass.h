@@ -7,7 +7,7 @@
 #include "search/mainstate.h"
 #include "search/searchpass.h"
 
-#include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -55,13 +55,15 @@ public:
     virtual bool mayRetry() const { return true; }
 };
 
-// Writes the rewritten copies of files one at a time, with one set of buffers for all of them.
+// Writes the rewritten copies of files, keeping the buffers of one file for the next.
 class ReplacePass
 {
 public:
-    explicit ReplacePass(const ReplaceText& text) : text_(text) {}
+    explicit ReplacePass(const ReplaceText& text);
+    ~ReplacePass();
 
-    // From now on only the lines equal to `line`, character for character, are rewritten.
+    // From now on only the lines equal to `line`, character for character, are rewritten. Only
+    // before the first file.
     void onlyLinesEqualTo(const QString& line);
 
     // The replace pass of the entry `name` (`entryName` as the file system holds it) of the working
@@ -73,54 +75,69 @@ public:
     // skipped; a skipped or refused file (also one too large for the memory) leaves no output behind
     // and an earlier output of the same name as it was.
     //
-    // When `errors` never retries, the copy is written in the background, and its header block,
-    // rows and errors come once it stands, after those of the files before it: in a later call or
-    // in finish().
+    // When `errors` never retries, copies are written on threads of their own, a file on each, while
+    // this one goes on. Each copy stands only after those of the files before it, and its header
+    // block, rows and errors come after theirs: in a later call or in finish(). `dirs` must stay
+    // open until then.
     void replaceFile(const ReplaceDirectories& dirs, const QString& name, const QByteArray& entryName,
                      MainState& state, RowSink& rows, ReplaceErrors& errors);
-    // Waits for the copies still written in the background, and hands out what they bring.
+    // Waits for the copies still being written, and hands out what they bring.
     void finish(MainState& state, RowSink& rows, ReplaceErrors& errors);
 
     // Lines rewritten in all the files written so far.
     qint64 rewrittenLines() const { return rewrittenLines_; }
 
 private:
-    enum class Outcome { Written, Queued, Failed, Unencodable, SameFile, TooLarge };
+    enum class Outcome { Written, Failed, Unencodable, SameFile, TooLarge };
 
-    // What a copy brings to the hit list and the state once it stands.
-    struct CopyRows
+    // The lines a replace in the selected line rewrites, in each code page.
+    struct LineFilter
     {
+        bool on = false;
+        std::optional<std::string> utf8;
+        std::optional<std::string> cp1250;
+        bool ascii = true;
+    };
+
+    // One file's copy: where it comes from and goes, and what it brings to the hit list and the
+    // state once it stands.
+    struct Copy
+    {
+        const ReplaceDirectories* dirs = nullptr;
+        QByteArray entryName;
+        QString filePath;
         QString outFilePath;
+
+        Outcome outcome = Outcome::Written;
+        FileError error; // of a failed copy, about errorPath
+        QString errorPath;
+        OutputFile out;                              // written, not yet committed
         std::string bytes;                           // the rewritten lines, each followed by LF
         std::vector<std::pair<size_t, size_t>> rows; // offset and length of each in bytes
         std::string lastMatch;                       // the last occurrence replaced, as it stood
         size_t lastPrefix = 0;                       // bytes in front of it in its line
-        QString lastLine;                            // the file's last line
+        std::optional<QString> lastLine;             // the source's last line, once read through
         CodePage codePage = CodePage::Utf8;
+        bool written = false; // on a thread: done with, up to the commit
+
+        // Puts a copy written in full at its name; a copy that cannot be put there failed.
+        void commit();
     };
 
+    class Writer;
+    class Workers;
+
+    std::unique_ptr<Copy> newCopy();
     void handOut(size_t keep, MainState& state, RowSink& rows, ReplaceErrors& errors);
-    Outcome writeCopy(const ReplaceDirectories& dirs, const QByteArray& entryName, MainState& state,
-                      FileError& error, QString& errorPath);
-    void startCopy();
-    bool rewriteBlock(std::string_view block, CodePage codePage);
-    void copyLines(const char* from, const char* to, const char* end, const char*& loneCr);
-    const std::string* lineFilter(CodePage codePage) const;
-    void finishFile(const CopyRows& copy, MainState& state, RowSink& rows);
+    void present(Copy& copy, MainState& state, RowSink& rows, ReplaceErrors& errors);
+    void finishFile(const Copy& copy, MainState& state, RowSink& rows);
 
     const ReplaceText& text_;
-    bool filtered_ = false;
-    std::optional<std::string> filterUtf8_; // the line to rewrite, in each code page
-    std::optional<std::string> filter1250_;
-    bool filterAscii_ = true;
-
-    LineBlockReader reader_;
-    OutputFile out_;
-    CopyRows copy_;                 // of the file being read
-    std::deque<CopyRows> queued_;   // of the copies being written in the background, oldest first
-    std::vector<CopyRows> spare_;   // handed out, kept for their buffers
-    std::string_view lastBlock_;    // the file's last block, while the reader holds it
-    std::optional<size_t> lastRow_; // the last line's row, when it was rewritten
+    LineFilter filter_;
+    std::unique_ptr<Writer> writer_;   // on this thread
+    std::unique_ptr<Workers> workers_; // once started
+    bool triedWorkers_ = false;
+    std::vector<std::unique_ptr<Copy>> spare_; // handed out, kept for their buffers
     std::string row_;
     qint64 rewrittenLines_ = 0;
 };
