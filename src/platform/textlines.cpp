@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <utility>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -22,8 +24,10 @@ namespace kelvara {
 namespace {
 
 constexpr size_t WriteBufferSize = 128 * 1024;
-constexpr size_t DirectWriteSize = 16 * 1024; // written from where it is rather than copied
+constexpr size_t SmallPiece = 128;
+constexpr size_t MaxPieces = IOV_MAX;
 constexpr size_t PageSize = 4096;
+constexpr size_t KeptBufferSize = 4 << 20;
 
 size_t roundToPages(size_t n)
 {
@@ -90,8 +94,9 @@ void LineBlockReader::close()
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
-    // A reader that goes from file to file keeps its buffer, unless a long line made it grow.
-    if (capacity_ > InitialBufferSize)
+    // A reader that goes from file to file keeps its buffer, so that files with long lines, one
+    // after another, do not make it anew each time; a very long line's is given back.
+    if (capacity_ > KeptBufferSize)
         release();
     begin_ = end_ = 0;
     withoutCr_ = 0;
@@ -136,7 +141,8 @@ bool LineBlockReader::fill()
     begin_ = readAt - tail;
     end_ = readAt;
 
-    size_t wanted = capacity_ - end_;
+    // A buffer kept large from an earlier file is read into as far as a new one would be.
+    size_t wanted = std::min(capacity_, std::max(InitialBufferSize, readAt + room)) - end_;
     if (size_ > 0)
         wanted = size_t(std::min<off_t>(off_t(wanted), size_ - read_));
     ssize_t n;
@@ -258,30 +264,24 @@ const char* findLoneCr(const char* p, const char* end)
     return findLoneCrScalar(p, end);
 }
 
-OutputFile::OutputFile() = default;
-
-OutputFile::~OutputFile()
-{
-    discard();
-}
-
 std::optional<FileError> OutputFile::open(int dirFd, const QByteArray& name, mode_t mode)
 {
     discard();
     error_.reset();
-    used_ = 0;
-    fd_ = createUnnamed(dirFd, mode);
-    unnamed_ = fd_ >= 0;
-    if (!unnamed_)
-        fd_ = createTemporary(dirFd, mode, temporary_);
-    if (fd_ < 0) {
+    file_.fd_ = createUnnamed(dirFd, mode);
+    file_.unnamed_ = file_.fd_ >= 0;
+    if (!file_.unnamed_)
+        file_.fd_ = createTemporary(dirFd, mode, file_.temporary_);
+    if (file_.fd_ < 0) {
         error_ = FileError::fromErrno(errno);
         return error_;
     }
-    dirFd_ = dirFd;
-    target_ = name;
-    if (!buffer_)
+    file_.dirFd_ = dirFd;
+    file_.target_ = name;
+    if (!buffer_) {
         buffer_.reset(new char[WriteBufferSize]);
+        pieces_.reserve(MaxPieces);
+    }
     writing_ = true;
     return std::nullopt;
 }
@@ -290,43 +290,42 @@ void OutputFile::write(std::string_view bytes)
 {
     if (error_ || !writing_)
         return;
-    // A large piece goes out from where it is, in one call with what is buffered before it.
-    if (bytes.size() >= DirectWriteSize) {
-        writeOut(std::string_view(buffer_.get(), used_), bytes);
-        used_ = 0;
+    while (!bytes.empty()) {
+        if (used_ == WriteBufferSize || pieces_.size() == MaxPieces)
+            flush();
+        const size_t n = std::min(bytes.size(), WriteBufferSize - used_);
+        char* const at = buffer_.get() + used_;
+        std::memcpy(at, bytes.data(), n);
+        used_ += n;
+        bytes.remove_prefix(n);
+        // What follows the last piece in the buffer lengthens it.
+        if (!pieces_.empty() && static_cast<char*>(pieces_.back().iov_base) + pieces_.back().iov_len == at)
+            pieces_.back().iov_len += n;
+        else
+            pieces_.push_back({at, n});
+    }
+}
+
+void OutputFile::writeFrom(std::string_view bytes)
+{
+    // A short piece costs less copied than written as a piece of its own.
+    if (bytes.size() < SmallPiece) {
+        write(bytes);
         return;
     }
-    while (used_ + bytes.size() > WriteBufferSize) {
-        const size_t room = WriteBufferSize - used_;
-        std::memcpy(buffer_.get() + used_, bytes.data(), room);
-        used_ += room;
-        bytes.remove_prefix(room);
+    if (error_ || !writing_)
+        return;
+    if (pieces_.size() == MaxPieces)
         flush();
-    }
-    std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
-    used_ += bytes.size();
+    pieces_.push_back({const_cast<char*>(bytes.data()), bytes.size()});
 }
 
 void OutputFile::flush()
 {
-    writeOut(std::string_view(buffer_.get(), used_), {});
-    used_ = 0;
-}
-
-void OutputFile::writeOut(std::string_view first, std::string_view second)
-{
-    iovec parts[2] = {{const_cast<char*>(first.data()), first.size()},
-                      {const_cast<char*>(second.data()), second.size()}};
-    iovec* part = parts;
-    int count = 2;
-    while (!error_ && fd_ >= 0) {
-        while (count > 0 && part->iov_len == 0) {
-            ++part;
-            --count;
-        }
-        if (count == 0)
-            return;
-        const ssize_t n = ::writev(fd_, part, count);
+    iovec* part = pieces_.data();
+    size_t count = pieces_.size();
+    while (!error_ && file_.fd_ >= 0 && count > 0) {
+        const ssize_t n = ::writev(file_.fd_, part, int(std::min<size_t>(count, MaxPieces)));
         if (n < 0) {
             if (errno != EINTR)
                 error_ = FileError::fromErrno(errno);
@@ -343,65 +342,108 @@ void OutputFile::writeOut(std::string_view first, std::string_view second)
             part->iov_len -= done;
         }
     }
+    pieces_.clear();
+    used_ = 0;
 }
 
 std::optional<FileError> OutputFile::restart()
 {
+    pieces_.clear();
     used_ = 0;
-    if (fd_ < 0)
+    if (file_.fd_ < 0)
         return error_ ? error_ : FileError::fromErrno(EBADF);
-    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
+    if (::ftruncate(file_.fd_, 0) != 0 || ::lseek(file_.fd_, 0, SEEK_SET) != 0)
         error_ = FileError::fromErrno(errno);
     return error_;
 }
 
-std::optional<FileError> OutputFile::commit()
+std::optional<FileError> OutputFile::finish(WrittenFile& file)
 {
     writing_ = false;
-    if (fd_ < 0)
+    if (file_.fd_ < 0)
         return error_ ? error_ : FileError::fromErrno(EBADF);
     flush();
-    if (unnamed_) {
-        if (!error_)
-            if (const int err = placeUnnamed(fd_, dirFd_, target_.constData()))
-                error_ = FileError::fromErrno(err);
-        // A file system that can hold a file without a name keeps its bytes as it keeps any other
-        // file's; should closing fail even so, the copy stands, but the failure is told.
-        if (::close(fd_) != 0 && errno != EINTR && !error_)
-            error_ = FileError::fromErrno(errno);
-        fd_ = -1;
-        return error_;
-    }
-    // On Linux the descriptor is gone even when close() is interrupted, so EINTR is not retried.
-    if (::close(fd_) != 0 && errno != EINTR && !error_)
-        error_ = FileError::fromErrno(errno);
-    fd_ = -1;
-    if (!error_ && ::renameat(dirFd_, temporary_.data(), dirFd_, target_.constData()) != 0)
-        error_ = FileError::fromErrno(errno);
     if (error_) {
-        removeTemporary();
+        file_.drop();
         return error_;
     }
-    forgetTemporary(temporary_);
-    temporary_ = {};
+    file = std::move(file_);
     return std::nullopt;
+}
+
+std::optional<FileError> OutputFile::commit()
+{
+    WrittenFile file;
+    if (!error_)
+        if (std::optional<FileError> e = finish(file))
+            return e;
+    if (!error_)
+        error_ = file.place();
+    return error_;
 }
 
 void OutputFile::discard()
 {
+    pieces_.clear();
     used_ = 0;
     writing_ = false;
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    removeTemporary();
+    file_.drop();
 }
 
-void OutputFile::removeTemporary()
+WrittenFile::WrittenFile(WrittenFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), dirFd_(other.dirFd_), unnamed_(other.unnamed_),
+      target_(std::move(other.target_)), temporary_(std::exchange(other.temporary_, {}))
+{}
+
+WrittenFile& WrittenFile::operator=(WrittenFile&& other) noexcept
 {
+    if (this != &other) {
+        drop();
+        fd_ = std::exchange(other.fd_, -1);
+        dirFd_ = other.dirFd_;
+        unnamed_ = other.unnamed_;
+        target_ = std::move(other.target_);
+        temporary_ = std::exchange(other.temporary_, {});
+    }
+    return *this;
+}
+
+std::optional<FileError> WrittenFile::place()
+{
+    if (fd_ < 0)
+        return FileError::fromErrno(EBADF);
+    std::optional<FileError> error;
+    if (unnamed_) {
+        if (const int err = placeUnnamed(fd_, dirFd_, target_.constData()))
+            error = FileError::fromErrno(err);
+        // A file system that can hold a file without a name keeps its bytes as it keeps any other
+        // file's; should closing fail even so, the copy stands, but the failure is told.
+        if (::close(fd_) != 0 && errno != EINTR && !error)
+            error = FileError::fromErrno(errno);
+        fd_ = -1;
+        return error;
+    }
+    // On Linux the descriptor is gone even when close() is interrupted, so EINTR is not retried.
+    if (::close(fd_) != 0 && errno != EINTR)
+        error = FileError::fromErrno(errno);
+    fd_ = -1;
+    if (!error && ::renameat(dirFd_, temporary_.data(), dirFd_, target_.constData()) != 0)
+        error = FileError::fromErrno(errno);
+    if (error)
+        removeTemporary(dirFd_, temporary_);
+    else
+        forgetTemporary(temporary_);
+    temporary_ = {};
+    return error;
+}
+
+void WrittenFile::drop()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
     if (temporary_[0] != 0)
-        kelvara::removeTemporary(dirFd_, temporary_);
+        removeTemporary(dirFd_, temporary_);
     temporary_ = {};
 }
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/uio.h>
+#include <vector>
 
 namespace kelvara {
 
@@ -135,17 +137,42 @@ inline bool endsWithTerminator(std::string_view block)
 // block of whole lines it ends a line of its own.
 const char* findLoneCr(const char* p, const char* end);
 
+// A file written in full by OutputFile that does not stand at its name yet (OutputFile::finish()).
+// It is gone when dropped without place().
+class WrittenFile
+{
+public:
+    WrittenFile() = default;
+    ~WrittenFile() { drop(); }
+    WrittenFile(WrittenFile&& other) noexcept;
+    WrittenFile& operator=(WrittenFile&& other) noexcept;
+
+    // Puts the file at its name, replacing in one step what stands there. On any error the file is
+    // gone and the target left alone.
+    std::optional<FileError> place();
+    void drop();
+
+private:
+    friend class OutputFile;
+
+    int fd_ = -1;
+    int dirFd_ = -1;
+    bool unnamed_ = false; // else it has the temporary name
+    QByteArray target_;
+    TemporaryName temporary_ = {}; // empty while there is none
+};
+
 // Writes a file so that it appears complete or not at all: the bytes go to a new file without a name
 // in the same directory, which commit() gives the target's name, or, where the file system cannot
 // hold such a file, to a temporary file that commit() renames over the target. Whatever stood at the
 // target before (a file, a link) is replaced, never written through, and stays as it was until the
 // commit. A temporary file is locked while it is written and removed if a signal ends the program
-// (tempfiles.h); a file without a name is gone anyway when the program ends.
+// (tempfiles.h); a file without a name is gone anyway when the program ends. One OutputFile writes
+// one file after another with the same buffer.
 class OutputFile
 {
 public:
-    OutputFile();
-    ~OutputFile();
+    OutputFile() = default;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
@@ -155,33 +182,33 @@ public:
     std::optional<FileError> open(int dirFd, const QByteArray& name, mode_t mode = 0666);
     // Buffered; the first error is kept and makes every later call do nothing.
     void write(std::string_view bytes);
+    // Like write(), but the bytes may be written from where they are: they must stay as they are
+    // until the next flush(), restart(), finish(), commit() or discard().
+    void writeFrom(std::string_view bytes);
     void writeLine(std::string_view text)
     {
         write(text);
         write(std::string_view("\r\n", 2));
     }
+    // Writes out what was written so far.
+    void flush();
     // Empties the file written so far, to start it again.
     std::optional<FileError> restart();
-    // Writes what is buffered, closes and renames the file to its target. On any error the
-    // temporary file is removed and the target left alone.
+    // Writes out what is buffered and hands the file over to `file`, to be put at its name later.
+    // On any error the file is removed.
+    std::optional<FileError> finish(WrittenFile& file);
+    // finish() and place() at once.
     std::optional<FileError> commit();
-    // Closes and removes the temporary file.
+    // Closes and removes the file.
     void discard();
     const std::optional<FileError>& error() const { return error_; }
 
 private:
-    void flush();
-    void writeOut(std::string_view first, std::string_view second);
-    void removeTemporary();
-
-    int fd_ = -1;
-    int dirFd_ = -1;
+    WrittenFile file_;     // the file being written
     bool writing_ = false; // between open() and commit() or discard()
-    bool unnamed_ = false; // the file has no name until commit() gives it its own
-    QByteArray target_;
-    TemporaryName temporary_ = {}; // empty while there is none
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
+    std::vector<iovec> pieces_; // to write, in order: from buffer_ or where the caller keeps them
     std::optional<FileError> error_;
 };
 

@@ -22,14 +22,14 @@ namespace kelvara {
 
 namespace {
 
-// Copies asked of the threads and not yet handed out: enough that a large file keeps no thread
-// waiting, few enough that the temporary files and rows they hold stay few.
+// Copies asked for and not yet handed out, each holding its buffers and, once begun, a file open:
+// enough that a large file seldom keeps a thread waiting.
 constexpr size_t MaxQueued = 8;
 static_assert(MaxQueued + 2 <= size_t(MaxTemporaries));
 // Rows held by copies that wait for those before them, in bytes, beyond which no new copy is begun.
 constexpr size_t MaxHeldRows = 8 << 20;
 // Threads that write copies: more than a few only wait for the directory.
-constexpr int MaxWorkers = 4;
+constexpr int MaxWriters = 4;
 // What a long line made large is given back before the next file.
 void giveBackIfLarge(std::string& buffer)
 {
@@ -78,7 +78,7 @@ private:
     Outcome writeCopy(Copy& copy, const std::function<void()>& beforeLink);
     void start(Copy& copy);
     bool rewriteBlock(Copy& copy, std::string_view block, CodePage codePage);
-    void copyLines(OutputFile& out, const char* from, const char* to, const char* end, const char*& loneCr);
+    void copyLines(const char* from, const char* to, const char* end, const char*& loneCr);
     const std::string* lineFilter(CodePage codePage) const
     {
         const std::optional<std::string>& f = codePage == CodePage::Utf8 ? filter_.utf8 : filter_.cp1250;
@@ -88,6 +88,7 @@ private:
     const ReplaceText& text_;
     const LineFilter& filter_;
     LineBlockReader reader_;
+    OutputFile out_;
     std::string_view lastBlock_;    // the file's last block, while the reader holds it
     std::optional<size_t> lastRow_; // the last line's row, when it was rewritten
 };
@@ -99,7 +100,7 @@ void ReplacePass::Writer::write(Copy& copy, const std::function<void()>& beforeL
     } catch (const std::bad_alloc&) {
         // A line too long for the memory: this file is given up, the next one may fit.
         reader_.close();
-        copy.out.discard();
+        out_.discard();
         start(copy);
         copy.outcome = Outcome::TooLarge;
     }
@@ -120,10 +121,9 @@ void ReplacePass::Writer::start(Copy& copy)
 // differ between the two, it is started again from the beginning.
 ReplacePass::Outcome ReplacePass::Writer::writeCopy(Copy& copy, const std::function<void()>& beforeLink)
 {
-    OutputFile& out = copy.out;
     const auto fail = [&](const FileError& e, const QString& path) {
         reader_.close();
-        out.discard();
+        out_.discard();
         copy.error = e;
         copy.errorPath = path;
         return Outcome::Failed;
@@ -153,7 +153,7 @@ ReplacePass::Outcome ReplacePass::Writer::writeCopy(Copy& copy, const std::funct
         return Outcome::SameFile;
     }
     // Never more open than the source: a private file gets a private copy.
-    if (std::optional<FileError> e = out.open(dirs.output.get(), copy.entryName, source.st_mode & 0777))
+    if (std::optional<FileError> e = out_.open(dirs.output.get(), copy.entryName, source.st_mode & 0777))
         return fail(*e, copy.outFilePath);
 
     CodePage codePage = CodePage::Utf8;
@@ -171,18 +171,18 @@ ReplacePass::Outcome ReplacePass::Writer::writeCopy(Copy& copy, const std::funct
                 start(copy);
                 if (std::optional<FileError> e = reader_.rewind())
                     return fail(*e, copy.filePath);
-                if (std::optional<FileError> e = out.restart())
+                if (std::optional<FileError> e = out_.restart())
                     return fail(*e, copy.outFilePath);
                 continue;
             }
         }
         if (!rewriteBlock(copy, block, codePage)) {
             reader_.close();
-            out.discard();
+            out_.discard();
             return Outcome::Unencodable;
         }
-        if (out.error())
-            return fail(*out.error(), copy.outFilePath);
+        if (out_.error())
+            return fail(*out_.error(), copy.outFilePath);
     }
     if (status == LineBlockReader::Status::Error)
         return fail(reader_.error(), copy.filePath);
@@ -198,6 +198,8 @@ ReplacePass::Outcome ReplacePass::Writer::writeCopy(Copy& copy, const std::funct
     copy.lastLine = decode(lastLine, codePage);
     copy.codePage = codePage;
     reader_.close();
+    if (std::optional<FileError> e = out_.finish(copy.file))
+        return fail(*e, copy.outFilePath);
     return Outcome::Written;
 }
 
@@ -206,7 +208,6 @@ ReplacePass::Outcome ReplacePass::Writer::writeCopy(Copy& copy, const std::funct
 // cannot write it.
 bool ReplacePass::Writer::rewriteBlock(Copy& copy, std::string_view block, CodePage codePage)
 {
-    OutputFile& out = copy.out;
     const char* p = block.data();
     const char* const end = p + block.size();
     const char* copied = p;
@@ -224,7 +225,7 @@ bool ReplacePass::Writer::rewriteBlock(Copy& copy, std::string_view block, CodeP
         const std::string* replacement = text_.replacementBytes(codePage);
         if (!replacement)
             return false;
-        copyLines(out, copied, line.start, end, loneCr);
+        copyLines(copied, line.start, end, loneCr);
         const size_t prefix = size_t(line.match - line.start);
         const char* const suffix = line.match + needle->size();
         std::string& bytes = copy.bytes;
@@ -233,7 +234,7 @@ bool ReplacePass::Writer::rewriteBlock(Copy& copy, std::string_view block, CodeP
         const size_t length = bytes.size() - offset;
         bytes.push_back('\n');
         copy.rows.emplace_back(offset, length);
-        out.writeLine(std::string_view(bytes).substr(offset, length));
+        out_.writeLine(std::string_view(bytes).substr(offset, length));
         copied = p;
         lastMatch = line.match;
         copy.lastPrefix = prefix;
@@ -242,11 +243,12 @@ bool ReplacePass::Writer::rewriteBlock(Copy& copy, std::string_view block, CodeP
     if (lastMatch)
         copy.lastMatch.assign(lastMatch, needle->size());
     if (copied < end) {
-        copyLines(out, copied, end, end, loneCr);
+        copyLines(copied, end, end, loneCr);
         if (!endsWithTerminator(block)) // the file's last line, without a terminator of its own
-            out.write(std::string_view("\r\n", 2));
+            out_.write(std::string_view("\r\n", 2));
         lastRow_.reset();
     }
+    out_.flush(); // before the reader reuses the block's bytes
     lastBlock_ = block;
     return true;
 }
@@ -254,8 +256,7 @@ bool ReplacePass::Writer::rewriteBlock(Copy& copy, std::string_view block, CodeP
 // Copies whole lines [from, to) of a block ending at `end` as they are, except that a line ending in
 // a lone CR ends in CR LF. The next lone CR (`loneCr`, `end` for none) is looked for ahead, up to the
 // block's end, so that the lines between two rewritten ones are copied without a search of their own.
-void ReplacePass::Writer::copyLines(OutputFile& out, const char* from, const char* to, const char* end,
-                                    const char*& loneCr)
+void ReplacePass::Writer::copyLines(const char* from, const char* to, const char* end, const char*& loneCr)
 {
     for (;;) {
         if (!loneCr || loneCr < from) { // none looked for yet, or it ended a rewritten line
@@ -265,16 +266,16 @@ void ReplacePass::Writer::copyLines(OutputFile& out, const char* from, const cha
         }
         if (loneCr >= to)
             break;
-        out.write(std::string_view(from, size_t(loneCr + 1 - from)));
-        out.write(std::string_view("\n", 1));
+        out_.writeFrom(std::string_view(from, size_t(loneCr + 1 - from)));
+        out_.write(std::string_view("\n", 1));
         from = loneCr + 1;
     }
-    out.write(std::string_view(from, size_t(to - from)));
+    out_.writeFrom(std::string_view(from, size_t(to - from)));
 }
 
 void ReplacePass::Copy::commit()
 {
-    if (std::optional<FileError> e = out.commit()) {
+    if (std::optional<FileError> e = file.place()) {
         outcome = Outcome::Failed;
         error = *e;
         errorPath = outFilePath;
@@ -294,11 +295,11 @@ int usableCores()
 
 } // namespace
 
-// Writers on threads of their own, each taking the next copy asked for. The copies stand in the
-// order asked: one written while a copy before it is still being written keeps its temporary
-// file, and whichever thread completes the copy due next puts it and those after it that are
-// written in place. So a run that is cut short leaves the copies of the first files, and a link
-// to a copy made earlier in the run reads that copy.
+// Writers on threads of their own and the caller's, each taking the next copy asked for. The
+// copies stand in the order asked: one written while a copy before it is still being written keeps
+// its file without a name, and whichever thread completes the copy due next puts it and those after
+// it that are written in place. So a run that is cut short leaves the copies of the first files, and
+// a link to a copy made earlier in the run reads that copy.
 class ReplacePass::Workers
 {
 public:
@@ -335,71 +336,86 @@ public:
         work_.notify_one();
         return asked;
     }
-    // The copies that stand or were given up, oldest first, waiting until no more than `keep` are
-    // left that do not, when more are.
-    void takeSettled(size_t keep, std::vector<std::unique_ptr<Copy>>& settled)
+
+    // Takes back the copies that stand or were given up, oldest first, into `settled`. While more
+    // than `keep` do not, writes the next copy with `writer`, or waits when all are being written.
+    void takeSettled(size_t keep, Writer& writer, std::vector<std::unique_ptr<Copy>>& settled)
     {
         std::unique_lock lock(mutex_);
-        if (first_ + copies_.size() - resolved_ > keep) {
-            awaited_ = first_ + copies_.size() - keep;
-            handOut_.wait(lock, [this] { return resolved_ >= awaited_; });
+        for (;;) {
+            for (; first_ < resolved_; ++first_) {
+                heldRows_ -= copies_.front()->bytes.size();
+                settled.push_back(std::move(copies_.front()));
+                copies_.pop_front();
+                work_.notify_all();
+            }
+            if (copies_.size() <= keep)
+                return;
+            if (canTake()) {
+                writeNext(writer, lock);
+            } else {
+                awaited_ = resolved_ + 1;
+                handOut_.wait(lock, [this] { return resolved_ >= awaited_; });
+            }
         }
-        for (; first_ < resolved_; ++first_) {
-            heldRows_ -= copies_.front()->bytes.size();
-            settled.push_back(std::move(copies_.front()));
-            copies_.pop_front();
-        }
-        work_.notify_all();
     }
 
 private:
+    bool canTake() const
+    {
+        return aloneWanted_ == 0 && taken_ < first_ + copies_.size() && heldRows_ <= MaxHeldRows;
+    }
+
     void run(const ReplaceText& text, const LineFilter& filter)
     {
         Writer writer(text, filter);
         std::unique_lock lock(mutex_);
         for (;;) {
-            work_.wait(lock, [this] {
-                return stop_ ||
-                       (aloneWanted_ == 0 && taken_ < first_ + copies_.size() && heldRows_ <= MaxHeldRows);
-            });
+            work_.wait(lock, [this] { return stop_ || canTake(); });
             if (stop_)
                 return;
-            const size_t number = taken_++;
-            Copy& copy = *copies_[number - first_];
+            writeNext(writer, lock);
+        }
+    }
+
+    // Writes the next copy asked for, holding `lock` only while it takes it and hands it back.
+    void writeNext(Writer& writer, std::unique_lock<std::mutex>& lock)
+    {
+        const size_t number = taken_++;
+        Copy& copy = *copies_[number - first_];
+        ++busy_;
+        const auto beforeLink = [this, number] {
+            std::unique_lock wait(mutex_);
+            ++linking_;
+            if (aloneWanted_ > 0)
+                idle_.notify_all();
+            settled_.wait(wait, [this, number] { return resolved_ == number; });
+            --linking_;
+        };
+        lock.unlock();
+        writer.write(copy, beforeLink);
+        lock.lock();
+        if (copy.outcome == Outcome::TooLarge) {
+            // The files read beside this one may have had the memory it lacked: it is tried once
+            // more with none beside it but those waiting at a link.
+            --busy_;
+            ++aloneWanted_;
+            idle_.wait(lock, [this] { return !alone_ && busy_ == linking_; });
+            alone_ = true;
             ++busy_;
-            const auto beforeLink = [this, number] {
-                std::unique_lock wait(mutex_);
-                ++linking_;
-                if (aloneWanted_ > 0)
-                    idle_.notify_all();
-                settled_.wait(wait, [this, number] { return resolved_ == number; });
-                --linking_;
-            };
             lock.unlock();
             writer.write(copy, beforeLink);
             lock.lock();
-            if (copy.outcome == Outcome::TooLarge) {
-                // The files read beside this one may have had the memory it lacked: it is tried
-                // once more with none beside it but those waiting at a link.
-                --busy_;
-                ++aloneWanted_;
-                idle_.wait(lock, [this] { return !alone_ && busy_ == linking_; });
-                alone_ = true;
-                ++busy_;
-                lock.unlock();
-                writer.write(copy, beforeLink);
-                lock.lock();
-                alone_ = false;
-                --aloneWanted_;
-                work_.notify_all();
-            }
-            --busy_;
-            if (aloneWanted_ > 0)
-                idle_.notify_all();
-            copy.written = true;
-            heldRows_ += copy.bytes.size();
-            commitInOrder(lock);
+            alone_ = false;
+            --aloneWanted_;
+            work_.notify_all();
         }
+        --busy_;
+        if (aloneWanted_ > 0)
+            idle_.notify_all();
+        copy.written = true;
+        heldRows_ += copy.bytes.size();
+        commitInOrder(lock);
     }
 
     void commitInOrder(std::unique_lock<std::mutex>& lock)
@@ -426,17 +442,17 @@ private:
     std::mutex mutex_;
     std::condition_variable work_;             // for the threads: a copy to write, or the end
     std::condition_variable handOut_;          // for the caller: the copy it awaits stands or was given up
-    std::condition_variable settled_;          // for a thread at a link: a copy stands or was given up
-    std::condition_variable idle_;             // a thread stopped reading
+    std::condition_variable settled_;          // for a writer at a link: a copy stands or was given up
+    std::condition_variable idle_;             // a writer stopped reading
     std::deque<std::unique_ptr<Copy>> copies_; // asked for and not taken back, oldest first
     size_t first_ = 0;                         // the number of the oldest of them
-    size_t taken_ = 0;                         // of the next copy for a thread
+    size_t taken_ = 0;                         // of the next copy for a writer
     size_t resolved_ = 0;                      // the copies before this one stand or were given up
     size_t heldRows_ = 0;                      // bytes of rows of the copies written and not taken back
     size_t awaited_ = 0;                       // the caller waits until resolved_ reaches it
-    int busy_ = 0;                             // threads writing a copy
+    int busy_ = 0;                             // writers writing a copy
     int linking_ = 0;                          // of them, those waiting to follow a link
-    int aloneWanted_ = 0;                      // threads waiting to try a copy again with no other reading
+    int aloneWanted_ = 0;                      // writers waiting to try a copy again with no other reading
     bool alone_ = false;                       // one does
     bool committing_ = false;
     bool stop_ = false;
@@ -473,10 +489,11 @@ void ReplacePass::replaceFile(const ReplaceDirectories& dirs, const QString& nam
     state.filePath = joinPath(dirs.path, name);
     state.outFilePath = joinPath(state.outDirPath, name);
     if (!errors.mayRetry() && !std::exchange(triedWorkers_, true)) {
-        const int cores = usableCores();
+        // This thread writes copies too, between handing out what they bring.
+        const int cores = std::min(usableCores(), MaxWriters);
         try {
             if (cores > 1)
-                workers_ = std::make_unique<Workers>(text_, filter_, std::min(cores, MaxWorkers));
+                workers_ = std::make_unique<Workers>(text_, filter_, cores - 1);
         } catch (const std::system_error&) {
             // No thread to be had: the copies are written here, one by one.
         }
@@ -488,10 +505,8 @@ void ReplacePass::replaceFile(const ReplaceDirectories& dirs, const QString& nam
     copy->outFilePath = state.outFilePath;
     copy->written = false;
     if (workers_) {
-        // Waking this thread for each copy would take a share of the threads' time: it waits for
-        // half of those asked for at once.
-        if (workers_->add(std::move(copy)) > MaxQueued)
-            handOut(MaxQueued / 2, state, rows, errors);
+        workers_->add(std::move(copy));
+        handOut(MaxQueued, state, rows, errors);
         return;
     }
     appendHeaderBlock(state, rows, copy->outFilePath);
@@ -521,7 +536,7 @@ void ReplacePass::handOut(size_t keep, MainState& state, RowSink& rows, ReplaceE
     if (!workers_)
         return;
     std::vector<std::unique_ptr<Copy>> settled;
-    workers_->takeSettled(keep, settled);
+    workers_->takeSettled(keep, *writer_, settled);
     for (std::unique_ptr<Copy>& copy : settled) {
         appendHeaderBlock(state, rows, copy->outFilePath);
         if (copy->lastLine)

@@ -111,7 +111,7 @@ private:
         Outcome outcome = Outcome::Written;
         FileError error; // of a failed copy, about errorPath
         QString errorPath;
-        OutputFile out;                              // written, not yet committed
+        WrittenFile file;                            // written, not yet at its name
         std::string bytes;                           // the rewritten lines, each followed by LF
         std::vector<std::pair<size_t, size_t>> rows; // offset and length of each in bytes
         std::string lastMatch;                       // the last occurrence replaced, as it stood
