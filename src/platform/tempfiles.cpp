@@ -147,11 +147,18 @@ int createTemporary(int dirFd, unsigned mode, TemporaryName& name)
     return fd;
 }
 
+std::atomic<bool> unnamedAllowed{true};
+
+void allowUnnamedFiles(bool allow)
+{
+    unnamedAllowed = allow;
+}
+
 int createUnnamed(int dirFd, unsigned mode)
 {
     // Such a file is given its name through /proc, which must be there.
     static const bool canName = ::access("/proc/self/fd", X_OK) == 0;
-    if (!canName) {
+    if (!canName || !unnamedAllowed) {
         errno = EOPNOTSUPP;
         return -1;
     }

@@ -30,6 +30,10 @@ int createTemporary(int dirFd, unsigned mode, TemporaryName& name);
 // system or the kernel cannot make such files.
 int createUnnamed(int dirFd, unsigned mode);
 
+// Whether createUnnamed() makes files where it can; tests turn it off to write as on file systems
+// that cannot.
+void allowUnnamedFiles(bool allow);
+
 // Gives the file without a name open as `fd` the name `name` in `dirFd`, replacing in one step what
 // stands there. 0, or an errno value.
 int placeUnnamed(int fd, int dirFd, const char* name);

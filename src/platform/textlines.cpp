@@ -371,17 +371,6 @@ std::optional<FileError> OutputFile::finish(WrittenFile& file)
     return std::nullopt;
 }
 
-std::optional<FileError> OutputFile::commit()
-{
-    WrittenFile file;
-    if (!error_)
-        if (std::optional<FileError> e = finish(file))
-            return e;
-    if (!error_)
-        error_ = file.place();
-    return error_;
-}
-
 void OutputFile::discard()
 {
     pieces_.clear();

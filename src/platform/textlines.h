@@ -163,10 +163,10 @@ private:
 };
 
 // Writes a file so that it appears complete or not at all: the bytes go to a new file without a name
-// in the same directory, which commit() gives the target's name, or, where the file system cannot
-// hold such a file, to a temporary file that commit() renames over the target. Whatever stood at the
-// target before (a file, a link) is replaced, never written through, and stays as it was until the
-// commit. A temporary file is locked while it is written and removed if a signal ends the program
+// in the same directory, which WrittenFile::place() gives the target's name, or, where the file
+// system cannot hold such a file, to a temporary file that place() renames over the target. Whatever
+// stood at the target before (a file, a link) is replaced, never written through, and stays as it
+// was until then. A temporary file is locked while it is written and removed if a signal ends the program
 // (tempfiles.h); a file without a name is gone anyway when the program ends. One OutputFile writes
 // one file after another with the same buffer.
 class OutputFile
@@ -176,14 +176,14 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Starts a new file that commit() will put at the entry `name` of the directory open as `dirFd`,
-    // which must stay open until then. The file gets the permission bits `mode` less the umask.
-    // Discards one not yet committed.
+    // Starts a new file to be put at the entry `name` of the directory open as `dirFd`, which must
+    // stay open until then. The file gets the permission bits `mode` less the umask.
+    // Discards one not yet finished.
     std::optional<FileError> open(int dirFd, const QByteArray& name, mode_t mode = 0666);
     // Buffered; the first error is kept and makes every later call do nothing.
     void write(std::string_view bytes);
     // Like write(), but the bytes may be written from where they are: they must stay as they are
-    // until the next flush(), restart(), finish(), commit() or discard().
+    // until the next flush(), restart(), finish() or discard().
     void writeFrom(std::string_view bytes);
     void writeLine(std::string_view text)
     {
@@ -197,15 +197,13 @@ public:
     // Writes out what is buffered and hands the file over to `file`, to be put at its name later.
     // On any error the file is removed.
     std::optional<FileError> finish(WrittenFile& file);
-    // finish() and place() at once.
-    std::optional<FileError> commit();
     // Closes and removes the file.
     void discard();
     const std::optional<FileError>& error() const { return error_; }
 
 private:
     WrittenFile file_;     // the file being written
-    bool writing_ = false; // between open() and commit() or discard()
+    bool writing_ = false; // between open() and finish() or discard()
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
     std::vector<iovec> pieces_; // to write, in order: from buffer_ or where the caller keeps them

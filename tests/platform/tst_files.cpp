@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
@@ -321,17 +322,21 @@ private slots:
         QTest::addColumn<Lines>("lines");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("sizeLimit"); // writes fail past 1000 bytes
+        QTest::addColumn<bool>("named");     // as on a file system without files without a name
         QTest::newRow("an empty line, an LF kept")
-            << Lines{"a", "", "b\nc"} << QByteArray("a\r\n\r\nb\nc\r\n") << false;
-        QTest::newRow("no line") << Lines{} << QByteArray() << false;
+            << Lines{"a", "", "b\nc"} << QByteArray("a\r\n\r\nb\nc\r\n") << false << false;
+        QTest::newRow("no line") << Lines{} << QByteArray() << false << false;
         const QByteArray big(3 * Buffer + 1, 'q');
         QTest::newRow("longer than the buffer")
-            << Lines{"a", big, "b"} << ("a\r\n" + big + "\r\nb\r\n") << false;
+            << Lines{"a", big, "b"} << ("a\r\n" + big + "\r\nb\r\n") << false << false;
         Lines many;
         for (int i = 0; i < 30000; ++i)
-            many.append(QByteArray::number(i));
-        QTest::newRow("many lines") << many << (many.join("\r\n") + "\r\n") << false;
-        QTest::newRow("a write fails") << many << QByteArray() << true;
+            many.append(QByteArray::number(i).repeated(i % 50));
+        const QByteArray manyBytes = many.join("\r\n") + "\r\n";
+        QTest::newRow("many lines") << many << manyBytes << false << false;
+        QTest::newRow("a write fails") << many << QByteArray() << true << false;
+        QTest::newRow("many lines, named") << many << manyBytes << false << true;
+        QTest::newRow("a write fails, named") << many << QByteArray() << true << true;
     }
     // The file appears complete or not at all; a link at the target is replaced, not written through.
     void writer()
@@ -339,6 +344,9 @@ private slots:
         QFETCH(Lines, lines);
         QFETCH(QByteArray, bytes);
         QFETCH(bool, sizeLimit);
+        QFETCH(bool, named);
+        allowUnnamedFiles(!named);
+        const auto allowAgain = qScopeGuard([] { allowUnnamedFiles(true); });
         const QString target = work_.filePath(u"out.txt"_s), elsewhere = work_.filePath(u"elsewhere.txt"_s);
         const QByteArray old(4 * Buffer, '!');
         writeFile(elsewhere, old);
@@ -356,14 +364,20 @@ private slots:
         std::optional<test::FileSizeLimit> limit;
         if (sizeLimit)
             QVERIFY(limit.emplace(1000).active);
-        for (const QByteArray& line : lines)
-            out.writeLine(std::string_view(line.constData(), size_t(line.size())));
+        for (const QByteArray& line : lines) { // kept until the commit
+            out.writeFrom(std::string_view(line.constData(), size_t(line.size())));
+            out.write("\r\n");
+        }
         QCOMPARE(readFile(target), old); // nothing shows before the commit
-        const auto error = out.commit();
+        WrittenFile file;
+        std::optional<FileError> error = out.finish(file);
+        QCOMPARE(readFile(target), old);
+        if (!error)
+            error = file.place();
         QCOMPARE(error ? error->kind : FileErrorKind::Other,
                  sizeLimit ? FileErrorKind::DiskFull : FileErrorKind::Other);
         if (error)
-            QCOMPARE(out.commit(), error); // the first error sticks
+            QCOMPARE(out.finish(file), error); // the first error sticks
         QCOMPARE(readFile(target), sizeLimit ? old : bytes);
         QCOMPARE(readFile(elsewhere), old);
         QCOMPARE(QDir(work_.path()).entryList({u".kelvara-*"_s}, QDir::Files | QDir::Hidden), {});
