@@ -324,17 +324,13 @@ public:
             thread.join();
     }
 
-    // Asks for a copy; the number of those asked for and not taken back.
-    size_t add(std::unique_ptr<Copy> copy)
+    void add(std::unique_ptr<Copy> copy)
     {
-        size_t asked;
         {
             std::lock_guard lock(mutex_);
             copies_.push_back(std::move(copy));
-            asked = copies_.size();
         }
         work_.notify_one();
-        return asked;
     }
 
     // Takes back the copies that stand or were given up, oldest first, into `settled`. While more
@@ -343,11 +339,12 @@ public:
     {
         std::unique_lock lock(mutex_);
         for (;;) {
+            if (first_ < resolved_)
+                work_.notify_all(); // fewer rows are held
             for (; first_ < resolved_; ++first_) {
                 heldRows_ -= copies_.front()->bytes.size();
                 settled.push_back(std::move(copies_.front()));
                 copies_.pop_front();
-                work_.notify_all();
             }
             if (copies_.size() <= keep)
                 return;
