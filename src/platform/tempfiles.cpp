@@ -29,6 +29,7 @@ struct Pending
     std::atomic<std::uint64_t> id{Free};
 };
 Pending pending[MaxTemporaries];
+std::atomic<bool> unnamedAllowed{true};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::uint64_t>::is_always_lock_free);
 
 void onSignal(int signal)
@@ -146,8 +147,6 @@ int createTemporary(int dirFd, unsigned mode, TemporaryName& name)
     }
     return fd;
 }
-
-std::atomic<bool> unnamedAllowed{true};
 
 void allowUnnamedFiles(bool allow)
 {

@@ -5,11 +5,11 @@
 
 namespace kelvara {
 
-// The temporary files that copies are written into before they are renamed to their own names, where
-// the file system cannot hold files without a name until they are complete: ".kelvara-" and 16
-// hexadecimal digits, hidden from the file lists. A copy locks its temporary
-// file (flock) while it writes it, so that a file of that kind that nobody holds locked was left by
-// a run that was killed.
+// The temporary files that copies are written into before they are renamed to their own names,
+// where the file system cannot hold files without a name until they are complete: ".kelvara-" and
+// 16 hexadecimal digits, hidden from the file lists. A copy locks its temporary file (flock) while
+// it writes it, so that a file of that kind that nobody holds locked was left by a run that was
+// killed.
 using TemporaryName = std::array<char, 32>; // NUL-terminated; empty when [0] is NUL
 
 inline constexpr char TemporaryPrefix[] = ".kelvara-";
