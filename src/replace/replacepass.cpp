@@ -397,13 +397,12 @@ private:
             // more with none beside it but those waiting at a link.
             --busy_;
             ++aloneWanted_;
-            idle_.wait(lock, [this] { return !alone_ && busy_ == linking_; });
-            alone_ = true;
+            // The one that goes on counts as busy at once, so the others wait for it.
+            idle_.wait(lock, [this] { return busy_ == linking_; });
             ++busy_;
             lock.unlock();
             writer.write(copy, beforeLink);
             lock.lock();
-            alone_ = false;
             --aloneWanted_;
             work_.notify_all();
         }
@@ -450,7 +449,6 @@ private:
     int busy_ = 0;                             // writers writing a copy
     int linking_ = 0;                          // of them, those waiting to follow a link
     int aloneWanted_ = 0;                      // writers waiting to try a copy again with no other reading
-    bool alone_ = false;                       // one does
     bool committing_ = false;
     bool stop_ = false;
     std::vector<std::thread> threads_;
