@@ -75,10 +75,10 @@ public:
     // skipped; a skipped or refused file (also one too large for the memory) leaves no output behind
     // and an earlier output of the same name as it was.
     //
-    // When `errors` never retries, copies are written on threads of their own, a file on each, while
-    // this one goes on. Each copy stands only after those of the files before it, and its header
-    // block, rows and errors come after theirs: in a later call or in finish(). `dirs` must stay
-    // open until then.
+    // When `errors` never retries, the copies of several files are written at once, a file on each
+    // of some threads of their own and on this one. Each copy stands only after those of the files
+    // before it, and its header block, rows and errors come after theirs: in a later call or in
+    // finish(). `dirs` must stay open until then.
     void replaceFile(const ReplaceDirectories& dirs, const QString& name, const QByteArray& entryName,
                      MainState& state, RowSink& rows, ReplaceErrors& errors);
     // Waits for the copies still being written, and hands out what they bring.
