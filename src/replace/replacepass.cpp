@@ -352,7 +352,7 @@ public:
                 writeNext(writer, lock);
             } else {
                 awaited_ = resolved_ + 1;
-                handOut_.wait(lock, [this] { return resolved_ >= awaited_; });
+                settled_.wait(lock, [this] { return resolved_ >= awaited_; });
             }
         }
     }
@@ -427,18 +427,16 @@ private:
                 lock.lock();
             }
             ++resolved_;
-            if (resolved_ == awaited_)
-                handOut_.notify_one();
-            if (linking_ > 0)
+            if (resolved_ == awaited_ || linking_ > 0)
                 settled_.notify_all();
         }
         committing_ = false;
     }
 
     std::mutex mutex_;
-    std::condition_variable work_;             // for the threads: a copy to write, or the end
-    std::condition_variable handOut_;          // for the caller: the copy it awaits stands or was given up
-    std::condition_variable settled_;          // for a writer at a link: a copy stands or was given up
+    std::condition_variable work_; // for the threads: a copy to write, or the end
+    // For the caller and writers at a link: a copy stands or was given up.
+    std::condition_variable settled_;
     std::condition_variable idle_;             // a writer stopped reading
     std::deque<std::unique_ptr<Copy>> copies_; // asked for and not taken back, oldest first
     size_t first_ = 0;                         // the number of the oldest of them
