@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace kelvara {
@@ -50,96 +49,65 @@ class ReplaceErrors : public FileErrorHandler
 {
 public:
     virtual void tell(const QString& message) = 0;
-    // Whether retry() may answer yes. A replace whose errors are never tried again writes each copy
-    // in the background while it reads the next file.
-    virtual bool mayRetry() const { return true; }
 };
 
-// Writes the rewritten copies of files, keeping the buffers of one file for the next.
-class ReplacePass
+// The lines a replace in the selected line rewrites: those equal to it, in each code page.
+struct LineFilter
+{
+    bool on = false;
+    std::optional<std::string> utf8;
+    std::optional<std::string> cp1250;
+    bool ascii = true;
+
+    static LineFilter equalTo(const QString& line);
+};
+
+// Writes the rewritten copies of files into uj, several at once, and makes them stand, with their
+// header blocks and rows, in the files' order.
+class ReplacePass : private OrderedPool::Task
 {
 public:
-    explicit ReplacePass(const ReplaceText& text);
+    ReplacePass(const ReplaceText& text, const LineFilter& filter, PassControl& control);
     ~ReplacePass();
 
-    // From now on only the lines equal to `line`, character for character, are rewritten. Only
-    // before the first file.
-    void onlyLinesEqualTo(const QString& line);
-
-    // The replace pass of the entry `name` (`entryName` as the file system holds it) of the working
-    // directory of `dirs`: sets filePath and outFilePath (in outDirPath), appends the header block
-    // naming the output file, and writes the copy into dirs.output, in which the first occurrence of
-    // the search text in each line is replaced and every line ends in CR LF. The copy has the
-    // source's permission bits less the umask. The rewritten rows follow the header block once the
-    // copy is complete. A file that cannot be read or written goes to `errors` to be tried again or
-    // skipped; a skipped or refused file (also one too large for the memory) leaves no output behind
-    // and an earlier output of the same name as it was.
-    //
-    // When `errors` never retries, the copies of several files are written at once, a file on each
-    // of some threads of their own and on this one. Each copy stands only after those of the files
-    // before it, and its header block, rows and errors come after theirs: in a later call or in
-    // finish(). `dirs` must stay open until then.
-    void replaceFile(const ReplaceDirectories& dirs, const QString& name, const QByteArray& entryName,
-                     MainState& state, RowSink& rows, ReplaceErrors& errors);
-    // Waits for the copies still being written, and hands out what they bring.
-    void finish(MainState& state, RowSink& rows, ReplaceErrors& errors);
+    // For each of `files` of the working directory of `dirs`, in order: calls `onFile`, sets filePath and
+    // outFilePath, appends the header block naming the output file, and writes the copy into
+    // dirs.output, in which the first occurrence of the search text in each line is replaced and every
+    // line ends in CR LF; then the rewritten rows. The copy has the source's permission bits less the
+    // umask and stands only once written in full, after the copies of the files before it. A file
+    // that cannot be read or written goes to `errors` to be tried again or skipped; a skipped or
+    // refused file (also one too large for the memory) leaves no output behind and an earlier output
+    // of the same name as it was.
+    void run(const ReplaceDirectories& dirs, const std::vector<PassFile>& files, MainState& state,
+             RowSink& rows, ReplaceErrors& errors, const std::function<void(const PassFile&)>& onFile = {});
 
     // Lines rewritten in all the files written so far.
     qint64 rewrittenLines() const { return rewrittenLines_; }
 
 private:
-    enum class Outcome { Written, Failed, Unencodable, SameFile, TooLarge };
-
-    // The lines a replace in the selected line rewrites, in each code page.
-    struct LineFilter
-    {
-        bool on = false;
-        std::optional<std::string> utf8;
-        std::optional<std::string> cp1250;
-        bool ascii = true;
-    };
-
-    // One file's copy: where it comes from and goes, and what it brings to the hit list and the
-    // state once it stands.
-    struct Copy
-    {
-        const ReplaceDirectories* dirs = nullptr;
-        QByteArray entryName;
-        QString filePath;
-        QString outFilePath;
-
-        Outcome outcome = Outcome::Written;
-        FileError error; // of a failed copy, about errorPath
-        QString errorPath;
-        WrittenFile file;                            // written, not yet at its name
-        std::string bytes;                           // the rewritten lines, each followed by LF
-        std::vector<std::pair<size_t, size_t>> rows; // offset and length of each in bytes
-        std::string lastMatch;                       // the last occurrence replaced, as it stood
-        size_t lastPrefix = 0;                       // bytes in front of it in its line
-        std::optional<QString> lastLine;             // the source's last line, once read through
-        CodePage codePage = CodePage::Utf8;
-        bool written = false; // on a thread: done with, up to the commit
-
-        // Puts a copy written in full at its name; a copy that cannot be put there failed.
-        void commit();
-    };
-
     class Writer;
-    class Workers;
+    struct Copy;
 
-    std::unique_ptr<Copy> newCopy();
-    void handOut(size_t keep, MainState& state, RowSink& rows, ReplaceErrors& errors);
-    void present(Copy& copy, MainState& state, RowSink& rows, ReplaceErrors& errors);
-    void finishFile(const Copy& copy, MainState& state, RowSink& rows);
+    size_t work(size_t file, int slot, int thread) override;
+    void commit(size_t file, int slot) override;
+    bool settle(const PassFile& file, Copy& copy);
+    void finishFile(const Copy& copy);
 
     const ReplaceText& text_;
-    LineFilter filter_;
-    std::unique_ptr<Writer> writer_;   // on this thread
-    std::unique_ptr<Workers> workers_; // once started
-    bool triedWorkers_ = false;
-    std::vector<std::unique_ptr<Copy>> spare_; // handed out, kept for their buffers
-    std::string row_;
+    const LineFilter& filter_;
+    PassControl& control_;
+    std::vector<std::unique_ptr<Writer>> writers_; // one per thread
+    std::vector<Copy> copies_;                     // one per slot of the pool
     qint64 rewrittenLines_ = 0;
+
+    // Set for the time of run().
+    const ReplaceDirectories* dirs_ = nullptr;
+    const std::vector<PassFile>* files_ = nullptr;
+    MainState* state_ = nullptr;
+    RowSink* rows_ = nullptr;
+    ReplaceErrors* errors_ = nullptr;
+    const std::function<void(const PassFile&)>* onFile_ = nullptr;
+    OrderedPool pool_;
 };
 
 } // namespace kelvara

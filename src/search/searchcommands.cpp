@@ -15,17 +15,11 @@ class WorkingDirectory
 public:
     explicit WorkingDirectory(const QString& path) : path_(path) { openDirectory(path, fd_); }
 
-    void search(SearchPass& pass, FileSelection& files, int k, MainState& state, RowSink& rows,
-                FileErrorHandler& errors) const
+    int fd() const { return fd_.isOpen() ? fd_.get() : AT_FDCWD; }
+    PassFile file(const FileSelection& files, int k) const
     {
-        const QString entry = files.entryText(k);
-        const QByteArray name = fd_.isOpen() ? files.entryName(k) : pathToBytes(joinPath(path_, entry));
-        const int dirFd = fd_.isOpen() ? fd_.get() : AT_FDCWD;
-        while (const std::optional<FileError> error =
-                   pass.searchFile(dirFd, name, path_, entry, state, rows)) {
-            if (!errors.retry(*error, state.filePath))
-                return;
-        }
+        const QString path = joinPath(path_, files.entryText(k));
+        return {fd_.isOpen() ? files.entryName(k) : pathToBytes(path), path, k};
     }
 
 private:
@@ -37,6 +31,23 @@ void startSearch(MainState& state)
 {
     state.modeMarker = QStringLiteral("ak");
     state.hitCount = 0;
+}
+
+// Searches the entries for which `chosen` holds, in list order; `onFile` before each file's rows.
+template <typename Chosen>
+void searchEntries(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
+                   FileErrorHandler& errors, PassControl* control, Chosen chosen,
+                   const std::function<void(const PassFile&)>& onFile = {})
+{
+    const WorkingDirectory directory(files.directoryPath());
+    std::vector<PassFile> toSearch;
+    const int n = files.entryCount();
+    for (int k = 0; k < n; ++k)
+        if (chosen(k))
+            toSearch.push_back(directory.file(files, k));
+    PassControl defaults;
+    SearchPass pass(search, control ? *control : defaults);
+    pass.run(directory.fd(), toSearch, state, rows, errors, onFile);
 }
 
 } // namespace
@@ -63,38 +74,31 @@ void normalizeSelection(FileSelection& files, FileErrorHandler& errors)
 }
 
 void searchMarkedFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
-                       FileErrorHandler& errors)
+                       FileErrorHandler& errors, PassControl* control)
 {
-    SearchPass pass(search);
-    const WorkingDirectory directory(files.directoryPath());
-    const int n = files.entryCount();
-    for (int k = 0; k < n; ++k)
-        if (files.isEntrySelected(k))
-            directory.search(pass, files, k, state, rows, errors);
+    searchEntries(files, search, state, rows, errors, control,
+                  [&](int k) { return files.isEntrySelected(k); });
 }
 
 void searchSelectedFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
-                         FileErrorHandler& errors)
+                         FileErrorHandler& errors, PassControl* control)
 {
     startSearch(state);
     normalizeSelection(files, errors);
     rows.clear();
-    searchMarkedFiles(files, search, state, rows, errors);
+    searchMarkedFiles(files, search, state, rows, errors, control);
 }
 
+// Each entry is selected as its turn comes, so a search that is stopped selects the files it searched.
 void searchAllFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
-                    FileErrorHandler& errors)
+                    FileErrorHandler& errors, PassControl* control)
 {
     startSearch(state);
     rows.clear();
     rereadFileList(files, errors);
-    SearchPass pass(search);
-    const WorkingDirectory directory(files.directoryPath());
-    const int n = files.entryCount();
-    for (int k = 0; k < n; ++k) {
-        files.setEntrySelected(k, true);
-        directory.search(pass, files, k, state, rows, errors);
-    }
+    searchEntries(
+        files, search, state, rows, errors, control, [](int) { return true; },
+        [&](const PassFile& file) { files.setEntrySelected(file.entry, true); });
 }
 
 } // namespace kelvara

@@ -16,16 +16,17 @@ void rereadFileList(FileSelection& files, FileErrorHandler& errors);
 void normalizeSelection(FileSelection& files, FileErrorHandler& errors);
 
 // Searches the selected entries in list order, each until it succeeds or `errors` gives it up.
+// `control`: how the pass runs (none: on every core, not stopped).
 void searchMarkedFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
-                       FileErrorHandler& errors);
+                       FileErrorHandler& errors, PassControl* control = nullptr);
 
 // "Keres a kiválasztott file-okban" and "Keres az összes file-ban", up to showing the count: both
 // set modeMarker to "ak" and hitCount to 0 and fill `rows` afresh.
 using SearchCommand = void (*)(FileSelection& files, const SearchText& search, MainState& state,
-                               RowSink& rows, FileErrorHandler& errors);
+                               RowSink& rows, FileErrorHandler& errors, PassControl* control);
 void searchSelectedFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
-                         FileErrorHandler& errors);
+                         FileErrorHandler& errors, PassControl* control = nullptr);
 void searchAllFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,
-                    FileErrorHandler& errors);
+                    FileErrorHandler& errors, PassControl* control = nullptr);
 
 } // namespace kelvara

@@ -1,8 +1,7 @@
 #include "searchpass.h"
 
 #include "headerblock.h"
-#include "platform/directory.h"
-#include "platform/pathcodec.h"
+#include "scanner.h"
 
 #include <cerrno>
 #include <cstring>
@@ -27,111 +26,206 @@ SearchText::SearchText(const QString& text, bool caseSensitive, MatchMode mode)
       windows1250_(prepare(text, caseSensitive, CodePage::Windows1250))
 {}
 
-std::optional<FileError> SearchPass::searchFile(const QString& directory, const QString& entry,
-                                                MainState& state, RowSink& rows)
+void RowBytes::trim()
 {
-    const QString path = joinPath(directory, entry);
-    return searchFile(AT_FDCWD, pathToBytes(path), directory, entry, state, rows);
-}
-
-std::optional<FileError> SearchPass::searchFile(int dirFd, const QByteArray& name, const QString& directory,
-                                                const QString& entry, MainState& state, RowSink& rows)
-{
-    state.filePath = joinPath(directory, entry);
-    state.searchLen = search_.text().size();
-    hitBytes_.clear();
-    hits_.clear();
-    if (std::optional<FileError> error = reader_.openAt(dirFd, name))
-        return error;
-    try {
-        return searchOpened(state, rows);
-    } catch (const std::bad_alloc&) {
-        // A line longer than the memory can hold: the file is given up like one that cannot be read,
-        // and what it took is given back for the next one.
-        reader_.close();
-        std::string().swap(hitBytes_);
-        hits_ = {};
-        return FileError::fromErrno(ENOMEM);
+    if (bytes.capacity() > 1 << 20) {
+        std::string().swap(bytes);
+        rows = {};
     }
 }
 
-std::optional<FileError> SearchPass::searchOpened(MainState& state, RowSink& rows)
+// What the search of one file found, waiting in its slot for its turn.
+struct SearchPass::Found
 {
-    bool anyLine = false;
-    std::string lastLine;
+    enum class Outcome { Searched, Failed, OutOfMemory, Stopped };
+    Outcome outcome = Outcome::Searched;
+    FileError error;
+    RowBytes hits;
+    std::optional<QString> lastLine; // when the file has a line
+    bool alone = false;              // searched with no other file read at once
+};
 
-    // Every file starts as UTF-8 and becomes Windows-1250 at its first byte that is not valid UTF-8.
-    // A text of ASCII characters matches the same lines in both; any other text is written
-    // differently in the two, so the file is then searched again from the start.
-    CodePage codePage = CodePage::Utf8;
-    const Needle* needle = search_.needle(codePage);
-    std::string_view block;
-    LineBlockReader::Status status;
-    while ((status = reader_.next(block)) == LineBlockReader::Status::Block) {
-        if (codePage == CodePage::Utf8 && !isValidUtf8(block)) {
-            codePage = CodePage::Windows1250;
-            needle = search_.needle(codePage);
-            if (!search_.sameInBothCodePages()) {
-                hitBytes_.clear();
-                hits_.clear();
-                if (std::optional<FileError> error = reader_.rewind()) {
-                    reader_.close();
-                    return error;
-                }
-                continue;
-            }
+// Reads files one at a time with one set of buffers and keeps their hit lines: a thread's own.
+class SearchPass::Searcher : private LineHandler
+{
+public:
+    explicit Searcher(const SearchText& search) : search_(search) {}
+
+    void search(int dirFd, const PassFile& file, Found& found, PassControl& control)
+    {
+        found.hits.clear();
+        found.lastLine.reset();
+        try {
+            found.outcome = searchFile(dirFd, file, found, control);
+        } catch (const std::bad_alloc&) {
+            // What the file took is given back for the next one.
+            reader_.close();
+            std::string().swap(hitBytes_);
+            hits_ = {};
+            found.hits.trim();
+            found.outcome = Found::Outcome::OutOfMemory;
         }
-        if (needle)
-            scanBlock(block, needle);
-        anyLine = true;
-        lastLine.assign(lastLineOf(block));
     }
-    const FileError readError = reader_.error();
-    reader_.close();
-    if (status == LineBlockReader::Status::Error)
-        return readError;
 
-    if (anyLine) {
-        state.lineText = decode(lastLine, codePage);
+private:
+    Found::Outcome searchFile(int dirFd, const PassFile& file, Found& found, PassControl& control)
+    {
+        hitBytes_.clear();
+        hits_.clear();
+        lastBlock_ = {};
+        if (std::optional<FileError> error = reader_.openAt(dirFd, file.name)) {
+            found.error = *error;
+            return Found::Outcome::Failed;
+        }
+        CodePage codePage;
+        const ScanEnd end = scanLines(reader_, *this, codePage, control);
+        if (end == ScanEnd::Stopped) {
+            reader_.close();
+            return Found::Outcome::Stopped;
+        }
+        if (end == ScanEnd::ReadError) {
+            found.error = reader_.error();
+            reader_.close();
+            return Found::Outcome::Failed;
+        }
+        // The last block stays valid after the end, until the reader is closed.
+        if (!lastBlock_.empty())
+            found.lastLine = decode(lastLineOf(lastBlock_), codePage);
+        reader_.close();
+        for (const auto& [offset, length] : hits_) {
+            const size_t start = found.hits.bytes.size();
+            appendAsUtf8(std::string_view(hitBytes_).substr(offset, length), codePage, found.hits.bytes);
+            found.hits.rows.emplace_back(start, found.hits.bytes.size() - start);
+            found.hits.bytes.push_back('\n');
+        }
+        if (hitBytes_.capacity() > 1 << 20)
+            std::string().swap(hitBytes_);
+        return Found::Outcome::Searched;
+    }
+
+    bool restart() override
+    {
+        hitBytes_.clear();
+        hits_.clear();
+        return true;
+    }
+    // A text of ASCII characters matches the same lines in both code pages; any other is written
+    // differently in the two.
+    bool keepsOnCodePageSwitch() const override { return search_.sameInBothCodePages(); }
+    bool lines(std::string_view block, CodePage codePage) override
+    {
+        if (const Needle* needle = search_.needle(codePage))
+            scanBlock(block, *needle);
+        lastBlock_ = block;
+        return true;
+    }
+
+    // Finds the hit lines of a block of whole lines. In the Anywhere mode the whole block is searched
+    // at once and only the lines around the matches are looked at.
+    void scanBlock(std::string_view block, const Needle& needle)
+    {
+        const char* p = block.data();
+        const char* const end = p + block.size();
+        if (search_.mode() == MatchMode::LineStart) {
+            while (p < end) {
+                const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
+                const char* lineEnd = cr ? cr : end;
+                if (needle.isPrefixOf(p, lineEnd))
+                    keepHit(std::string_view(p, size_t(lineEnd - p)));
+                p = nextLineStart(lineEnd, end);
+            }
+            return;
+        }
+        MatchingLine line;
+        while (findMatchingLine(needle, p, end, line))
+            keepHit(std::string_view(line.start, size_t(line.end - line.start)));
+    }
+
+    void keepHit(std::string_view line)
+    {
+        hits_.emplace_back(hitBytes_.size(), line.size());
+        hitBytes_.append(line);
+    }
+
+    const SearchText& search_;
+    LineBlockReader reader_;
+    std::string hitBytes_;                        // the raw hit lines of the current file, end to end
+    std::vector<std::pair<size_t, size_t>> hits_; // offset and length of each in hitBytes_
+    std::string_view lastBlock_;
+};
+
+SearchPass::SearchPass(const SearchText& search, PassControl& control)
+    : search_(search), control_(control), found_(OrderedPool::SlotCount), pool_(*this, control)
+{
+    for (int k = 0; k < std::max(1, control.threads); ++k)
+        searchers_.push_back(std::make_unique<Searcher>(search));
+}
+
+SearchPass::~SearchPass() = default;
+
+void SearchPass::run(int dirFd, const std::vector<PassFile>& files, MainState& state, RowSink& rows,
+                     FileErrorHandler& errors, const std::function<void(const PassFile&)>& onFile)
+{
+    dirFd_ = dirFd;
+    files_ = &files;
+    state_ = &state;
+    rows_ = &rows;
+    errors_ = &errors;
+    onFile_ = &onFile;
+    pool_.run(files.size());
+}
+
+size_t SearchPass::work(size_t file, int slot, int thread)
+{
+    Found& found = found_[size_t(slot)];
+    found.alone = !pool_.hasWorkers();
+    searchers_[size_t(thread)]->search(dirFd_, (*files_)[file], found, control_);
+    return found.hits.bytes.size();
+}
+
+// A file's search once every file before it is handed out: its rows, or its error and another try.
+void SearchPass::commit(size_t file, int slot)
+{
+    const PassFile& passFile = (*files_)[file];
+    Found& found = found_[size_t(slot)];
+    MainState& state = *state_;
+    if (*onFile_)
+        (*onFile_)(passFile);
+    state.filePath = passFile.path;
+    state.searchLen = search_.text().size();
+    for (;;) {
+        if (found.outcome == Found::Outcome::OutOfMemory && !found.alone) {
+            // The files read beside it may have had the memory it lacked.
+            searchAgain(file, found);
+            continue;
+        }
+        if (found.outcome == Found::Outcome::Stopped)
+            return;
+        if (found.outcome == Found::Outcome::Searched)
+            break;
+        const FileError error =
+            found.outcome == Found::Outcome::Failed ? found.error : FileError::fromErrno(ENOMEM);
+        if (!errors_->retry(error, state.filePath))
+            return;
+        searchers_[0]->search(dirFd_, passFile, found, control_);
+    }
+    if (found.lastLine) {
+        state.lineText = *found.lastLine;
         state.lineLen = state.lineText.size();
     }
-    if (hits_.empty())
-        return std::nullopt;
-    state.hitCount += qint64(hits_.size());
-    appendHeaderBlock(state, rows);
-    for (const auto& [offset, length] : hits_) {
-        row_.clear();
-        appendAsUtf8(std::string_view(hitBytes_).substr(offset, length), codePage, row_);
-        rows.appendRow(row_);
-    }
-    return std::nullopt;
-}
-
-void SearchPass::keepHit(std::string_view line)
-{
-    hits_.emplace_back(hitBytes_.size(), line.size());
-    hitBytes_.append(line);
-}
-
-// Finds the hit lines of a block of whole lines. In the Anywhere mode the whole block is searched at
-// once and only the lines around the matches are looked at.
-void SearchPass::scanBlock(std::string_view block, const Needle* needle)
-{
-    const char* p = block.data();
-    const char* const end = p + block.size();
-    if (search_.mode() == MatchMode::LineStart) {
-        while (p < end) {
-            const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
-            const char* lineEnd = cr ? cr : end;
-            if (needle->isPrefixOf(p, lineEnd))
-                keepHit(std::string_view(p, size_t(lineEnd - p)));
-            p = nextLineStart(lineEnd, end);
-        }
+    if (found.hits.rows.empty())
         return;
-    }
-    MatchingLine line;
-    while (findMatchingLine(*needle, p, end, line))
-        keepHit(std::string_view(line.start, size_t(line.end - line.start)));
+    state.hitCount += qint64(found.hits.rows.size());
+    appendHeaderBlock(state, *rows_);
+    rows_->appendRows(found.hits.bytes, found.hits.rows);
+    found.hits.trim();
+}
+
+// Searches the file once more on this thread, with no other file read meanwhile.
+void SearchPass::searchAgain(size_t file, Found& found)
+{
+    pool_.alone([&] { searchers_[0]->search(dirFd_, (*files_)[file], found, control_); });
+    found.alone = true;
 }
 
 } // namespace kelvara

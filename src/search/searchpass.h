@@ -2,10 +2,14 @@
 
 #include "mainstate.h"
 #include "matcher.h"
+#include "orderedpool.h"
 #include "platform/fileerror.h"
+#include "platform/fileselection.h"
 #include "platform/rowsink.h"
 #include "platform/textlines.h"
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,32 +42,66 @@ private:
     std::optional<Needle> windows1250_;
 };
 
-// Searches files one at a time, line by line, with one set of buffers for all of them.
-class SearchPass
+// A file a pass goes through: its name relative to the directory the pass reads (the whole path
+// when that is AT_FDCWD), its path as the user is shown it, and its entry in the file list.
+struct PassFile
+{
+    QByteArray name;
+    QString path;
+    int entry = -1;
+};
+
+// Rows for the hit list, in UTF-8, end to end, each followed by an LF; what RowSink::appendRows takes.
+struct RowBytes
+{
+    std::string bytes;
+    std::vector<std::pair<size_t, size_t>> rows; // offset and length of each in bytes
+
+    void clear()
+    {
+        bytes.clear();
+        rows.clear();
+    }
+    // Gives back what a long file made large.
+    void trim();
+};
+
+// Searches files, several at once, and hands out their header blocks and hit rows in the files' order.
+class SearchPass : private OrderedPool::Task
 {
 public:
-    explicit SearchPass(const SearchText& search) : search_(search) {}
+    SearchPass(const SearchText& search, PassControl& control);
+    ~SearchPass();
 
-    // Searches the file `entry` of `directory`. Sets filePath, searchLen, and lineText / lineLen to
-    // the last line read. When the file has hits it appends its header
-    // block and hit rows to `rows` and adds their number to hitCount. A file that cannot be opened or
-    // read adds nothing at all and returns the error, so that trying it again gives no duplicate rows.
-    std::optional<FileError> searchFile(const QString& directory, const QString& entry, MainState& state,
-                                        RowSink& rows);
-    // The same for the entry `name` of the directory open as `dirFd`, whose path is `directory`.
-    std::optional<FileError> searchFile(int dirFd, const QByteArray& name, const QString& directory,
-                                        const QString& entry, MainState& state, RowSink& rows);
+    // Searches `files` of the directory open as `dirFd` (AT_FDCWD: names are paths). For each file, in
+    // order: `onFile` is called, filePath and searchLen are set, then lineText / lineLen to its last
+    // line; when it has hits its header block and hit rows go to `rows` and their number is added to
+    // hitCount. A file that cannot be read goes to `errors` to be tried again or skipped, and adds no
+    // row; one too large for the memory is such a file too.
+    void run(int dirFd, const std::vector<PassFile>& files, MainState& state, RowSink& rows,
+             FileErrorHandler& errors, const std::function<void(const PassFile&)>& onFile = {});
 
 private:
-    std::optional<FileError> searchOpened(MainState& state, RowSink& rows);
-    void scanBlock(std::string_view block, const Needle* needle);
-    void keepHit(std::string_view line);
+    class Searcher;
+    struct Found;
+
+    size_t work(size_t file, int slot, int thread) override;
+    void commit(size_t file, int slot) override;
+    void searchAgain(size_t file, Found& found);
 
     const SearchText& search_;
-    LineBlockReader reader_;
-    std::string hitBytes_;                        // the raw hit lines of the current file, end to end
-    std::vector<std::pair<size_t, size_t>> hits_; // offset and length of each in hitBytes_
-    std::string row_;
+    PassControl& control_;
+    std::vector<std::unique_ptr<Searcher>> searchers_; // one per thread
+    std::vector<Found> found_;                         // one per slot of the pool
+
+    // Set for the time of run().
+    int dirFd_ = -1;
+    const std::vector<PassFile>* files_ = nullptr;
+    MainState* state_ = nullptr;
+    RowSink* rows_ = nullptr;
+    FileErrorHandler* errors_ = nullptr;
+    const std::function<void(const PassFile&)>* onFile_ = nullptr;
+    OrderedPool pool_;
 };
 
 } // namespace kelvara

@@ -26,8 +26,6 @@ struct ScriptedErrors : ReplaceErrors
         return answer && std::exchange(answer, nullptr)();
     }
     void tell(const QString& message) override { messages.append(message); }
-    // Without an answer the replace writes in the background.
-    bool mayRetry() const override { return bool(answer); }
     std::function<bool()> answer;
     QList<FileError> errors;
     QStringList paths, messages;

@@ -1,0 +1,135 @@
+#include "orderedpool.h"
+
+#include <algorithm>
+#include <sched.h>
+#include <system_error>
+
+namespace kelvara {
+
+int defaultThreadCount()
+{
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    return std::clamp(CPU_COUNT(&set), 1, 8);
+}
+
+bool OrderedPool::canTake() const
+{
+    return !paused_ && next_ < count_ && next_ < committed_ + SlotCount && held_ < control_.heldBytesLimit &&
+           !control_.stopped();
+}
+
+void OrderedPool::run(size_t count)
+{
+    {
+        std::lock_guard lock(mutex_);
+        count_ = count;
+        next_ = committed_ = held_ = 0;
+    }
+    if (control_.threads > 1 && count > 1)
+        startWorkers();
+    std::unique_lock lock(mutex_);
+    while (committed_ < count_) {
+        const int slot = int(committed_ % SlotCount);
+        // While the next file to commit is not done, the calling thread works on a file too.
+        changed_.wait(lock, [&] { return done_[slot] || canTake() || control_.stopped(); });
+        if (control_.stopped())
+            break;
+        if (!done_[slot]) {
+            const size_t file = next_++;
+            lock.unlock();
+            const size_t bytes = task_.work(file, int(file % SlotCount), 0);
+            lock.lock();
+            finished(file, bytes);
+            continue;
+        }
+        lock.unlock();
+        task_.commit(committed_, slot);
+        control_.filesCommitted.fetch_add(1, std::memory_order_relaxed);
+        lock.lock();
+        held_ -= bytes_[slot];
+        done_[slot] = false;
+        ++committed_;
+        workable_.notify_all();
+    }
+    lock.unlock();
+    stopWorkers();
+}
+
+// Under the lock.
+void OrderedPool::finished(size_t file, size_t bytes)
+{
+    const int slot = int(file % SlotCount);
+    bytes_[slot] = bytes;
+    held_ += bytes;
+    done_[slot] = true;
+    control_.filesRead.fetch_add(1, std::memory_order_relaxed);
+}
+
+void OrderedPool::alone(const std::function<void()>& step)
+{
+    std::unique_lock lock(mutex_);
+    paused_ = true;
+    changed_.wait(lock, [this] { return busy_ == 0; });
+    lock.unlock();
+    struct Resume
+    {
+        OrderedPool& pool;
+        ~Resume()
+        {
+            {
+                std::lock_guard lock(pool.mutex_);
+                pool.paused_ = false;
+            }
+            pool.workable_.notify_all();
+        }
+    } resume{*this};
+    step();
+}
+
+void OrderedPool::workerLoop(int thread)
+{
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        workable_.wait(lock, [this] { return ending_ || canTake(); });
+        if (ending_)
+            return;
+        const size_t file = next_++;
+        ++busy_;
+        lock.unlock();
+        const size_t bytes = task_.work(file, int(file % SlotCount), thread);
+        lock.lock();
+        --busy_;
+        finished(file, bytes);
+        // The caller waits only for the next file to commit, or for no worker to be busy.
+        if (file == committed_ || (paused_ && busy_ == 0))
+            changed_.notify_one();
+    }
+}
+
+void OrderedPool::startWorkers()
+{
+    try {
+        for (int thread = 1; thread < control_.threads; ++thread)
+            workers_.emplace_back([this, thread] { workerLoop(thread); });
+    } catch (const std::system_error&) {
+        // Fewer threads than asked for: those there are do the work, or the caller alone.
+    }
+}
+
+void OrderedPool::stopWorkers()
+{
+    {
+        std::lock_guard lock(mutex_);
+        ending_ = true;
+    }
+    workable_.notify_all();
+    for (std::thread& worker : workers_)
+        worker.join();
+    workers_.clear();
+    std::lock_guard lock(mutex_);
+    ending_ = false;
+}
+
+} // namespace kelvara

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "passcontrol.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace kelvara {
+
+// Works on the files of a pass on several threads and commits them on the calling thread, one after
+// another in their order.
+//
+// Invariant: files are taken in their order, each by one thread that works on it into its own slot;
+// only the calling thread commits, strictly in file order, and a file is taken only while it is less
+// than SlotCount ahead of the next to commit and the files done ahead hold fewer bytes than the
+// limit (so the next to commit is always let in).
+class OrderedPool
+{
+public:
+    static constexpr int SlotCount = 16;
+
+    class Task
+    {
+    public:
+        // Works on file `file` into slot `slot` (file % SlotCount) with the tools of thread `thread`
+        // (0 is the calling thread's, 1 to threads - 1 the workers'). Returns the bytes the slot holds
+        // until its commit. Must not throw.
+        virtual size_t work(size_t file, int slot, int thread) = 0;
+        // Hands out the work of file `file` from its slot, on the calling thread. May call alone().
+        virtual void commit(size_t file, int slot) = 0;
+
+    protected:
+        ~Task() = default;
+    };
+
+    OrderedPool(Task& task, PassControl& control) : task_(task), control_(control) {}
+    ~OrderedPool() { stopWorkers(); }
+    OrderedPool(const OrderedPool&) = delete;
+    OrderedPool& operator=(const OrderedPool&) = delete;
+
+    // Works on and commits files [0, count). Stops early when the control asks; an exception from a
+    // commit ends it too, with the workers stopped and joined.
+    void run(size_t count);
+    // Runs `step` on the calling thread while no worker works on a file (from a commit).
+    void alone(const std::function<void()>& step);
+    // Whether files are read on other threads than the calling one (only during run()).
+    bool hasWorkers() const { return !workers_.empty(); }
+
+private:
+    bool canTake() const;
+    void workerLoop(int thread);
+    void finished(size_t file, size_t bytes);
+    void startWorkers();
+    void stopWorkers();
+
+    Task& task_;
+    PassControl& control_;
+
+    std::mutex mutex_;
+    std::condition_variable workable_; // for the workers: a file to take, or the end
+    std::condition_variable changed_;  // for the caller: a file done, or no worker busy
+    size_t count_ = 0;
+    size_t next_ = 0;      // the next file to take
+    size_t committed_ = 0; // files committed; the next to commit
+    size_t held_ = 0;      // bytes held by files done and not committed
+    size_t bytes_[SlotCount] = {};
+    bool done_[SlotCount] = {};
+    int busy_ = 0;        // workers working on a file
+    bool paused_ = false; // the caller runs a step alone
+    bool ending_ = false;
+    std::vector<std::thread> workers_;
+};
+
+} // namespace kelvara
