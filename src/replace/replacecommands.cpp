@@ -4,6 +4,9 @@
 #include "platform/pathcodec.h"
 #include "search/searchcommands.h"
 
+#include <cerrno>
+#include <unistd.h>
+
 namespace kelvara {
 
 namespace {
@@ -44,60 +47,74 @@ bool prepareOutput(FileSelection& files, MainState& state, ReplaceErrors& errors
     return true;
 }
 
-ReplaceSummary processMarkedFiles(FileSelection& files, ReplacePass& pass, MainState& state, RowSink& rows,
-                                  ReplaceErrors& errors)
+// Makes the copies just written safe from a power loss before the command says it is done.
+void flushOutput(const ReplaceDirectories& dirs, const MainState& state, ReplaceErrors& errors)
 {
+    while (::syncfs(dirs.output.get()) != 0) {
+        if (!errors.retry(FileError::fromErrno(errno), state.outDirPath))
+            return;
+    }
+}
+
+// Writes the copies of the entries for which `chosen` holds, in list order, into uj; `onFile`
+// before each file's header block.
+template <typename Chosen>
+ReplaceSummary replaceEntries(FileSelection& files, const ReplaceText& text, const LineFilter& filter,
+                              MainState& state, RowSink& rows, ReplaceErrors& errors, PassControl* control,
+                              Chosen chosen, const std::function<void(const PassFile&)>& onFile = {})
+{
+    // The directories are opened before the pass and closed after it: no thread of the pass outlives
+    // them.
     ReplaceDirectories dirs;
+    PassControl defaults;
+    ReplacePass pass(text, filter, control ? *control : defaults);
     if (prepareOutput(files, state, errors, dirs)) {
+        std::vector<PassFile> toWrite;
         const int n = files.entryCount();
         for (int k = 0; k < n; ++k)
-            if (files.isEntrySelected(k))
-                pass.replaceFile(dirs, files.entryText(k), files.entryName(k), state, rows, errors);
-        pass.finish(state, rows, errors);
+            if (chosen(k))
+                toWrite.push_back({files.entryName(k), joinPath(dirs.path, files.entryText(k)), k});
+        pass.run(dirs, toWrite, state, rows, errors, onFile);
+        if (!(control ? *control : defaults).stopped())
+            flushOutput(dirs, state, errors);
     }
     return {true, pass.rewrittenLines()};
+}
+
+ReplaceSummary processMarkedFiles(FileSelection& files, const ReplaceText& text, const LineFilter& filter,
+                                  MainState& state, RowSink& rows, ReplaceErrors& errors, PassControl* control)
+{
+    return replaceEntries(files, text, filter, state, rows, errors, control,
+                          [&](int k) { return files.isEntrySelected(k); });
 }
 
 } // namespace
 
 ReplaceSummary replaceInCurrentFile(FileSelection& files, const ReplaceText& text, MainState& state,
-                                    RowSink& rows, ReplaceErrors& errors)
+                                    RowSink& rows, ReplaceErrors& errors, PassControl* control)
 {
     if (refuseEmptySearch(text, errors))
         return {};
     rows.clear();
-    ReplacePass pass(text);
-    ReplaceDirectories dirs;
-    const int k = files.currentEntry();
-    if (prepareOutput(files, state, errors, dirs) && k >= 0) {
-        pass.replaceFile(dirs, files.entryText(k), files.entryName(k), state, rows, errors);
-        pass.finish(state, rows, errors);
-    }
-    return {true, pass.rewrittenLines()};
+    const int current = files.currentEntry();
+    return replaceEntries(files, text, {}, state, rows, errors, control, [&](int k) { return k == current; });
 }
 
+// Each entry is selected as its turn comes, so a replace that is stopped selects the files it wrote.
 ReplaceSummary replaceInAllFiles(FileSelection& files, const ReplaceText& text, MainState& state,
-                                 RowSink& rows, ReplaceErrors& errors)
+                                 RowSink& rows, ReplaceErrors& errors, PassControl* control)
 {
     if (refuseEmptySearch(text, errors))
         return {};
     rows.clear();
     rereadFileList(files, errors);
-    ReplacePass pass(text);
-    ReplaceDirectories dirs;
-    if (prepareOutput(files, state, errors, dirs)) {
-        const int n = files.entryCount();
-        for (int k = 0; k < n; ++k) {
-            files.setEntrySelected(k, true);
-            pass.replaceFile(dirs, files.entryText(k), files.entryName(k), state, rows, errors);
-        }
-        pass.finish(state, rows, errors);
-    }
-    return {true, pass.rewrittenLines()};
+    return replaceEntries(
+        files, text, {}, state, rows, errors, control, [](int) { return true; },
+        [&](const PassFile& file) { files.setEntrySelected(file.entry, true); });
 }
 
 ReplaceSummary replaceInSelectedFiles(FileSelection& files, const ReplaceText& text, MainState& state,
-                                      RowSink& rows, ReplaceErrors& errors)
+                                      RowSink& rows, ReplaceErrors& errors, PassControl* control)
 {
     if (refuseEmptySearch(text, errors))
         return {};
@@ -107,29 +124,25 @@ ReplaceSummary replaceInSelectedFiles(FileSelection& files, const ReplaceText& t
             files.setEntrySelected(0, true);
     }
     rows.clear();
-    ReplacePass pass(text);
-    return processMarkedFiles(files, pass, state, rows, errors);
+    return processMarkedFiles(files, text, {}, state, rows, errors, control);
 }
 
 ReplaceSummary replaceInSelectedLine(FileSelection& files, const ReplaceText& text,
                                      const QString& selectedRow, MainState& state, RowSink& rows,
-                                     ReplaceErrors& errors)
+                                     ReplaceErrors& errors, PassControl* control)
 {
     if (refuseEmptySearch(text, errors))
         return {};
     state.modeMarker = QStringLiteral("ujak");
-    ReplacePass pass(text);
-    pass.onlyLinesEqualTo(selectedRow);
-    return processMarkedFiles(files, pass, state, rows, errors);
+    return processMarkedFiles(files, text, LineFilter::equalTo(selectedRow), state, rows, errors, control);
 }
 
 ReplaceSummary replaceMarkedFiles(FileSelection& files, const ReplaceText& text, MainState& state,
-                                  RowSink& rows, ReplaceErrors& errors)
+                                  RowSink& rows, ReplaceErrors& errors, PassControl* control)
 {
     if (refuseEmptySearch(text, errors))
         return {};
-    ReplacePass pass(text);
-    return processMarkedFiles(files, pass, state, rows, errors);
+    return processMarkedFiles(files, text, {}, state, rows, errors, control);
 }
 
 } // namespace kelvara

@@ -282,13 +282,16 @@ private slots:
                     hits.append(decode(line, page));
             }
             const SearchText search(text, caseSensitive, mode);
-            SearchPass pass(search);
+            PassControl control;
+            SearchPass pass(search, control);
             MainState state;
             state.modeMarker = u"ak"_s;
             state.hitCount = 5;
             state.lineText = u"<none>"_s;
             Rows rows;
-            QCOMPARE(pass.searchFile(dir.path(), u"f.txt"_s, state, rows), std::nullopt);
+            ScriptedErrors errors;
+            pass.run(AT_FDCWD, {{QFile::encodeName(file), file, 0}}, state, rows, errors);
+            QVERIFY(errors.paths.isEmpty());
             QCOMPARE(rows.rows, hits.isEmpty() ? QStringList() : block(file) + hits);
             QCOMPARE(state.hitCount, 5 + hits.size());
             QCOMPARE(state.lineText, lines.empty() ? u"<none>"_s : decode(lines.back(), page));
