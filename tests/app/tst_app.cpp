@@ -229,9 +229,10 @@ private slots:
     {
         QTest::addColumn<QString>("button"); // one whose click opens no modal box, in the window to check
         QTest::addColumn<int>("key");
-        for (const char* button : {"Command1", "Command8", "cmdOK"})
+        for (const QString& button : {u"Command1"_s, u"Command8"_s, u"cmdOK"_s})
             for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
-                QTest::addRow("%s, key %x", button, key) << QString::fromLatin1(button) << int(key);
+                QTest::newRow(qPrintable(u"%1, key %2"_s.arg(button).arg(int(key), 0, 16)))
+                    << button << int(key);
     }
     void windows()
     {
