@@ -25,21 +25,38 @@ usr="$tmp/root/usr"
 DESTDIR="$tmp/root" check cmake --install "$build" --prefix /usr || exit 1
 shipped=(bin/kelvara bin/kelvara-cli share/applications/$id.desktop share/metainfo/$id.metainfo.xml
   share/icons/hicolor/scalable/apps/$id.svg share/man/man1/kelvara.1.gz share/man/man1/kelvara-cli.1.gz
-  share/bash-completion/completions/kelvara-cli share/doc/kelvara/copyright)
+  share/bash-completion/completions/kelvara share/bash-completion/completions/kelvara-cli
+  share/doc/kelvara/copyright)
 for size in 16 22 24 32 48 64 128 256; do
   png="$usr/share/icons/hicolor/${size}x$size/apps/$id.png"
   file -b "$png" | grep -q "PNG image data, $size x $size," || problem "no $size px icon: $png"
 done
 check desktop-file-validate "$usr/share/applications/$id.desktop"
+# File managers offer Kelvara for folders and hand it the one chosen.
+for line in 'Exec=kelvara %f' 'MimeType=inode/directory;'; do
+  grep -qxF -- "$line" "$usr/share/applications/$id.desktop" || problem "the desktop entry lacks: $line"
+done
 check appstreamcli validate --no-net --no-color "$usr/share/metainfo/$id.metainfo.xml"
 for program in kelvara kelvara-cli; do
   MANWIDTH=80 stderr_fails=1 check man --warnings -l "$usr/share/man/man1/$program.1.gz"
-  said="$(env -u DISPLAY -u WAYLAND_DISPLAY "$usr/bin/$program" --version 2>&1)"
+  said="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$usr/bin/$program" --version 2>&1)"
   [ "$said" = "$program $version" ] || problem "$program --version said: $said"
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$usr/bin/$program" --help >/dev/null 2>&1 ||
+    problem "$program --help fails without a display"
   # No library search path of their own: an empty one would load Qt from the current directory.
   for binary in "$usr/bin/$program" "$build/bin/$program"; do
     ! readelf -d "$binary" | grep -qE 'RPATH|RUNPATH' || problem "$binary has a library search path"
   done
+done
+
+# Without a display the window program says so in one line and ends with status 2, with or without
+# a directory; Qt's own abort would end it with a signal and a page of English.
+for dir in '' "$tmp"; do
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$usr/bin/kelvara" ${dir:+"$dir"} >"$tmp/out" 2>"$tmp/err"
+  status=$?
+  [[ $status -eq 2 && ! -s $tmp/out && $(wc -l <"$tmp/err") -eq 1 ]] &&
+    grep -q '^kelvara: nincs elérhető kijelző' "$tmp/err" ||
+    problem "kelvara $dir without a display: status $status, said: $(cat "$tmp/out" "$tmp/err")"
 done
 
 # The completion offers the commands first, then directories only.
@@ -71,8 +88,12 @@ for dependency in libqt6widgets6 qt6-translations-l10n; do
   [[ $depends == *", $dependency "* || $depends == *", $dependency,"* ]] ||
     problem "the package does not depend on $dependency: $depends"
 done
+[ "$(dpkg-deb -f "$deb" Recommends)" = qt6-wayland ] || problem "the package does not recommend qt6-wayland"
 [ "$(dpkg-deb -f "$deb" Section)" = utils ] || problem "the package's section is not utils"
-check lintian --fail-on error "$deb"
+# No error, and no program left unhardened (stack protector, fortified calls, RELRO, BIND_NOW, PIE).
+if check lintian --fail-on error --display-info --pedantic "$deb"; then
+  ! grep -h ': hardening-' "$tmp/out" "$tmp/err" >&2 || problem "lintian: a program is not hardened"
+fi
 
 [ "$problems" -eq 0 ] || { echo "install: $problems problem(s)" >&2 && exit 1; }
 echo "install: the install tree and $(basename "$deb") are sound"
