@@ -1,7 +1,5 @@
 #include "pathcodec.h"
 
-#include "codepage.h"
-
 namespace kelvara {
 
 namespace {
@@ -54,39 +52,73 @@ int validSequenceLength(const unsigned char* p, const unsigned char* end)
 
 QString pathFromBytes(const QByteArray& bytes)
 {
-    // Nearly every name is valid UTF-8, and then it converts in one call.
-    if (isValidUtf8Scalar(std::string_view(bytes.constData(), size_t(bytes.size()))))
-        return QString::fromUtf8(bytes);
-    QString path;
-    path.reserve(bytes.size());
+    // Decoded here rather than by Qt's UTF-8 decoder, which drops a byte-order mark at the start of
+    // what it is given: "\xEF\xBB\xBFdir" would become "dir", another directory. Every valid
+    // sequence gives its character, every other byte its kept form; nothing else is dropped or merged.
+    QString path(bytes.size(), Qt::Uninitialized); // never more UTF-16 units than bytes
+    char16_t* out = reinterpret_cast<char16_t*>(path.data());
+    char16_t* const begin = out;
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
     const auto* end = p + bytes.size();
     while (p < end) {
+        const unsigned char b = *p;
+        if (b < 0x80) {
+            *out++ = b;
+            ++p;
+            continue;
+        }
         const int length = validSequenceLength(p, end);
         if (length == 0) {
-            path += QChar(char16_t(KeptByteBase + *p));
+            *out++ = char16_t(KeptByteBase + b);
             ++p;
+            continue;
+        }
+        char32_t c = b & (0x7F >> length);
+        for (int i = 1; i < length; ++i)
+            c = c << 6 | (p[i] & 0x3F);
+        p += length;
+        if (c >= 0x10000) {
+            *out++ = QChar::highSurrogate(c);
+            *out++ = QChar::lowSurrogate(c);
         } else {
-            path += QString::fromUtf8(reinterpret_cast<const char*>(p), length);
-            p += length;
+            *out++ = char16_t(c);
         }
     }
+    path.truncate(out - begin);
     return path;
 }
 
 QByteArray pathToBytes(const QString& path)
 {
     QByteArray bytes;
-    bytes.reserve(path.size());
-    qsizetype from = 0; // start of the run of ordinary text not yet converted
-    for (qsizetype i = 0; i < path.size(); ++i) {
-        if (isKeptByte(path, i)) {
-            bytes += QStringView(path).sliced(from, i - from).toUtf8();
-            bytes += char(path[i].unicode() - KeptByteBase);
-            from = i + 1;
+    bytes.reserve(path.size() * 3);
+    const qsizetype n = path.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        char32_t c = path[i].unicode();
+        if (c < 0x80) {
+            bytes += char(c);
+            continue;
         }
+        if (isKeptByte(path, i)) {
+            bytes += char(c - KeptByteBase);
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < n && path[i + 1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(char16_t(c), path[++i].unicode());
+        else if (QChar::isSurrogate(c))
+            c = QChar::ReplacementCharacter; // a lone one no name decodes to: it has no bytes of its own
+        if (c < 0x800) {
+            bytes += char(0xC0 | c >> 6);
+        } else if (c < 0x10000) {
+            bytes += char(0xE0 | c >> 12);
+            bytes += char(0x80 | (c >> 6 & 0x3F));
+        } else {
+            bytes += char(0xF0 | c >> 18);
+            bytes += char(0x80 | (c >> 12 & 0x3F));
+            bytes += char(0x80 | (c >> 6 & 0x3F));
+        }
+        bytes += char(0x80 | (c & 0x3F));
     }
-    bytes += QStringView(path).sliced(from).toUtf8();
     return bytes;
 }
 

@@ -31,6 +31,17 @@ namespace {
 
 constexpr qsizetype Buffer = qsizetype(LineBlockReader::InitialBufferSize);
 
+// Directories whose names differ only by a byte-order mark, which a UTF-8 decoder may drop, and a
+// file of its own in each.
+constexpr const char* BomDirs[] = {"Zed/x/d",
+                                   "Zed/x/\xef\xbb\xbf"
+                                   "d",
+                                   "Zed/x/c\xff", "Zed/x/c\xef\xbb\xbf\xff"};
+constexpr const char* BomFiles[] = {"Zed/x/d/plain",
+                                    "Zed/x/\xef\xbb\xbf"
+                                    "d/bom",
+                                    "Zed/x/c\xff/ff", "Zed/x/c\xef\xbb\xbf\xff/bomff"};
+
 QByteArray error(FileErrorKind kind)
 {
     return "<error " + QByteArray::number(int(kind)) + '>';
@@ -67,6 +78,10 @@ private slots:
     {
         for (const char* sub : {"sub", "Zed", "Zed/x", ".hiddendir"})
             QCOMPARE(::mkdir(path(sub).constData(), 0755), 0);
+        for (int k = 0; k < 4; ++k) {
+            QCOMPARE(::mkdir(path(BomDirs[k]).constData(), 0755), 0);
+            QVERIFY(::close(::open(path(BomFiles[k]).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644)) == 0);
+        }
         // Made through the raw bytes: the last name is not UTF-8.
         for (const char* file :
              {"A", "B", "C.txt", "b", "a", "c.txt", ".hidden", "sub/inner", ".hiddendir/.h", "\xe9t\xe9"})
@@ -76,7 +91,13 @@ private slots:
         QCOMPARE(::symlink("sub", path("link-dir").constData()), 0);
         QCOMPARE(::symlink("nowhere", path("dangling").constData()), 0);
     }
-    void cleanupTestCase() { ::unlink(path("\xe9t\xe9").constData()); } // beyond QTemporaryDir's reach
+    void cleanupTestCase() // beyond QTemporaryDir's reach
+    {
+        ::unlink(path("\xe9t\xe9").constData());
+        for (int k = 0; k < 4; ++k)
+            QVERIFY(::unlink(path(BomFiles[k]).constData()) == 0 &&
+                    ::rmdir(path(BomDirs[k]).constData()) == 0);
+    }
 
     // Case-insensitive first ("b" before "C.txt"), then by bytes ("B" before "b"); the kept bytes of a
     // non-UTF-8 name sort last. Hidden names, FIFOs and dangling links are left out.
@@ -101,6 +122,8 @@ private slots:
         QTest::addColumn<QString>("firstEntry");
         QTest::newRow("a file in it") << u"sub"_s << 0 << u"inner"_s;
         QTest::newRow("only directories") << u"Zed"_s << 0 << QString();
+        QTest::newRow("a byte-order mark in front") << pathFromBytes(BomDirs[1]) << 0 << u"bom"_s;
+        QTest::newRow("a byte-order mark, a kept byte") << pathFromBytes(BomDirs[3]) << 0 << u"bomff"_s;
         QTest::newRow("a hidden file counts") << u".hiddendir"_s << 0 << u".h"_s;
         QTest::newRow("a file") << u"b"_s << ENOTDIR << QString();
         QTest::newRow("FIFO") << u"fifo"_s << ENOTDIR << QString();
