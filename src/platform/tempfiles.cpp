@@ -30,6 +30,25 @@ struct Pending
 };
 Pending pending[MaxTemporaries];
 std::atomic<bool> unnamedAllowed{true};
+std::atomic<void (*)(int)> namingHook{nullptr};
+
+// A temporary file's mode: its owner can always open it to lock it.
+constexpr mode_t TemporaryMode = 0600;
+
+// The umask, read once while the program starts, before any thread runs: reading it means setting
+// it, which would race with files made on other threads meanwhile.
+const mode_t processUmask = [] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}();
+
+// Makes a new file's mode TemporaryMode where the umask took some of it.
+void ensureTemporaryMode(int fd)
+{
+    if ((processUmask & TemporaryMode) != 0)
+        ::fchmod(fd, TemporaryMode);
+}
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::uint64_t>::is_always_lock_free);
 
 void onSignal(int signal)
@@ -116,7 +135,7 @@ TemporaryName temporaryName(std::uint64_t id)
     return name;
 }
 
-int createTemporary(int dirFd, unsigned mode, TemporaryName& name)
+int createTemporary(int dirFd, TemporaryName& name)
 {
     Pending* const slot = takeSlot();
     if (!slot) {
@@ -127,10 +146,12 @@ int createTemporary(int dirFd, unsigned mode, TemporaryName& name)
     int fd = -1;
     const int err = withFreshName(*slot, dirFd, name, [&](const TemporaryName& fresh) {
         do {
-            fd = ::openat(dirFd, fresh.data(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+            fd = ::openat(dirFd, fresh.data(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          TemporaryMode);
         } while (fd < 0 && errno == EINTR);
         if (fd < 0)
             return errno;
+        ensureTemporaryMode(fd);
         // A sweep of another run may have locked and removed it between the two steps; then the
         // lock fails, or the file has no name any more.
         struct stat st;
@@ -153,7 +174,7 @@ void allowUnnamedFiles(bool allow)
     unnamedAllowed = allow;
 }
 
-int createUnnamed(int dirFd, unsigned mode)
+int createUnnamed(int dirFd)
 {
     // Such a file is given its name through /proc, which must be there.
     static const bool canName = ::access("/proc/self/fd", X_OK) == 0;
@@ -163,32 +184,60 @@ int createUnnamed(int dirFd, unsigned mode)
     }
     int fd;
     do {
-        fd = ::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        fd = ::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, TemporaryMode);
     } while (fd < 0 && errno == EINTR);
+    if (fd >= 0)
+        ensureTemporaryMode(fd);
     return fd;
 }
 
-int placeUnnamed(int fd, int dirFd, const char* name)
+unsigned finalMode(unsigned mode)
+{
+    return mode & ~unsigned(processUmask) & 07777;
+}
+
+void runBeforeNaming(void (*hook)(int dirFd))
+{
+    namingHook = hook;
+}
+
+void beforeNaming(int dirFd)
+{
+    if (void (*const hook)(int) = namingHook.load())
+        hook(dirFd);
+}
+
+int placeUnnamed(int fd, int dirFd, const char* name, unsigned mode)
 {
     char path[32];
     std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    if (::fchmod(fd, mode_t(mode)) != 0)
+        return errno;
     if (::linkat(AT_FDCWD, path, dirFd, name, AT_SYMLINK_FOLLOW) == 0)
         return 0;
     if (errno != EEXIST)
         return errno;
     // Something stands at the name: the file gets a temporary name, which then replaces it in one
-    // step. Locked, so that a sweep of another run leaves it alone meanwhile.
+    // step. Locked and open to its owner as long as it has that name, so that a sweep of another run
+    // can always see that it is taken, and leaves it alone.
     Pending* const slot = takeSlot();
     if (!slot)
         return EMFILE;
     ::flock(fd, LOCK_EX | LOCK_NB);
+    if (::fchmod(fd, TemporaryMode) != 0) {
+        slot->id.store(Free);
+        return errno;
+    }
     TemporaryName temporary;
     int err = withFreshName(*slot, dirFd, temporary, [&](const TemporaryName& fresh) {
         return ::linkat(AT_FDCWD, path, dirFd, fresh.data(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
     });
-    if (err == 0 && ::renameat(dirFd, temporary.data(), dirFd, name) != 0) {
-        err = errno;
-        ::unlinkat(dirFd, temporary.data(), 0);
+    if (err == 0) {
+        beforeNaming(dirFd);
+        if (::fchmod(fd, mode_t(mode)) != 0 || ::renameat(dirFd, temporary.data(), dirFd, name) != 0) {
+            err = errno;
+            ::unlinkat(dirFd, temporary.data(), 0);
+        }
     }
     slot->id.store(Free);
     return err;

@@ -1,6 +1,7 @@
 #include "textlines.h"
 
 #include "cpu.h"
+#include "descriptor.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -268,15 +269,16 @@ std::optional<FileError> OutputFile::open(int dirFd, const QByteArray& name, mod
 {
     discard();
     error_.reset();
-    file_.fd_ = createUnnamed(dirFd, mode);
+    file_.fd_ = createUnnamed(dirFd);
     file_.unnamed_ = file_.fd_ >= 0;
     if (!file_.unnamed_)
-        file_.fd_ = createTemporary(dirFd, mode, file_.temporary_);
+        file_.fd_ = createTemporary(dirFd, file_.temporary_);
     if (file_.fd_ < 0) {
         error_ = FileError::fromErrno(errno);
         return error_;
     }
     file_.dirFd_ = dirFd;
+    file_.mode_ = mode_t(finalMode(mode));
     file_.target_ = name;
     if (!buffer_) {
         buffer_.reset(new char[WriteBufferSize]);
@@ -380,7 +382,7 @@ void OutputFile::discard()
 }
 
 WrittenFile::WrittenFile(WrittenFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), dirFd_(other.dirFd_), unnamed_(other.unnamed_),
+    : fd_(std::exchange(other.fd_, -1)), dirFd_(other.dirFd_), unnamed_(other.unnamed_), mode_(other.mode_),
       target_(std::move(other.target_)), temporary_(std::exchange(other.temporary_, {}))
 {}
 
@@ -391,6 +393,7 @@ WrittenFile& WrittenFile::operator=(WrittenFile&& other) noexcept
         fd_ = std::exchange(other.fd_, -1);
         dirFd_ = other.dirFd_;
         unnamed_ = other.unnamed_;
+        mode_ = other.mode_;
         target_ = std::move(other.target_);
         temporary_ = std::exchange(other.temporary_, {});
     }
@@ -402,8 +405,10 @@ std::optional<FileError> WrittenFile::place()
     if (fd_ < 0)
         return FileError::fromErrno(EBADF);
     std::optional<FileError> error;
+    // The file takes its own mode only right before it is named: until then its owner can open it,
+    // so that a sweep of another run can try its lock and see that it is taken.
     if (unnamed_) {
-        if (const int err = placeUnnamed(fd_, dirFd_, target_.constData()))
+        if (const int err = placeUnnamed(fd_, dirFd_, target_.constData(), mode_))
             error = FileError::fromErrno(err);
         // A file system that can hold a file without a name keeps its bytes as it keeps any other
         // file's; should closing fail even so, the copy stands, but the failure is told.
@@ -412,10 +417,21 @@ std::optional<FileError> WrittenFile::place()
         fd_ = -1;
         return error;
     }
+    // The lock belongs to the open file, not to one descriptor: a second descriptor holds it through
+    // the rename, while closing the first tells of a write that failed late (as on a network file
+    // system) before the copy takes its name. Else a sweep of another run could take the file for
+    // an abandoned one and remove it in between.
+    const Descriptor lock(::fcntl(fd_, F_DUPFD_CLOEXEC, 0));
+    if (!lock.isOpen())
+        error = FileError::fromErrno(errno);
     // On Linux the descriptor is gone even when close() is interrupted, so EINTR is not retried.
-    if (::close(fd_) != 0 && errno != EINTR)
+    if (::close(fd_) != 0 && errno != EINTR && !error)
         error = FileError::fromErrno(errno);
     fd_ = -1;
+    if (!error)
+        beforeNaming(dirFd_);
+    if (!error && ::fchmod(lock.get(), mode_) != 0)
+        error = FileError::fromErrno(errno);
     if (!error && ::renameat(dirFd_, temporary_.data(), dirFd_, target_.constData()) != 0)
         error = FileError::fromErrno(errno);
     if (error)

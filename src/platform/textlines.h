@@ -158,6 +158,7 @@ private:
     int fd_ = -1;
     int dirFd_ = -1;
     bool unnamed_ = false; // else it has the temporary name
+    mode_t mode_ = 0;      // its permission bits once named
     QByteArray target_;
     TemporaryName temporary_ = {}; // empty while there is none
 };
@@ -177,7 +178,8 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Starts a new file to be put at the entry `name` of the directory open as `dirFd`, which must
-    // stay open until then. The file gets the permission bits `mode` less the umask.
+    // stay open until then. The file gets the permission bits `mode` less the umask when it is named;
+    // until then only its owner can read and write it.
     // Discards one not yet finished.
     std::optional<FileError> open(int dirFd, const QByteArray& name, mode_t mode = 0666);
     // Buffered; the first error is kept and makes every later call do nothing.

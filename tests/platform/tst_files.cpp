@@ -16,7 +16,10 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,6 +68,27 @@ Lines readLines(const QString& path, qint64 resizeTo = -1)
     if (openError || reader.next(line) != LineReader::Status::End) // the end stays the end
         lines.append("<more after the end, or past a failed open>");
     return lines;
+}
+
+// Another run's sweep right before a temporary file takes its name: what it saw of each temporary
+// file (its mode, and whether someone held it locked), before it removed the abandoned ones.
+QStringList seenAtNaming;
+void sweepAtNaming(int dirFd)
+{
+    DIR* dir = ::fdopendir(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    while (const dirent* entry = dir ? ::readdir(dir) : nullptr) {
+        if (std::strncmp(entry->d_name, TemporaryPrefix, sizeof TemporaryPrefix - 1) != 0)
+            continue;
+        const Descriptor fd(::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st;
+        const bool locked = fd.isOpen() && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0;
+        seenAtNaming.append(
+            QString::number(::fstatat(dirFd, entry->d_name, &st, 0) == 0 ? st.st_mode & 07777 : 0, 8) +
+            (locked ? u" locked"_s : u" free"_s));
+    }
+    if (dir)
+        ::closedir(dir);
+    removeAbandonedTemporaries(dirFd);
 }
 
 } // namespace
@@ -346,30 +370,41 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("sizeLimit"); // writes fail past 1000 bytes
         QTest::addColumn<bool>("named");     // as on a file system without files without a name
+        QTest::addColumn<int>("mode");       // the source's permission bits
         QTest::newRow("an empty line, an LF kept")
-            << Lines{"a", "", "b\nc"} << QByteArray("a\r\n\r\nb\nc\r\n") << false << false;
-        QTest::newRow("no line") << Lines{} << QByteArray() << false << false;
+            << Lines{"a", "", "b\nc"} << QByteArray("a\r\n\r\nb\nc\r\n") << false << false << 0666;
+        QTest::newRow("no line") << Lines{} << QByteArray() << false << false << 0666;
         const QByteArray big(3 * Buffer + 1, 'q');
         QTest::newRow("longer than the buffer")
-            << Lines{"a", big, "b"} << ("a\r\n" + big + "\r\nb\r\n") << false << false;
+            << Lines{"a", big, "b"} << ("a\r\n" + big + "\r\nb\r\n") << false << false << 0666;
         Lines many;
         for (int i = 0; i < 30000; ++i)
             many.append(QByteArray::number(i).repeated(i % 50));
         const QByteArray manyBytes = many.join("\r\n") + "\r\n";
-        QTest::newRow("many lines") << many << manyBytes << false << false;
-        QTest::newRow("a write fails") << many << QByteArray() << true << false;
-        QTest::newRow("many lines, named") << many << manyBytes << false << true;
-        QTest::newRow("a write fails, named") << many << QByteArray() << true << true;
+        QTest::newRow("many lines") << many << manyBytes << false << false << 0666;
+        QTest::newRow("a write fails") << many << QByteArray() << true << false << 0666;
+        QTest::newRow("many lines, named") << many << manyBytes << false << true << 0666;
+        QTest::newRow("a write fails, named") << many << QByteArray() << true << true << 0666;
+        QTest::newRow("readable by others only") << many << manyBytes << false << false << 0004;
+        QTest::newRow("readable by others only, named") << many << manyBytes << false << true << 0004;
     }
     // The file appears complete or not at all; a link at the target is replaced, not written through.
+    // Another run that sweeps the directory right before the file takes its name finds its temporary
+    // file locked and readable by its owner, and leaves it; the copy gets its mode when named.
     void writer()
     {
         QFETCH(Lines, lines);
         QFETCH(QByteArray, bytes);
         QFETCH(bool, sizeLimit);
         QFETCH(bool, named);
+        QFETCH(int, mode);
         allowUnnamedFiles(!named);
-        const auto allowAgain = qScopeGuard([] { allowUnnamedFiles(true); });
+        seenAtNaming.clear();
+        runBeforeNaming(sweepAtNaming);
+        const auto allowAgain = qScopeGuard([] {
+            allowUnnamedFiles(true);
+            runBeforeNaming(nullptr);
+        });
         const QString target = work_.filePath(u"out.txt"_s), elsewhere = work_.filePath(u"elsewhere.txt"_s);
         const QByteArray old(4 * Buffer, '!');
         writeFile(elsewhere, old);
@@ -381,7 +416,7 @@ private slots:
         QVERIFY(!out.open(d.get(), "out.txt"));
         out.writeLine("given up"); // nothing changes, nothing stays behind
         out.discard();
-        QVERIFY(!out.open(d.get(), "out.txt"));
+        QVERIFY(!out.open(d.get(), "out.txt", mode_t(mode)));
         out.writeLine(std::string(Buffer, 'j')); // large enough to go out before the restart
         QVERIFY(!out.restart());
         std::optional<test::FileSizeLimit> limit;
@@ -401,8 +436,14 @@ private slots:
                  sizeLimit ? FileErrorKind::DiskFull : FileErrorKind::Other);
         if (error)
             QCOMPARE(out.finish(file), error); // the first error sticks
+        QCOMPARE(seenAtNaming, sizeLimit ? QStringList() : QStringList{u"600 locked"_s});
         QCOMPARE(readFile(target), sizeLimit ? old : bytes);
         QCOMPARE(readFile(elsewhere), old);
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        struct stat st;
+        QCOMPARE(::lstat(QFile::encodeName(target).constData(), &st), 0);
+        QCOMPARE(S_ISREG(st.st_mode) ? int(st.st_mode & 07777) : -1, sizeLimit ? -1 : int(mode & ~mask));
         QCOMPARE(QDir(work_.path()).entryList({u".kelvara-*"_s}, QDir::Files | QDir::Hidden), {});
     }
 
