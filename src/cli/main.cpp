@@ -239,10 +239,23 @@ int flushOutput()
     return 0;
 }
 
+// An empty DIR names no directory. Taken as a relative path it would be the current directory, so
+// a script with an unset variable would write a uj where it stands.
+bool refuseEmptyDirectory(const QByteArray& directory)
+{
+    if (!directory.isEmpty())
+        return false;
+    writeText(stderr, QStringLiteral("kelvara-cli: üres a KÖNYVTÁR: ") +
+                          FileError::fromErrno(ENOENT).message() + QLatin1Char('\n'));
+    return true;
+}
+
 // Arguments are bytes: the directory and file names keep every byte (pathcodec.h), the texts are
 // UTF-8.
 int search(const Arguments& args)
 {
+    if (refuseEmptyDirectory(args.operands[0]))
+        return 2;
     CommandFiles files(cleanAbsolutePath(pathFromBytes(args.operands[0])));
     if (const std::optional<int> status = files.listAndSelect(args.selected))
         return *status;
@@ -265,6 +278,8 @@ int search(const Arguments& args)
 
 int replace(const Arguments& args)
 {
+    if (refuseEmptyDirectory(args.operands[0]))
+        return 2;
     CommandFiles files(cleanAbsolutePath(pathFromBytes(args.operands[0])));
     if (const std::optional<int> status = files.listAndSelect(args.selected))
         return *status;

@@ -23,9 +23,10 @@ FileErrorKind fileErrorKind(int errnoValue)
     case EILSEQ:
         return FileErrorKind::InvalidFileName;
     case ENOENT:
-    case ENOTDIR:
     case ELOOP:
         return FileErrorKind::PathNotFound;
+    case ENOTDIR:
+        return FileErrorKind::NotADirectory;
     case EACCES:
     case EPERM:
     case EROFS:
@@ -34,6 +35,9 @@ FileErrorKind fileErrorKind(int errnoValue)
     case EBUSY:
     case ETXTBSY:
         return FileErrorKind::AlreadyOpen;
+    case EMFILE:
+    case ENFILE:
+        return FileErrorKind::TooManyOpenFiles;
     case ENOMEM:
         return FileErrorKind::OutOfMemory;
     case 0: // no errno at all: the data ended before it should have
@@ -57,10 +61,14 @@ QString fileErrorMessage(FileErrorKind kind)
         return QStringLiteral("Érvénytelen fájlnév.");
     case FileErrorKind::PathNotFound:
         return QStringLiteral("Az útvonal nem létezik.");
+    case FileErrorKind::NotADirectory:
+        return QStringLiteral("Az útvonal nem könyvtár.");
     case FileErrorKind::AccessDenied:
         return QStringLiteral("A fájl erre a mûveletre nem nyitható meg.");
     case FileErrorKind::AlreadyOpen:
         return QStringLiteral("A fájl már megnyitott.");
+    case FileErrorKind::TooManyOpenFiles:
+        return QStringLiteral("Túl sok a megnyitott fájl.");
     case FileErrorKind::EndOfFile:
         return QStringLiteral("Érvénytelen fájlvége-jelzõ,"
                               "vagy kísérlet a fájlvége jelzõn "

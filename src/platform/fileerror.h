@@ -11,8 +11,10 @@ enum class FileErrorKind {
     DiskFull,
     InvalidFileName,
     PathNotFound,
+    NotADirectory, // a directory was wanted, and something else stands there
     AccessDenied,
     AlreadyOpen,
+    TooManyOpenFiles,
     EndOfFile,
     OutOfMemory,
     Other,

@@ -10,6 +10,34 @@
 
 namespace kelvara {
 
+namespace {
+
+int openRetrying(int dirFd, const char* name, int flags)
+{
+    int fd;
+    do {
+        fd = ::openat(dirFd, name, flags);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+} // namespace
+
+QString fileTypeName(unsigned seen)
+{
+    switch (seen & S_IFMT) {
+    case S_IFIFO:
+        return QStringLiteral("FIFO");
+    case S_IFSOCK:
+        return QStringLiteral("socket");
+    case S_IFCHR:
+    case S_IFBLK:
+        return QStringLiteral("eszközfájl");
+    default:
+        return QStringLiteral("fájl");
+    }
+}
+
 std::optional<OutputDirectoryProblem> openOutputDirectory(const QString& directory, MainState& state,
                                                           ReplaceDirectories& dirs)
 {
@@ -20,21 +48,32 @@ std::optional<OutputDirectoryProblem> openOutputDirectory(const QString& directo
         return OutputDirectoryProblem{Kind::FileError, *error, directory};
     const QByteArray name = QByteArray(OutputDirectoryName.data(), OutputDirectoryName.size());
     const int dirFd = dirs.source.get();
-    std::optional<FileError> error;
-    // Made when missing; someone else making it meanwhile is as good.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        error = openSubdirectory(dirFd, name, dirs.output);
-        if (!error || error->code != ENOENT)
+    // What stands at uj is taken as it is, a link included, and looked at through the one descriptor:
+    // a second look by name could see something else swapped in meanwhile and name the wrong cause.
+    Descriptor found;
+    for (int attempt = 0;; ++attempt) {
+        found.reset(openRetrying(dirFd, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        const int err = errno;
+        if (!found.isOpen() && (err != ENOENT || attempt == 1))
+            return OutputDirectoryProblem{Kind::FileError, FileError::fromErrno(err), state.outDirPath};
+        if (found.isOpen())
             break;
+        // Made when missing; someone else making it meanwhile is as good.
         if (::mkdirat(dirFd, name.constData(), 0777) != 0 && errno != EEXIST)
             return OutputDirectoryProblem{Kind::FileError, FileError::fromErrno(errno), state.outDirPath};
     }
-    if (error) {
-        struct stat st;
-        const bool link =
-            ::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
-        return OutputDirectoryProblem{link ? Kind::Link : Kind::FileError, *error, state.outDirPath};
-    }
+    struct stat st;
+    if (::fstat(found.get(), &st) != 0)
+        return OutputDirectoryProblem{Kind::FileError, FileError::fromErrno(errno), state.outDirPath};
+    if (S_ISLNK(st.st_mode))
+        return OutputDirectoryProblem{Kind::Link, FileError::fromErrno(ELOOP), state.outDirPath};
+    if (!S_ISDIR(st.st_mode))
+        return OutputDirectoryProblem{Kind::NotDirectory, FileError::fromErrno(ENOTDIR), state.outDirPath,
+                                      unsigned(st.st_mode & S_IFMT)};
+    // The directory found, opened for its entries through itself rather than by its name again.
+    dirs.output.reset(openRetrying(found.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirs.output.isOpen())
+        return OutputDirectoryProblem{Kind::FileError, FileError::fromErrno(errno), state.outDirPath};
     if (isSameFile(dirs.source.get(), dirs.output.get()))
         return OutputDirectoryProblem{Kind::Same, FileError(), state.outDirPath};
     removeAbandonedTemporaries(dirs.output.get());

@@ -26,14 +26,19 @@ struct ReplaceDirectories
 struct OutputDirectoryProblem
 {
     enum class Kind {
-        FileError, // a directory cannot be opened or made: `error`
-        Link,      // uj is a symbolic link, which is never followed, wherever it leads
-        Same,      // uj is the working directory itself, its copies would replace the sources
+        FileError,    // a directory cannot be opened or made: `error`
+        Link,         // uj is a symbolic link, which is never followed, wherever it leads
+        NotDirectory, // uj is a plain file, FIFO, socket or device: `seen` says which
+        Same,         // uj is the working directory itself, its copies would replace the sources
     };
     Kind kind = Kind::FileError;
     FileError error;
     QString path;
+    unsigned seen = 0; // the file type bits (S_IFMT) of what was found at uj
 };
+
+// What stands at uj, named for the user: "fájl", "FIFO", "socket", "eszközfájl".
+QString fileTypeName(unsigned seen);
 
 // Opens `directory` and its uj into `dirs`, making uj when nothing of that name exists, and sets
 // outDirPath. What stands at uj serves only when it is a directory other than the working directory.

@@ -37,6 +37,11 @@ bool prepareOutput(FileSelection& files, MainState& state, ReplaceErrors& errors
                                        "kerülhetnek bele:\n") +
                         displayPath(problem->path));
             return false;
+        case Kind::NotDirectory:
+            errors.tell(QStringLiteral("Az uj nem könyvtár, hanem ") + fileTypeName(problem->seen) +
+                        QStringLiteral(", ezért a másolatok nem kerülhetnek bele:\n") +
+                        displayPath(problem->path));
+            return false;
         case Kind::Same:
             // For example the working directory mounted once more at uj.
             errors.tell(QStringLiteral("Az uj könyvtár azonos a megnyitott könyvtárral, a másolatok "

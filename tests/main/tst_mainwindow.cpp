@@ -344,8 +344,21 @@ private slots:
             << lines(both, "körte a fa") << QString();
         QTest::newRow("empty search text") << QStringList{replace, d, QString(), u"szilva"_s} << 2
                                            << QString() << u"Nincs megadva keresett szöveg."_s;
-        QTest::newRow("plain file uj")
-            << QStringList{replace, d, u"körte"_s, u"szilva"_s} << 2 << QString() << path("uj") + u": "_s;
+        QTest::newRow("plain file uj") << QStringList{replace, d, u"körte"_s, u"szilva"_s} << 2 << QString()
+                                       << u"Az uj nem könyvtár, hanem fájl"_s;
+        QTest::newRow("DIR is a file") << QStringList{search, u"DIR/a.txt"_s, u"körte"_s} << 2 << QString()
+                                       << path("a.txt") + u": Az útvonal nem könyvtár."_s;
+        // Run in DIR, where an empty DIR taken for "." would write a uj.
+        const QString inDir = u"cd DIR && exec \"$0\" \"$@\""_s;
+        const QString noDirectory = u"kelvara-cli: üres a KÖNYVTÁR: Az útvonal nem létezik."_s;
+        QTest::newRow("replace, empty DIR")
+            << QStringList{inDir, Cli, replace, QString(), u"körte"_s, u"szilva"_s} << 2 << QString()
+            << noDirectory;
+        QTest::newRow("search, empty DIR")
+            << QStringList{inDir, Cli, search, QString(), u"körte"_s} << 2 << QString() << noDirectory;
+        QTest::newRow("too many open files")
+            << QStringList{u"ulimit -n 4; exec \"$0\" \"$@\""_s, Cli, replace, d, u"barack"_s, u"szilva"_s}
+            << 2 << QString() << u"Túl sok a megnyitott fájl."_s;
         QTest::newRow("unknown option") << QStringList{replace, u"--nope"_s, d, u"a"_s, u"b"_s} << 2
                                         << QString() << u"ismeretlen kapcsoló: --nope"_s;
         QTest::newRow("help") << QStringList{replace, u"--help"_s} << 0 << u"replace"_s << QString();
@@ -361,7 +374,8 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QString, out);
         QFETCH(QString, err);
-        const bool limited = args[0].startsWith(u"ulimit"_s);
+        const bool limited = args[0].startsWith(u"ulimit -f"_s);
+        const bool shell = args[0].contains(u"exec"_s);
         const bool ujIsAFile = QByteArray(QTest::currentDataTag()) == "plain file uj";
         writeFile(path("a.txt"), "-körte\r\n");
         writeFile(path("b.txt"), "Alma\r\n  alma x\r\nalma a fa\r\n*alma\r\n");
@@ -373,8 +387,8 @@ private slots:
             writeFile(path("uj"), "nem könyvtár\r\n");
         }
         rememberSources();
-        args.replaceInStrings(QRegularExpression(u"^DIR$"_s), dir.path());
-        const Run cli = limited ? Run(QStringList{u"-c"_s} + args, u"/bin/sh"_s) : Run(args);
+        args.replaceInStrings(QRegularExpression(u"\\bDIR\\b"_s), dir.path());
+        const Run cli = shell ? Run(QStringList{u"-c"_s} + args, u"/bin/sh"_s) : Run(args);
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
         QTEST(cli.exitCode(), "status");
         QVERIFY2(out.endsWith(u'\n') ? cli.out == out : cli.out.contains(out), qPrintable(cli.out));

@@ -341,7 +341,9 @@ private slots:
             "uj/a.txt", "a.txt b.txt");
         row("copy cut short, tried again", "big a.txt;file b.txt;dir uj;limit;retry", true, {}, "uj/a.txt",
             "a.txt b.txt");
-        row("plain file named uj", "file uj", false, {}, "uj", "");
+        row("plain file named uj", "file uj", false, u"Az uj nem könyvtár, hanem fájl,"_s, "", "");
+        row("FIFO named uj", "node fifo uj", false, u"Az uj nem könyvtár, hanem FIFO,"_s, "", "");
+        row("socket named uj", "node socket uj", false, u"Az uj nem könyvtár, hanem socket,"_s, "", "");
     }
     void safeOutput()
     {
@@ -374,6 +376,9 @@ private slots:
                 QCOMPARE(::symlink(QFile::encodeName(w[1]).constData(), path(w[2]).constData()), 0);
             else if (w[0] == u"hard")
                 QCOMPARE(::link(path(w[1]).constData(), path(w[2]).constData()), 0);
+            else if (w[0] == u"node")
+                QCOMPARE(::mknod(path(w[2]).constData(), (w[1] == u"fifo" ? S_IFIFO : S_IFSOCK) | 0600, 0),
+                         0);
             else if (w[0] == u"chmod")
                 QCOMPARE(::chmod(path(w[1]).constData(), 0600), 0);
             else if (w[0] == u"lock") { // a copy that a running replace holds

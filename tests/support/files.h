@@ -23,13 +23,15 @@ inline QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
 }
 
-// Names and bytes of the working directory's own files; uj and the links in it are left out.
+// Names and bytes of the working directory's own files; uj and the links in it are left out, and so
+// are FIFOs, which would block the reading.
 inline QByteArray fingerprint(const QString& dir)
 {
     QByteArray all;
     for (const QFileInfo& info :
          QDir(dir).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name))
-        all += QFile::encodeName(info.fileName()) + '\0' + readFile(info.filePath()) + '\0';
+        if (info.isFile() || !info.exists())
+            all += QFile::encodeName(info.fileName()) + '\0' + readFile(info.filePath()) + '\0';
     return all;
 }
 
