@@ -343,9 +343,6 @@ void ReplacePass::run(const ReplaceDirectories& dirs, const std::vector<PassFile
     rows_ = &rows;
     errors_ = &errors;
     pool_.run(files.size());
-    // Copies written ahead of a stop never stand.
-    for (Copy& copy : copies_)
-        copy.file.drop();
 }
 
 size_t ReplacePass::work(size_t file, int slot, int thread)

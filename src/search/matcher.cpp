@@ -165,9 +165,9 @@ Needle::Needle(std::string_view encoded, bool caseSensitive, CodePage codePage)
         return variants[r.second] != variants[ranked[0].second];
     });
     first_ = makeProbe(ranked[0].second);
-    second_ = makeProbe(other != ranked.end()     ? other->second
-                        : ranked.size() > 1 ? ranked[1].second
-                                            : ranked[0].second);
+    second_ = makeProbe(other != ranked.end() ? other->second
+                        : ranked.size() > 1   ? ranked[1].second
+                                              : ranked[0].second);
     const int widest = std::max(first_.count, second_.count);
     variants_ = widest == 1 ? 1 : widest == 2 ? 2 : 4;
 }
@@ -303,7 +303,7 @@ const char* Needle::find(const char* begin, const char* end) const
         case 4:
             return findAvx2<4>(begin, last);
         }
-    } else {
+    } else if (simdLevel() == Simd::Sse2) {
         switch (variants_) {
         case 1:
             return findSse2<1>(begin, last);
@@ -316,18 +316,6 @@ const char* Needle::find(const char* begin, const char* end) const
 #endif
     return findScalar(begin, last);
 }
-
-namespace {
-
-qint64 codePoints(QStringView text)
-{
-    qint64 count = 0;
-    for (const QChar c : text)
-        count += c.isLowSurrogate() ? 0 : 1;
-    return count;
-}
-
-} // namespace
 
 bool findMatchingLine(const Needle& needle, const char*& p, const char* end, MatchingLine& found)
 {
@@ -354,29 +342,6 @@ bool findMatchingLine(const Needle& needle, const char*& p, const char* end, Mat
         return true;
     }
     return false;
-}
-
-qint64 findPosition(const QString& line, const QString& text, bool caseSensitive)
-{
-    const QByteArray lineBytes = line.toUtf8();
-    const qint64 notFound = codePoints(line) + 1;
-    const std::optional<std::string> encoded = encode(text, CodePage::Utf8);
-    if (!encoded)
-        return notFound;
-    const Needle needle(*encoded, caseSensitive, CodePage::Utf8);
-    const char* begin = lineBytes.constData();
-    const char* at = needle.find(begin, begin + lineBytes.size());
-    if (!at)
-        return notFound;
-    return codePoints(QString::fromUtf8(begin, at - begin)) + 1;
-}
-
-bool isHitLine(const QString& line, const QString& text, bool caseSensitive, MatchMode mode)
-{
-    const qint64 position = findPosition(line, text, caseSensitive);
-    if (mode == MatchMode::LineStart)
-        return position == 1 && (text.isEmpty() || !line.isEmpty());
-    return position <= codePoints(line) - codePoints(text) + 1;
 }
 
 } // namespace kelvara

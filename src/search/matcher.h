@@ -76,10 +76,4 @@ inline const char* nextLineStart(const char* lineEnd, const char* end)
     return lineEnd;
 }
 
-// The 1-based position of the first occurrence of `text` in `line`, length(line) + 1 when there is
-// none. Positions count characters (code points).
-qint64 findPosition(const QString& line, const QString& text, bool caseSensitive);
-// Whether `line` is a hit for `text`: it holds the text (Anywhere) or begins with it (LineStart).
-bool isHitLine(const QString& line, const QString& text, bool caseSensitive, MatchMode mode);
-
 } // namespace kelvara

@@ -1,6 +1,7 @@
 // The engine without a window: the line matcher, the search pass and commands, and the replace
 // commands on real files, where no byte of the working directory's own files may ever change.
 
+#include "platform/cpu.h"
 #include "platform/descriptor.h"
 #include "replace/replacecommands.h"
 #include "search/searchcommands.h"
@@ -47,6 +48,41 @@ ScriptedErrors replaceIn(const QString& dir, const ReplaceText& text, Rows& rows
     return errors;
 }
 
+// The 1-based position of the first occurrence of `text` in `line`, in characters; one past the line
+// when there is none.
+qint64 findPosition(const QString& line, const QString& text, bool caseSensitive)
+{
+    const auto characters = [](QStringView t) {
+        return t.size() - std::count_if(t.begin(), t.end(), [](QChar c) { return c.isLowSurrogate(); });
+    };
+    const QByteArray bytes = line.toUtf8();
+    const char* at = Needle(text.toStdString(), caseSensitive, CodePage::Utf8)
+                         .find(bytes.constData(), bytes.constData() + bytes.size());
+    return (at ? characters(QString::fromUtf8(bytes.constData(), at - bytes.constData()))
+               : characters(line)) +
+           1;
+}
+
+// Waits until every other thread of the process sleeps, as the pool's workers do while they may take
+// no file.
+void waitForOtherThreadsToSleep()
+{
+    const QString self = QString::number(::gettid());
+    for (int calm = 0; calm < 3; ::usleep(1000)) {
+        bool sleeping = true;
+        for (const QString& task : QDir(u"/proc/self/task"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QByteArray stat =
+                task == self ? QByteArray() : readFile(u"/proc/self/task/"_s + task + u"/stat"_s);
+            const qsizetype end = stat.lastIndexOf(')');
+            sleeping = sleeping && (stat.isEmpty() || (end > 0 && stat.mid(end + 2, 1) == "S"));
+        }
+        calm = sleeping ? calm + 1 : 0;
+    }
+}
+
+// Every version of the vectorised loops, down to the plain one that other processors run.
+const Simd simdLevels[] = {Simd::Avx2, Simd::Sse2, Simd::None};
+
 } // namespace
 
 class TestEngine : public QObject
@@ -84,10 +120,11 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, caseSensitive);
         QFETCH(int, position);
-        const bool hit = text.isEmpty() || position <= line.size();
-        QCOMPARE(findPosition(line, text, caseSensitive), qint64(position));
-        QCOMPARE(isHitLine(line, text, caseSensitive, MatchMode::Anywhere), hit);
-        QCOMPARE(isHitLine(line, text, caseSensitive, MatchMode::LineStart), hit && position == 1);
+        for (const Simd simd : simdLevels) {
+            limitSimd(simd);
+            QCOMPARE(findPosition(line, text, caseSensitive), qint64(position));
+        }
+        limitSimd(Simd::Avx2);
     }
 
     // Random lines of letters that fold in every way, at every alignment of the block-wise search.
@@ -106,6 +143,7 @@ private slots:
         const QString letters = u"aAbBáÁőŐűŰ \nŠšiI"_s + (page == CodePage::Utf8 ? u"ЖжİΣσς"_s : QString());
         QRandomGenerator random(20261206);
         for (int round = 0; round < 3000; ++round) {
+            limitSimd(simdLevels[round % 3]);
             QString line, text;
             for (int i = random.bounded(0, 250); i > 0; --i)
                 line += letters[random.bounded(letters.size())];
@@ -125,6 +163,7 @@ private slots:
             QVERIFY2((at ? size_t(at - haystack.data()) : std::string::npos) == expected,
                      qPrintable(u"'%1' in '%2'"_s.arg(text, line)));
         }
+        limitSimd(Simd::Avx2);
     }
 
     // Which files a search visits: the selected ones (every entry but the last selected for all),
@@ -137,6 +176,8 @@ private slots:
         QTest::addColumn<int>("vanished"); // f1 vanishing in a search of all files: 1 back, 0 not
         QTest::newRow("0 and 2 of 3") << 3 << QList<int>{0, 2} << QList<int>{0, 2} << -1;
         QTest::newRow("0 and 1 of 3") << 3 << QList<int>{0, 1} << QList<int>{0} << -1;
+        QTest::newRow("both of 2") << 2 << QList<int>{0, 1} << QList<int>{0} << -1;
+        QTest::newRow("0 and 1 of 4") << 4 << QList<int>{0, 1} << QList<int>{0, 1} << -1;
         QTest::newRow("all of 3") << 3 << QList<int>{0, 1, 2} << QList<int>{0} << -1;
         QTest::newRow("none of 3") << 3 << QList<int>{} << QList<int>{} << -1;
         QTest::newRow("only the last") << 3 << QList<int>{2} << QList<int>{2} << -1;
@@ -425,9 +466,9 @@ private slots:
     // copies written one by one, and a link read after the copy it leads to reads that copy.
     void backgroundKeepsTheOrder_data()
     {
-        QTest::addColumn<bool>("background");
-        QTest::newRow("one by one") << false;
-        QTest::newRow("in the background") << true;
+        QTest::addColumn<int>("threads");
+        QTest::newRow("one by one") << 1;
+        QTest::newRow("in the background") << 3;
     }
     void backgroundKeepsTheOrder()
     {
@@ -454,15 +495,28 @@ private slots:
             void tell(const QString& message) override { log->rows.append(message.section(u'\n', 0, 0)); }
             Rows* log;
         };
-        Rows rows;
+        // The copy of f03 stands only once the files after it, the link f04 among them, were read.
+        struct Waiting : Rows
+        {
+            void appendRow(std::string_view utf8) override
+            {
+                if (utf8.starts_with("**  ") && utf8.ends_with("f03  **"))
+                    while (control->threads > 1 && control->filesRead < 8)
+                        std::this_thread::yield();
+                Rows::appendRow(utf8);
+            }
+            PassControl* control;
+        } rows;
+        PassControl control;
+        QFETCH(int, threads);
+        control.threads = threads;
+        rows.control = &control;
         Logged errors;
         errors.log = &rows;
-        QFETCH(bool, background);
-        if (!background)
-            errors.answer = [] { return false; };
+        errors.answer = [] { return false; };
         ListedFiles files(dir.path());
         MainState state;
-        replaceInAllFiles(files, ReplaceText(u"alma"_s, u"RETЖ"_s, true), state, rows, errors);
+        replaceInAllFiles(files, ReplaceText(u"alma"_s, u"RETЖ"_s, true), state, rows, errors, &control);
 
         const QString unencodable =
             u"A csereszöveg egyik karaktere nem írható le ennek a fájlnak a kódlapján, ezért a fájl kimarad:"_s;
@@ -515,6 +569,128 @@ private slots:
         stop = true;
         swapper.join();
         QVERIFY(written > 0); // some runs find the link at uj and refuse
+    }
+
+    // A pass stopped, or ended by its row sink, at file k of 8: exactly the files before it (and k
+    // itself, when stopped) are handed out and selected, and uj holds their copies and nothing else,
+    // also where the files read ahead were being written.
+    void cutShort_data()
+    {
+        QTest::addColumn<bool>("replace");
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<bool>("unnamed"); // copies written as files without a name
+        QTest::addColumn<bool>("throws");  // the row sink throws instead of asking for the stop
+        QTest::newRow("search, one thread") << false << 1 << true << false;
+        QTest::newRow("search, three threads") << false << 3 << true << false;
+        QTest::newRow("replace, one thread") << true << 1 << true << false;
+        QTest::newRow("replace, three threads") << true << 3 << true << false;
+        QTest::newRow("replace, named temporaries") << true << 3 << false << false;
+        QTest::newRow("replace, sink throws") << true << 3 << false << true;
+    }
+    void cutShort()
+    {
+        QFETCH(bool, replace);
+        QFETCH(int, threads);
+        QFETCH(bool, throws);
+        QFETCH(bool, unnamed);
+        constexpr int Stop = 3;
+        QTemporaryDir dir;
+        QDir d(dir.path());
+        for (int k = 0; k < 8; ++k)
+            writeFile(d.filePath(u"f%1"_s.arg(k)), "alma " + QByteArray::number(k) + "\r\n");
+        struct Stopping : Rows
+        {
+            void appendRow(std::string_view utf8) override
+            {
+                if (utf8.starts_with("**  ") && headers++ == Stop) {
+                    // Files ahead are being read meanwhile, and their copies written.
+                    while (control->threads > 1 && control->filesRead < 8)
+                        std::this_thread::yield();
+                    if (throws)
+                        throw std::runtime_error("sink");
+                    control->stopRequested = true;
+                }
+                Rows::appendRow(utf8);
+            }
+            PassControl* control;
+            bool throws;
+            int headers = 0;
+        } rows;
+        PassControl control;
+        control.threads = threads;
+        rows.control = &control;
+        rows.throws = throws;
+        allowUnnamedFiles(unnamed);
+        ListedFiles files(dir.path());
+        MainState state;
+        ScriptedErrors errors;
+        try {
+            if (replace)
+                replaceInAllFiles(files, ReplaceText(u"alma"_s, u"x"_s, true), state, rows, errors, &control);
+            else
+                searchAllFiles(files, SearchText(u"alma"_s, true, MatchMode::Anywhere), state, rows, errors,
+                               &control);
+            QVERIFY(!throws);
+        } catch (const std::runtime_error&) {
+            QVERIFY(throws);
+        }
+        allowUnnamedFiles(true);
+        const int handedOut = throws ? Stop : Stop + 1;
+        QStringList expected, copies;
+        for (int k = 0; k < handedOut; ++k) {
+            expected += block(d.filePath((replace ? u"uj/f%1"_s : u"f%1"_s).arg(k)));
+            expected += (replace ? u"x %1"_s : u"alma %1"_s).arg(k);
+            copies += u"f%1"_s.arg(k);
+        }
+        if (throws) // the first row of the header block that threw
+            expected += QString(150, u'*');
+        QCOMPARE(rows.rows, expected);
+        QCOMPARE(files.selectedEntryCount(), Stop + 1);
+        QCOMPARE(QDir(d.filePath(u"uj"_s)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 replace ? copies : QStringList());
+        QCOMPARE(errors.paths, QStringList());
+    }
+
+    // Files read ahead wait for their turn holding their rows, and no more are read while those rows
+    // reach the limit: the rows held stay bounded, whatever the files hold.
+    void heldRowsBounded()
+    {
+        QTemporaryDir dir;
+        for (int k = 0; k < 40; ++k)
+            writeFile(dir.filePath(u"f%1"_s.arg(k, 2, 10, QChar(u'0'))), "alma\r\n");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::alarm(30); // a pool whose held rows never fall hangs
+            struct Watching : Rows
+            {
+                void appendRow(std::string_view utf8) override
+                {
+                    if (utf8.starts_with("**  ") && headers++ == 0) {
+                        while (control->filesRead < 2)
+                            std::this_thread::yield();
+                        waitForOtherThreadsToSleep();
+                        readWhileFirstWaited = control->filesRead;
+                    }
+                    Rows::appendRow(utf8);
+                }
+                PassControl* control;
+                int headers = 0;
+                qint64 readWhileFirstWaited = 0;
+            } rows;
+            PassControl control;
+            control.threads = 2;
+            control.heldBytesLimit = 1; // any row held stops the reading ahead
+            rows.control = &control;
+            ListedFiles files(dir.path());
+            MainState state;
+            ScriptedErrors errors;
+            searchAllFiles(files, SearchText(u"alma"_s, true, MatchMode::Anywhere), state, rows, errors,
+                           &control);
+            ::_exit(rows.readWhileFirstWaited == 2 && state.hitCount == 40 ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
     }
 
     // A line as long as half the memory left is copied; one too long gives up its own file alone.
