@@ -15,8 +15,7 @@ QVariant HitListModel::data(const QModelIndex& index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= shown_)
         return {};
-    const std::string_view text = row(index.row());
-    return displayRow(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    return displayRow(shownPrefix(row(index.row())));
 }
 
 std::string_view HitListModel::row(int k) const
@@ -55,6 +54,22 @@ void HitListModel::clear()
     std::vector<size_t>().swap(ends_);
     shown_ = 0;
     endResetModel();
+}
+
+QString shownPrefix(std::string_view utf8)
+{
+    // No character takes more than 4 bytes, so these many decode to more than the prefix; a
+    // character cut at their end lies beyond it.
+    constexpr size_t Enough = 4 * size_t(MaxShownRowLength) + 4;
+    const bool cut = utf8.size() > Enough;
+    QString text = QString::fromUtf8(utf8.data(), qsizetype(std::min(utf8.size(), Enough)));
+    if (!cut && text.size() <= MaxShownRowLength)
+        return text;
+    qsizetype length = std::min(text.size(), MaxShownRowLength);
+    if (text[length - 1].isHighSurrogate())
+        --length;
+    text.truncate(length);
+    return text + QChar(0x2026);
 }
 
 QString displayRow(QString text)

@@ -35,6 +35,14 @@ private:
     bool flushQueued_ = false;
 };
 
+// The longest part of a row that the list draws; Qt's text layout fails on rows of a hundred
+// megabytes or more, and no one reads that far along one line.
+inline constexpr qsizetype MaxShownRowLength = 10000;
+
+// The first MaxShownRowLength UTF-16 units of a row followed by "…", or the whole row when it is no
+// longer. The row itself keeps its full text.
+QString shownPrefix(std::string_view utf8);
+
 // A row as the list draws it: on one line, with line feeds and other control characters shown as
 // symbols (LF as "↵"). The row's text itself is not changed.
 QString displayRow(QString text);

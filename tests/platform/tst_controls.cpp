@@ -205,6 +205,22 @@ private slots:
         QCOMPARE(list.selectedIndex(), 1);
         list.deselect(1);
         QVERIFY(list.selectedIndex() == -1 && clicks.count() == 1);
+
+        // A row of 200 MB is drawn and shown as a tooltip by its start, and kept whole.
+        list.clear();
+        std::string huge(200 << 20, 'x');
+        huge.back() = 'y';
+        list.appendRow(huge);
+        list.flush();
+        const QString start = QString(MaxShownRowLength, u'x') + u'…';
+        QCOMPARE(list.model()->index(0, 0).data().toString(), start);
+        QVERIFY(!list.grab().isNull());
+        const QPoint at = list.visualRect(list.model()->index(0, 0)).center();
+        QHelpEvent help(QEvent::ToolTip, at, list.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list.viewport(), &help);
+        QVERIFY(QToolTip::isVisible() && QToolTip::text().size() < start.size());
+        const QString kept = list.text(0);
+        QVERIFY(kept.size() == qsizetype(huge.size()) && kept.endsWith(u'y'));
     }
 
     // The real message box: the button pressed comes back, and closing it counts as Cancel (as Ok
