@@ -1,0 +1,50 @@
+// The path codec: every byte string comes back as itself from its text, two different names never
+// give one text, a name that is valid UTF-8 gives exactly its characters (a byte-order mark
+// included), and any text, even one no name gives, converts to bytes that then stay as they are.
+
+#include "fuzz.h"
+#include "platform/pathcodec.h"
+
+#include <QStringDecoder>
+
+using namespace kelvara;
+
+namespace {
+
+// The characters of valid UTF-8, from Qt's decoder told to keep a byte-order mark; nothing when the
+// bytes are not valid UTF-8.
+std::optional<QString> strictUtf8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
+{
+    FuzzedDataProvider provider(data, size);
+    const QByteArray a = QByteArray::fromStdString(provider.ConsumeRandomLengthString(size));
+    const QByteArray b = QByteArray::fromStdString(provider.ConsumeRemainingBytesAsString());
+
+    const QString textA = pathFromBytes(a), textB = pathFromBytes(b);
+    assert(pathToBytes(textA) == a && pathToBytes(textB) == b);
+    assert((textA == textB) == (a == b));
+    assert(pathFromBytes(pathToBytes(textA)) == textA);
+    assert(displayPath(textA).size() == textA.size());
+    if (const std::optional<QString> utf8 = strictUtf8(a))
+        assert(textA == *utf8 && displayPath(textA) == textA);
+
+    // The same bytes read as UTF-16 units: a text that no name may give, with lone surrogates of
+    // every kind. Its bytes are a name like any other from then on.
+    QString units(qsizetype(size / 2), Qt::Uninitialized);
+    std::memcpy(units.data(), data, size / 2 * 2);
+    const QByteArray unitBytes = pathToBytes(units);
+    assert(pathToBytes(pathFromBytes(unitBytes)) == unitBytes);
+    assert(!unitBytes.contains('/') || units.contains(u'/'));
+    return 0;
+}
