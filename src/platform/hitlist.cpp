@@ -2,9 +2,23 @@
 
 #include <QHelpEvent>
 #include <QScopedValueRollback>
+#include <QStringDecoder>
 #include <QToolTip>
 
 namespace kelvara {
+
+namespace {
+
+// A row's characters, every one: Qt's plain UTF-8 decoding drops a byte-order mark at the start,
+// which the first line of many files holds.
+QString decodeRow(std::string_view utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(utf8.data(), qsizetype(utf8.size())));
+}
+
+} // namespace
 
 int HitListModel::rowCount(const QModelIndex& parent) const
 {
@@ -62,7 +76,7 @@ QString shownPrefix(std::string_view utf8)
     // character cut at their end lies beyond it.
     constexpr size_t Enough = 4 * size_t(MaxShownRowLength) + 4;
     const bool cut = utf8.size() > Enough;
-    QString text = QString::fromUtf8(utf8.data(), qsizetype(std::min(utf8.size(), Enough)));
+    QString text = decodeRow(utf8.substr(0, Enough));
     if (!cut && text.size() <= MaxShownRowLength)
         return text;
     qsizetype length = std::min(text.size(), MaxShownRowLength);
@@ -103,8 +117,7 @@ HitList::HitList(QWidget* parent) : QListView(parent), model_(this)
 
 QString HitList::text(int k) const
 {
-    const std::string_view row = model_.row(k);
-    return QString::fromUtf8(row.data(), qsizetype(row.size()));
+    return decodeRow(model_.row(k));
 }
 
 int HitList::selectedIndex() const
