@@ -4,10 +4,13 @@
 #include "indit.h"
 #include "main/cserel.h"
 #include "platform/countdisplay.h"
+#include "platform/directory.h"
 #include "platform/directorylist.h"
+#include "platform/drivelist.h"
 #include "platform/fileerrordialog.h"
 #include "platform/filelist.h"
 #include "platform/hitlist.h"
+#include "platform/volumes.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -15,12 +18,32 @@
 
 namespace kelvara {
 
-Application::Application() : indit_(new indit)
+Application::Application(const QString& directory) : indit_(new indit)
 {
     indit_->load();
-    indit_->show();
     connect(indit_, &indit::openDirectoryRequested, this, &Application::openDirectory);
     connect(indit_, &indit::quitRequested, this, &Application::end);
+    if (!directory.isEmpty() && chooseInStartWindow(directory))
+        openDirectory();
+    else
+        indit_->show();
+}
+
+// Puts the start window on the directory's drive and on the directory, as if the user had chosen
+// them, once the directory can be read: Retry in the "Fájlhiba" question reads it again, Cancel
+// gives up.
+bool Application::chooseInStartWindow(const QString& directory)
+{
+    QString firstEntry; // only whether the directory can be read matters
+    while (std::optional<FileError> error = firstOrdinaryEntry(directory, firstEntry)) {
+        if (fileErrorDialog(*error, directory) != FileErrorAnswer::Retry)
+            return false;
+    }
+    indit_->Drive1->setDriveFromPath(directory);
+    if (indit_->Drive1->drive() != volumes().driveOf(directory))
+        return false; // the user gave up on the drive itself
+    indit_->Dir1->setPath(directory);
+    return true;
 }
 
 Application::~Application()

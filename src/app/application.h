@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 
 namespace kelvara {
 
@@ -15,8 +16,10 @@ class Application : public QObject
     Q_OBJECT
 
 public:
-    // Loads and shows the start window.
-    Application();
+    // Loads and shows the start window. With a directory, the start window is loaded on it but
+    // stays hidden, and the main window opens on it at once; a directory that cannot be read goes
+    // to the "Fájlhiba" question first, and when the user gives up the start window shows.
+    explicit Application(const QString& directory = {});
     ~Application() override;
 
     indit* startWindow() const;
@@ -37,6 +40,7 @@ signals:
     void finished();
 
 private:
+    bool chooseInStartWindow(const QString& directory);
     void showStartWindow();
     // Closing the start window: the program ends without the About window.
     void end();

@@ -1,5 +1,7 @@
 #include "desktop.h"
 
+#include "platform/look.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLibraryInfo>
@@ -37,6 +39,8 @@ public:
 void joinDesktop()
 {
     QGuiApplication::setDesktopFileName(QStringLiteral(KELVARA_APP_ID));
+    // Windows without an icon of their own, Qt's dialogs among them, show Kelvara's.
+    QApplication::setWindowIcon(kelvaraIcon());
 
     auto* qtTexts = new QTranslator(qApp);
     if (qtTexts->load(QLocale(QLocale::Hungarian, QLocale::Hungary), QStringLiteral("qtbase"),

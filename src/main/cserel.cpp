@@ -230,15 +230,19 @@ void cserel::onCommand7Click()
     });
 }
 
-// What every replace command does around its own steps: the hit count disappears (unless the command
-// refused to start) and the hit list shows what was added.
+// What every replace command does around its own steps: the hit count disappears first, so that no
+// old count stands over the emptied hit list while a question of the command is open (it comes
+// back when the command refused to start), and the hit list shows what was added.
 template <typename Command> void cserel::runReplace(Command command)
 {
     const WaitCursor wait;
+    const bool countShown = !Label6->isHidden();
+    Label6->setVisible(false);
+    Label3->setVisible(false);
     DialogReplaceErrors errors;
-    if (command(errors).started) {
-        Label6->setVisible(false);
-        Label3->setVisible(false);
+    if (!command(errors).started) {
+        Label6->setVisible(countShown);
+        Label3->setVisible(countShown);
     }
     List1->flush();
 }

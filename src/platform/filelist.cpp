@@ -3,8 +3,10 @@
 #include "pathcodec.h"
 
 #include <QAbstractListModel>
+#include <QAccessible>
 #include <QEvent>
 #include <QScopedValueRollback>
+#include <utility>
 
 namespace kelvara {
 
@@ -119,35 +121,47 @@ void FileList::setEntrySelected(int k, bool selected)
     selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
 }
 
-// What code changes, the view repaints and scrolls to once events are processed (as when a dialog
-// opens mid-command) rather than entry by entry: at every step, working out the rows to repaint and
-// scrolling cost more than the step itself.
+// What code changes, the view repaints, scrolls to and tells assistive technology about once events
+// are processed (as when a dialog opens mid-command) rather than entry by entry: at every step,
+// working out the rows to repaint, scrolling and one event per entry cost more than the step itself.
 void FileList::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
 {
     if (settingFromCode_)
-        viewport()->update();
+        afterCodeChange(false);
     else
         QListView::selectionChanged(selected, deselected);
 }
 
 void FileList::currentChanged(const QModelIndex& current, const QModelIndex& previous)
 {
-    if (!settingFromCode_) {
+    if (settingFromCode_)
+        afterCodeChange(true);
+    else
         QListView::currentChanged(current, previous);
-        return;
-    }
+}
+
+void FileList::afterCodeChange(bool currentMoved)
+{
     viewport()->update();
-    if (!scrollPending_) {
-        scrollPending_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                scrollPending_ = false;
-                if (currentIndex().isValid())
-                    scrollTo(currentIndex());
-            },
-            Qt::QueuedConnection);
-    }
+    scrollPending_ = scrollPending_ || currentMoved;
+    if (codeChangePending_)
+        return;
+    codeChangePending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            codeChangePending_ = false;
+            if (std::exchange(scrollPending_, false) && currentIndex().isValid())
+                scrollTo(currentIndex());
+            announceSelection();
+        },
+        Qt::QueuedConnection);
+}
+
+void FileList::announceSelection()
+{
+    QAccessibleEvent changed(this, QAccessible::SelectionWithin);
+    QAccessible::updateAccessibility(&changed);
 }
 
 // The selection model's current range is the one that the user's Shift ranges replace: with entries
@@ -163,26 +177,44 @@ void FileList::settleRun()
     runSettled_ = true;
 }
 
+template <typename Handle> auto FileList::userInput(bool press, Handle handle)
+{
+    if (inUserInput_)
+        return handle();
+    inUserInput_ = true;
+    userChanged_ = false;
+    const auto handled = handle();
+    inUserInput_ = false;
+    if (press || userChanged_)
+        emit click();
+    return handled;
+}
+
 // Mouse input reaches the list through its viewport.
 bool FileList::viewportEvent(QEvent* event)
 {
+    bool press = false;
     switch (event->type()) {
     case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        press = true;
+        [[fallthrough]];
     case QEvent::MouseMove:
     case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
         settleRun();
-        break;
+        return userInput(press, [&] { return QListView::viewportEvent(event); });
     default:
-        break;
+        return QListView::viewportEvent(event);
     }
-    return QListView::viewportEvent(event);
 }
 
 void FileList::keyPressEvent(QKeyEvent* event)
 {
     settleRun();
-    QListView::keyPressEvent(event);
+    userInput(true, [&] {
+        QListView::keyPressEvent(event);
+        return true;
+    });
 }
 
 QString FileList::currentText() const
@@ -209,7 +241,10 @@ void FileList::mirror(const QItemSelection& selected, const QItemSelection& dese
         // The user's change replaced what the selection model held as the current range.
         runFirst_ = runLast_ = -1;
         runSettled_ = true;
-        emit click();
+        if (inUserInput_)
+            userChanged_ = true; // click() follows the event
+        else
+            emit click();
     }
 }
 

@@ -13,8 +13,10 @@ namespace kelvara {
 class FileListModel;
 
 // The file list of one directory: its regular files by name, with extended multiple selection
-// (Shift for ranges, Ctrl to add or remove one entry). click() comes when the user changes the
-// selection; selections made from code raise nothing.
+// (Shift for ranges, Ctrl to add or remove one entry). click() comes after every press of a mouse
+// button or a key in the list, whether the selection changed or not, and when the user changes the
+// selection otherwise (dragging); selections made from code raise nothing. Those are told to
+// assistive technology once the command that made them is over, not entry by entry.
 //
 // Every step a command repeats per file costs O(1): the list keeps one flag per entry and the number
 // of selected entries, mirrored from the changes of the view's selection, and the entries a command
@@ -50,6 +52,8 @@ signals:
     void click();
 
 protected:
+    // Tells assistive technology that code changed the selection, in one event for all the entries.
+    virtual void announceSelection();
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool viewportEvent(QEvent* event) override;
@@ -58,6 +62,10 @@ protected:
 private:
     void settleRun();
     void mirror(const QItemSelection& selected, const QItemSelection& deselected);
+    // Runs the view's handling of a user's input event, then raises click() once when the event
+    // was a press or changed the selection.
+    template <typename Handle> auto userInput(bool press, Handle handle);
+    void afterCodeChange(bool currentMoved);
 
     FileListModel* model_;
     std::vector<DirectoryEntry> entries_;
@@ -70,8 +78,12 @@ private:
     // False while the selection model holds the run as its current range (see settleRun()).
     bool runSettled_ = true;
     bool scrollPending_ = false;
+    bool codeChangePending_ = false;
     QString path_;
     bool settingFromCode_ = false;
+    // Inside a user's input event; userChanged_ when it changed the selection.
+    bool inUserInput_ = false;
+    bool userChanged_ = false;
 };
 
 } // namespace kelvara

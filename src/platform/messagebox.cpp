@@ -1,8 +1,11 @@
 #include "messagebox.h"
 
+#include "look.h"
+
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <vector>
 
 namespace kelvara {
@@ -58,12 +61,25 @@ std::vector<ButtonChoice> choicesFor(MsgButtons buttons)
     return {{B::Ok, MsgAnswer::Ok}};
 }
 
+// The window in front, which the box belongs to. Right after a box closes no window may be active
+// yet (the window manager hands the focus back later), so the window the last box belonged to
+// stands in while it is still on screen; a command's second box then has the same parent as its
+// first.
+QWidget* frontWindow()
+{
+    static QPointer<QWidget> last;
+    QWidget* active = QApplication::activeWindow();
+    if (active && !qobject_cast<QMessageBox*>(active))
+        last = active;
+    return last && last->isVisible() ? last.data() : nullptr;
+}
+
 } // namespace
 
 MsgAnswer WidgetMessageBox::ask(const MsgRequest& request)
 {
-    QMessageBox box(toQt(request.icon), request.title, request.message, QMessageBox::NoButton,
-                    QApplication::activeWindow());
+    QMessageBox box(toQt(request.icon), request.title, request.message, QMessageBox::NoButton, frontWindow());
+    box.setWindowIcon(kelvaraIcon()); // also when no window is in front to lend its own
     const std::vector<ButtonChoice> choices = choicesFor(request.buttons);
     for (const ButtonChoice& choice : choices)
         box.addButton(choice.button);

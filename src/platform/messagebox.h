@@ -40,7 +40,7 @@ public:
     virtual MsgAnswer ask(const MsgRequest& request) = 0;
 };
 
-// The real one, a QMessageBox over the active window.
+// The real one, a QMessageBox over the window in front, with Kelvara's icon.
 class WidgetMessageBox : public MessageBoxSeam
 {
 public:

@@ -148,7 +148,9 @@ private slots:
 
     // A drive or a directory that cannot be read goes to the "Fájlhiba" box, whose Retry tries again.
     // Cancel goes back to the previous drive, in that drive's current directory (moving through the
-    // directory list never changed it), or opens the directory with an empty file list.
+    // directory list never changed it), or opens the directory with an empty file list. A directory
+    // given to the program ("argument", on another drive) opens at once, or after Cancel the start
+    // window shows.
     void fileErrors_data()
     {
         QTest::addColumn<QString>("target");     // "mount": the directory shown is a mount point inside "/"
@@ -162,15 +164,19 @@ private slots:
         QTest::newRow("directory there") << directory << QList<int>{} << true;
         QTest::newRow("directory, retry after it is back") << directory << QList<int>{1} << true;
         QTest::newRow("directory, cancel") << directory << QList<int>{0} << false;
+        QTest::newRow("argument there") << u"argument"_s << QList<int>{} << true;
+        QTest::newRow("argument, retry after it is back") << u"argument"_s << QList<int>{1} << true;
+        QTest::newRow("argument, cancel") << u"argument"_s << QList<int>{0} << false;
     }
     void fileErrors()
     {
         QFETCH(QString, target);
         QFETCH(QList<int>, answers);
         QFETCH(bool, readable);
-        const bool onDrive = target != u"directory"_s;
+        const bool argument = target == u"argument"_s;
+        const bool onDrive = target == u"drive"_s || target == u"mount"_s;
         const QString removable = root->filePath(u"media"_s);
-        const QString directory = drive + u"/sub/deeper"_s;
+        const QString directory = argument ? removable + u"/deeper"_s : drive + u"/sub/deeper"_s;
         const auto arrive = [&] {
             QDir().mkpath(onDrive ? removable : directory);
             for (const char* name : {"/.hidden", "/a.txt", "/b.txt"})
@@ -187,16 +193,18 @@ private slots:
         DrivesForTest drives(target == u"mount"_s ? QStringList{u"/"_s, removable, drive}
                                                   : QStringList{u"/"_s, removable});
         MessageBoxScript boxes(steps);
-        Application app;
+        Application app(argument ? directory : QString());
         indit& start = *app.startWindow();
         cserel& main = app.mainWindow();
-        main.Text1->setText(u" "_s); // a blank is a search text
-        main.enableReplaceButtons();
-        start.Dir1->setPath(onDrive ? drive : directory); // on "/", but not the current directory of "/"
         const QString currentOfRoot = volumes().currentDirectory(u"/"_s);
+        if (!argument) {
+            main.Text1->setText(u" "_s); // a blank is a search text
+            main.enableReplaceButtons();
+            start.Dir1->setPath(onDrive ? drive : directory); // on "/", but not the current directory of "/"
+        }
         if (onDrive) {
             start.Drive1->setCurrentIndex(start.Drive1->findText(removable)); // the user picks it
-        } else {
+        } else if (!argument) {
             if (!answers.isEmpty())
                 QVERIFY(QDir(directory).removeRecursively()); // gone before it is opened
             QTest::mouseClick(start.Command1, Qt::LeftButton);
@@ -216,6 +224,18 @@ private slots:
             QCOMPARE(start.Text1->text(), start.Dir1->path());
             QCOMPARE(start.Dir1->entryPath(0), start.Drive1->drive()); // the tree of the drive listed
             return;
+        }
+        if (argument) {
+            QCOMPARE(main.isVisible(), readable);
+            QCOMPARE(start.isVisible(), !readable);
+            if (!readable)
+                return;
+            main.Command8->click(); // the start window behind it, on the directory and its drive
+            QVERIFY(start.isVisible());
+            QCOMPARE(start.Drive1->drive(), removable);
+            QCOMPARE(start.Dir1->path() + u' ' + start.Text1->text(), directory + u' ' + directory);
+            main.Text1->setText(u" "_s);
+            QTest::mouseClick(start.Command1, Qt::LeftButton);
         }
         QVERIFY(main.isVisible() && !start.isVisible());
         QCOMPARE(main.File1->path(), directory);

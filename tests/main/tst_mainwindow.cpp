@@ -158,7 +158,8 @@ private slots:
     // Which files each command visits and how it leaves the file list. Files f0.txt.. are selected as
     // `selected`, then the commands run ("-k": f<k>.txt is removed first, and Cancel in its "Fájlhiba"
     // box skips it); after the first one f<files>.txt appears, which the list shows only if a command
-    // reads the directory again. The last command's hit list holds the blocks of `visited`.
+    // reads the directory again. The last command's hit list holds the blocks of `visited`. A key in
+    // the file list, leaving the selection as it is, shows its count.
     void commands_data()
     {
         QTest::addColumn<int>("files");
@@ -225,6 +226,8 @@ private slots:
         QTEST(selectedEntries(*main.File1), "selectedAfter");
         QFETCH(bool, reread);
         QCOMPARE(main.File1->count(), reread ? files + 1 : files);
+        QTest::keyClick(main.File1, Qt::Key_Shift);
+        QCOMPARE(main.Label7->text(), u" %1  db file"_s.arg(selectedEntries(*main.File1).size()));
         QCOMPARE(main.Label6->isVisible(), searched);
         QVERIFY(main.Command7->isEnabled());
         if (searched)
@@ -303,8 +306,17 @@ private slots:
         if (uj.isEmpty())
             main.Text1->clear();
         const QStringList searched = rowsOf(*main.List1);
+        bool countDuringBox = false;
+        boxes.emplace(std::vector<ScriptedMessageBox::Step>{{MsgAnswer::Cancel, [&] {
+                                                                 countDuringBox = main.Label3->isVisible() ||
+                                                                                  main.Label6->isVisible();
+                                                             }}});
         QFETCH(QString, command);
         main.findChild<QPushButton*>(command)->click();
+        // A command that started has taken the old count away before it asks anything; one that
+        // refused leaves it.
+        QVERIFY(uj.isEmpty() || !countDuringBox);
+        QCOMPARE(main.Label3->isVisible() && main.Label6->isVisible(), uj.isEmpty());
         expectedBoxes = 1;
         QCOMPARE(boxes->requests().size(), expectedBoxes);
         const QString box = boxes->requests()[0].title + u' ' + boxes->requests()[0].message;

@@ -4,6 +4,7 @@
 #include "platform/drivelist.h"
 #include "platform/filelist.h"
 #include "platform/hitlist.h"
+#include "platform/look.h"
 #include "platform/messagebox.h"
 #include "support/files.h"
 #include "support/lists.h"
@@ -22,6 +23,17 @@
 using namespace kelvara;
 using namespace kelvara::test;
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// Counts what the list tells assistive technology, which the offscreen platform never hears.
+struct AnnouncingFileList : FileList
+{
+    int announcements = 0;
+    void announceSelection() override { ++announcements; }
+};
+
+} // namespace
 
 class ControlsTest : public QObject
 {
@@ -77,6 +89,9 @@ private slots:
         QTest::newRow("shift arrow after a command") << command << u"+v"_s;
         QTest::newRow("out of order") << QList<int>{2, 0, 1} << u"+4 ^0"_s;
         QTest::newRow("select all") << QList<int>{1, 2} << u"^a ^3"_s;
+        // Input that leaves a command's selection as it was still comes as a click.
+        QTest::newRow("click on the one entry a command selected") << QList<int>{2} << u"2"_s;
+        QTest::newRow("select all after a command selected all") << QList<int>{0, 1, 2, 3, 4, 5} << u"^a"_s;
     }
     void fileListUserSelection()
     {
@@ -84,7 +99,7 @@ private slots:
         QFETCH(QString, input);
         for (const char* name : {"a", "b", "c", "d", "e", "f"})
             writeFile(dir->filePath(QLatin1String(name)), {});
-        FileList list;
+        AnnouncingFileList list;
         QListWidget plain;
         QVERIFY(!list.setPath(dir->path()));
         plain.setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -99,6 +114,8 @@ private slots:
         }
         QCoreApplication::processEvents();
         QCOMPARE(clicks.count(), 0);
+        // What a command selects is told to assistive technology once, not entry by entry.
+        QCOMPARE(list.announcements, byCode.isEmpty() ? 0 : 1);
         for (QAbstractItemView* view : std::initializer_list<QAbstractItemView*>{&list, &plain}) {
             for (const QString& step : input.split(u' ')) {
                 const Qt::KeyboardModifiers modifiers = step[0] == u'+'   ? Qt::ShiftModifier
@@ -225,29 +242,48 @@ private slots:
     }
 
     // The real message box: the button pressed comes back, and closing it counts as Cancel (as Ok
-    // when Ok is its only button).
+    // when Ok is its only button). Every box, the second of a command's too, belongs to the window in
+    // front and shows Kelvara's icon.
     void messageBoxAnswers_data()
     {
         QTest::addColumn<MsgButtons>("buttons");
-        QTest::addColumn<int>("press"); // a standard button to click, or 0 to close the box
-        QTest::addColumn<MsgAnswer>("answer");
-        QTest::newRow("retry") << MsgButtons::RetryCancel << int(QMessageBox::Retry) << MsgAnswer::Retry;
-        QTest::newRow("closed") << MsgButtons::RetryCancel << 0 << MsgAnswer::Cancel;
-        QTest::newRow("ok only, closed") << MsgButtons::Ok << 0 << MsgAnswer::Ok;
+        QTest::addColumn<QList<int>>("presses"); // a box each: a standard button to click, or 0 to close it
+        QTest::addColumn<MsgAnswer>("answer");   // of the last box
+        QTest::newRow("retry") << MsgButtons::RetryCancel << QList<int>{QMessageBox::Retry}
+                               << MsgAnswer::Retry;
+        QTest::newRow("closed") << MsgButtons::RetryCancel << QList<int>{0} << MsgAnswer::Cancel;
+        QTest::newRow("ok only, closed") << MsgButtons::Ok << QList<int>{0} << MsgAnswer::Ok;
+        QTest::newRow("retry, then a second box")
+            << MsgButtons::RetryCancel << QList<int>{QMessageBox::Retry, QMessageBox::Cancel}
+            << MsgAnswer::Cancel;
     }
     void messageBoxAnswers()
     {
         QFETCH(MsgButtons, buttons);
-        QFETCH(int, press);
-        QTimer::singleShot(0, this, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box && box->windowTitle() == u"Fájlhiba"_s);
-            if (press)
-                box->button(QMessageBox::StandardButton(press))->click();
-            else
-                box->close();
-        });
-        QTEST(WidgetMessageBox().ask({u"Szöveg"_s, MsgIcon::Exclamation, buttons, u"Fájlhiba"_s}), "answer");
+        QFETCH(QList<int>, presses);
+        QWidget front;
+        front.show();
+        QVERIFY(QTest::qWaitForWindowActive(&front));
+        MsgAnswer answer{};
+        for (const int press : presses) {
+            QWidget* parent = nullptr;
+            QImage icon;
+            QTimer::singleShot(0, this, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box || box->windowTitle() != u"Fájlhiba"_s)
+                    return;
+                parent = box->parentWidget();
+                icon = box->windowIcon().pixmap(16).toImage();
+                if (press)
+                    box->button(QMessageBox::StandardButton(press))->click();
+                else
+                    box->close();
+            });
+            answer = WidgetMessageBox().ask({u"Szöveg"_s, MsgIcon::Exclamation, buttons, u"Fájlhiba"_s});
+            QCOMPARE(parent, &front);
+            QCOMPARE(icon, iconPixmap(16).toImage());
+        }
+        QTEST(answer, "answer");
     }
 };
 
