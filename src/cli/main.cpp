@@ -22,9 +22,10 @@ using namespace kelvara;
 namespace {
 
 constexpr std::string_view Usage =
-    "Használat: kelvara-cli search [-i|--ignore-case] [--line-start] [--selected NÉV]... KÖNYVTÁR SZÖVEG\n"
-    "           kelvara-cli replace [-i|--ignore-case] [--selected NÉV]... [--line SOR] KÖNYVTÁR SZÖVEG "
-    "CSERE\n"
+    "Használat: kelvara-cli search [-i|--ignore-case] [--line-start] [--selected NÉV]... [--threads N] "
+    "KÖNYVTÁR SZÖVEG\n"
+    "           kelvara-cli replace [-i|--ignore-case] [--selected NÉV]... [--line SOR] [--threads N] "
+    "KÖNYVTÁR SZÖVEG CSERE\n"
     "           kelvara-cli --help | --version\n";
 
 constexpr std::string_view Help =
@@ -48,6 +49,8 @@ constexpr std::string_view Help =
     "  --line-start        csak a szöveggel kezdődő sorok (\"Így kezdődik\"; csak a search-nél)\n"
     "  --selected NÉV      csak ez a file (többször is megadható); a file-ok a lista sorrendjében\n"
     "  --line SOR          csak a SOR-ral egyező sorok cseréje (csak a replace-nél)\n"
+    "  --threads N         egyszerre ennyi file-t olvas (alapesetben a processzormagok száma, legfeljebb\n"
+    "                      8; 1: egyszerre csak egyet)\n"
     "  --                  ezután nincs több kapcsoló (ha egy szöveg \"-\"-lel kezdődik)\n"
     "  -h, --help          ez a leírás\n"
     "  --version           a program változata\n"
@@ -110,7 +113,6 @@ public:
         failed = true;
         return false;
     }
-    bool mayRetry() const override { return false; }
     void tell(const QString& message) override
     {
         QString line = message;
@@ -128,6 +130,7 @@ struct Arguments
     bool caseSensitive = true;
     MatchMode mode = MatchMode::Anywhere;
     std::vector<QString> selected;
+    int threads = defaultThreadCount();
     std::optional<QString> line;
     std::vector<QByteArray> operands;
     bool help = false;
@@ -165,7 +168,14 @@ std::optional<QString> parse(Command command, const std::vector<QByteArray>& arg
             out.selected.push_back(pathFromBytes(v));
         } else if (command == Command::Replace && value("--line", v)) {
             out.line = QString::fromUtf8(v);
-        } else if (arg == "--selected" || (command == Command::Replace && arg == "--line")) {
+        } else if (value("--threads", v)) {
+            bool number = false;
+            out.threads = v.toInt(&number);
+            if (!number || out.threads < 1 || out.threads > 64)
+                return QStringLiteral("a --threads értéke 1 és 64 közötti egész szám legyen: ") +
+                       QString::fromUtf8(v);
+        } else if (arg == "--selected" || arg == "--threads" ||
+                   (command == Command::Replace && arg == "--line")) {
             return QStringLiteral("a ") + QString::fromUtf8(arg) + QStringLiteral(" után hiányzik az értéke");
         } else if (arg == "-h" || arg == "--help") {
             out.help = true;
@@ -264,11 +274,13 @@ int search(const Arguments& args)
     MainState state;
     StandardOutput out;
     ReportAndSkip errors;
+    PassControl control;
+    control.threads = args.threads;
     if (args.selected.empty()) {
-        searchAllFiles(files, text, state, out, errors);
+        searchAllFiles(files, text, state, out, errors, &control);
     } else {
         state.modeMarker = QStringLiteral("ak");
-        searchMarkedFiles(files, text, state, out, errors);
+        searchMarkedFiles(files, text, state, out, errors, &control);
     }
     writeText(stdout, countDisplay(state.hitCount) + QStringLiteral(" db sor\n"));
     if (flushOutput() != 0)
@@ -289,16 +301,18 @@ int replace(const Arguments& args)
     MainState state;
     StandardOutput out;
     ReportAndSkip errors;
+    PassControl control;
+    control.threads = args.threads;
     ReplaceSummary summary;
     if (args.line) {
         if (args.selected.empty())
             for (int k = 0; k < files.entryCount(); ++k)
                 files.setEntrySelected(k, true);
-        summary = replaceInSelectedLine(files, text, *args.line, state, out, errors);
+        summary = replaceInSelectedLine(files, text, *args.line, state, out, errors, &control);
     } else if (args.selected.empty()) {
-        summary = replaceInAllFiles(files, text, state, out, errors);
+        summary = replaceInAllFiles(files, text, state, out, errors, &control);
     } else {
-        summary = replaceMarkedFiles(files, text, state, out, errors);
+        summary = replaceMarkedFiles(files, text, state, out, errors, &control);
     }
     if (flushOutput() != 0)
         return 2;

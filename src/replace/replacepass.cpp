@@ -368,7 +368,7 @@ void ReplacePass::commit(size_t file, int slot)
     if (!settle(passFile, copy))
         return;
     if (copy.lastLine)
-        state.lineText = *copy.lastLine;
+        state.lineText = std::move(*copy.lastLine); // not shared with the thread that made it
     switch (copy.outcome) {
     case Copy::Outcome::Written:
         finishFile(copy);
@@ -426,7 +426,7 @@ bool ReplacePass::settle(const PassFile& file, Copy& copy)
 }
 
 // The rows and state fields of a file whose copy stands.
-void ReplacePass::finishFile(const Copy& copy)
+void ReplacePass::finishFile(Copy& copy)
 {
     MainState& state = *state_;
     state.searchLen = text_.search().size();
@@ -434,7 +434,7 @@ void ReplacePass::finishFile(const Copy& copy)
     state.lineLen = state.lineText.size();
     if (!copy.rows.rows.empty()) {
         state.prefixLen = copy.prefixLen;
-        state.matchWindow = copy.matchWindow;
+        state.matchWindow = std::move(copy.matchWindow);
     }
     rows_->appendRows(copy.rows.bytes, copy.rows.rows);
     rewrittenLines_ += qint64(copy.rows.rows.size());

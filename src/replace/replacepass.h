@@ -91,7 +91,7 @@ private:
     size_t work(size_t file, int slot, int thread) override;
     void commit(size_t file, int slot) override;
     bool settle(const PassFile& file, Copy& copy);
-    void finishFile(const Copy& copy);
+    void finishFile(Copy& copy);
 
     const ReplaceText& text_;
     const LineFilter& filter_;

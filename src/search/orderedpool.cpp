@@ -1,6 +1,7 @@
 #include "orderedpool.h"
 
 #include <algorithm>
+#include <exception>
 #include <sched.h>
 #include <system_error>
 
@@ -27,7 +28,20 @@ void OrderedPool::run(size_t count)
         count_ = count;
         next_ = committed_ = held_ = 0;
     }
-    if (control_.threads > 1 && count > 1)
+    // However run() ends, no worker outlives it: what the workers use need only outlive the call.
+    // An exception from a commit stops the files in work too.
+    struct Join
+    {
+        OrderedPool& pool;
+        ~Join()
+        {
+            if (std::uncaught_exceptions() > 0)
+                pool.control_.stopRequested = true;
+            pool.stopWorkers();
+        }
+    } join{*this};
+    parallel_ = control_.threads > 1 && count > 1;
+    if (parallel_)
         startWorkers();
     std::unique_lock lock(mutex_);
     while (committed_ < count_) {
@@ -53,8 +67,6 @@ void OrderedPool::run(size_t count)
         ++committed_;
         workable_.notify_all();
     }
-    lock.unlock();
-    stopWorkers();
 }
 
 // Under the lock.

@@ -43,12 +43,12 @@ public:
     OrderedPool& operator=(const OrderedPool&) = delete;
 
     // Works on and commits files [0, count). Stops early when the control asks; an exception from a
-    // commit ends it too, with the workers stopped and joined.
+    // commit ends it too, asking the control to stop. Every worker is joined when it returns.
     void run(size_t count);
     // Runs `step` on the calling thread while no worker works on a file (from a commit).
     void alone(const std::function<void()>& step);
-    // Whether files are read on other threads than the calling one (only during run()).
-    bool hasWorkers() const { return !workers_.empty(); }
+    // Whether files may be read on other threads than the calling one (only during run()).
+    bool hasWorkers() const { return parallel_; }
 
 private:
     bool canTake() const;
@@ -72,6 +72,7 @@ private:
     int busy_ = 0;        // workers working on a file
     bool paused_ = false; // the caller runs a step alone
     bool ending_ = false;
+    bool parallel_ = false; // set before the workers start, read-only while they run
     std::vector<std::thread> workers_;
 };
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace kelvara {
 
@@ -210,7 +211,7 @@ void SearchPass::commit(size_t file, int slot)
         searchers_[0]->search(dirFd_, passFile, found, control_);
     }
     if (found.lastLine) {
-        state.lineText = *found.lastLine;
+        state.lineText = std::move(*found.lastLine); // not shared with the thread that made it
         state.lineLen = state.lineText.size();
     }
     if (found.hits.rows.empty())

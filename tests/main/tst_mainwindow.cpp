@@ -348,9 +348,8 @@ private slots:
             << QStringList{search, u"-i"_s, u"--line-start"_s, d, u"alma"_s} << 0
             << lines(block(path("b.txt")), "Alma|alma a fa| 2 db sor") << QString();
         QTest::newRow("replace named files, in list order")
-            << QStringList{replace, u"--selected"_s, u"b.txt"_s, u"--selected"_s, u"a.txt"_s,
-                           d,       u"alma"_s,       u"körte"_s}
-            << 0 << lines(both, "  körte x|körte a fa|*körte") << QString();
+            << u"replace --selected=b.txt --threads 1 --selected a.txt DIR alma körte"_s.split(u' ') << 0
+            << lines(both, "  körte x|körte a fa|*körte") << QString();
         QTest::newRow("replace the lines equal to one")
             << QStringList{replace, u"--line"_s, u"alma a fa"_s, d, u"alma"_s, u"körte"_s} << 0
             << lines(both, "körte a fa") << QString();
@@ -373,6 +372,8 @@ private slots:
             << 2 << QString() << u"Túl sok a megnyitott fájl."_s;
         QTest::newRow("unknown option") << QStringList{replace, u"--nope"_s, d, u"a"_s, u"b"_s} << 2
                                         << QString() << u"ismeretlen kapcsoló: --nope"_s;
+        QTest::newRow("no thread") << QStringList{search, u"--threads=0"_s, d, u"a"_s} << 2 << QString()
+                                   << u"a --threads értéke"_s;
         QTest::newRow("help") << QStringList{replace, u"--help"_s} << 0 << u"replace"_s << QString();
         QTest::newRow("search, no hit")
             << QStringList{search, d, u"barack"_s} << 1 << u" 0 db sor"_s << QString();

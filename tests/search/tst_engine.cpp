@@ -658,46 +658,39 @@ private slots:
         QTemporaryDir dir;
         for (int k = 0; k < 40; ++k)
             writeFile(dir.filePath(u"f%1"_s.arg(k, 2, 10, QChar(u'0'))), "alma\r\n");
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::alarm(30); // a pool whose held rows never fall hangs
-            struct Watching : Rows
+        // The first file's rows go out once every worker waits: having read at most the second.
+        struct Watching : Rows
+        {
+            void appendRow(std::string_view utf8) override
             {
-                void appendRow(std::string_view utf8) override
-                {
-                    if (utf8.starts_with("**  ") && headers++ == 0) {
-                        while (control->filesRead < 2)
-                            std::this_thread::yield();
-                        waitForOtherThreadsToSleep();
-                        readWhileFirstWaited = control->filesRead;
-                    }
-                    Rows::appendRow(utf8);
+                if (utf8.starts_with("**  ") && headers++ == 0) {
+                    waitForOtherThreadsToSleep();
+                    readWhileFirstWaited = control->filesRead;
                 }
-                PassControl* control;
-                int headers = 0;
-                qint64 readWhileFirstWaited = 0;
-            } rows;
-            PassControl control;
-            control.threads = 2;
-            control.heldBytesLimit = 1; // any row held stops the reading ahead
-            rows.control = &control;
-            ListedFiles files(dir.path());
-            MainState state;
-            ScriptedErrors errors;
-            searchAllFiles(files, SearchText(u"alma"_s, true, MatchMode::Anywhere), state, rows, errors,
-                           &control);
-            ::_exit(rows.readWhileFirstWaited == 2 && state.hitCount == 40 ? 0 : 1);
-        }
-        int status = 0;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
+                Rows::appendRow(utf8);
+            }
+            PassControl* control;
+            int headers = 0;
+            qint64 readWhileFirstWaited = 0;
+        } rows;
+        PassControl control;
+        control.threads = 2;
+        control.heldBytesLimit = 1; // any row held stops the reading ahead
+        rows.control = &control;
+        ListedFiles files(dir.path());
+        MainState state;
+        ScriptedErrors errors;
+        // A pool whose held rows never fall hangs here, until the test's time limit ends it.
+        searchAllFiles(files, SearchText(u"alma"_s, true, MatchMode::Anywhere), state, rows, errors, &control);
+        QVERIFY2(rows.readWhileFirstWaited <= 2, qPrintable(QString::number(rows.readWhileFirstWaited)));
+        QCOMPARE(state.hitCount, 40);
     }
 
     // A line as long as half the memory left is copied; one too long gives up its own file alone.
     void lineLongerThanTheMemory()
     {
-#if defined(__SANITIZE_ADDRESS__)
-        QSKIP("the address sanitizer reserves more address space than any limit would leave");
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        QSKIP("the sanitizers reserve more address space than any limit would leave");
 #endif
         constexpr qint64 Line = 16 << 20;
         QTemporaryDir dir;
