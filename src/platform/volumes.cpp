@@ -119,8 +119,10 @@ QString workingDirectory()
         if (errno != ERANGE) {
             QByteArray gone = linkTarget("/proc/self/cwd");
             const QByteArray suffix = " (deleted)";
-            if (!gone.startsWith('/') || !gone.endsWith(suffix))
-                return QDir::currentPath();
+            if (!gone.startsWith('/'))
+                return QString(); // it has no name at all
+            if (!gone.endsWith(suffix))
+                return pathFromBytes(gone);
             gone.chop(suffix.size());
             return pathFromBytes(gone.left(std::max<qsizetype>(1, gone.lastIndexOf('/'))));
         }
