@@ -36,14 +36,10 @@ constexpr qsizetype Buffer = qsizetype(LineBlockReader::InitialBufferSize);
 
 // Directories whose names differ only by a byte-order mark, which a UTF-8 decoder may drop, and a
 // file of its own in each.
-constexpr const char* BomDirs[] = {"Zed/x/d",
-                                   "Zed/x/\xef\xbb\xbf"
-                                   "d",
-                                   "Zed/x/c\xff", "Zed/x/c\xef\xbb\xbf\xff"};
-constexpr const char* BomFiles[] = {"Zed/x/d/plain",
-                                    "Zed/x/\xef\xbb\xbf"
-                                    "d/bom",
-                                    "Zed/x/c\xff/ff", "Zed/x/c\xef\xbb\xbf\xff/bomff"};
+constexpr const char* BomDirs[] = {"Zed/x/d", "Zed/x/\xef\xbb\xbf\x64", "Zed/x/c\xff",
+                                   "Zed/x/c\xef\xbb\xbf\xff"};
+constexpr const char* BomFiles[] = {"Zed/x/d/plain", "Zed/x/\xef\xbb\xbf\x64/bom", "Zed/x/c\xff/ff",
+                                    "Zed/x/c\xef\xbb\xbf\xff/bomff"};
 
 QByteArray error(FileErrorKind kind)
 {
