@@ -438,6 +438,7 @@ void ReplacePass::finishFile(Copy& copy)
     }
     rows_->appendRows(copy.rows.bytes, copy.rows.rows);
     rewrittenLines_ += qint64(copy.rows.rows.size());
+    copy.rows.trim(); // out of memory once handed out
 }
 
 } // namespace kelvara

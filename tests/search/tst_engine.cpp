@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdio>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -681,46 +682,70 @@ private slots:
         MainState state;
         ScriptedErrors errors;
         // A pool whose held rows never fall hangs here, until the test's time limit ends it.
-        searchAllFiles(files, SearchText(u"alma"_s, true, MatchMode::Anywhere), state, rows, errors, &control);
+        searchAllFiles(files, SearchText(u"alma"_s, true, MatchMode::Anywhere), state, rows, errors,
+                       &control);
         QVERIFY2(rows.readWhileFirstWaited <= 2, qPrintable(QString::number(rows.readWhileFirstWaited)));
         QCOMPARE(state.hitCount, 40);
     }
 
-    // A line as long as half the memory left is copied; one too long gives up its own file alone.
+    // A file that lacked memory only because the rows of a file read before it were held (its turn
+    // had not come) is written again alone at its turn; one too long for the memory even alone gives
+    // up its own file, with a message, and no other.
     void lineLongerThanTheMemory()
     {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
         QSKIP("the sanitizers reserve more address space than any limit would leave");
 #endif
-        constexpr qint64 Line = 16 << 20;
+        constexpr qint64 Line = 32 << 20, Budget = 34 << 20;
         QTemporaryDir dir;
         QDir d(dir.path());
-        for (const qint64 size : {Line, 4 * Line, qint64(0)}) { // sparse: a line of NUL bytes, then "alma"
-            QFile f(d.filePath(QString::number(size)));
+        writeFile(d.filePath(u"0"_s), "alma\r\n");
+        writeFile(d.filePath(u"1"_s),
+                  ("alma " + QByteArray(95, 'r') + "\r\n").repeated(120000)); // 12 MB of rows
+        for (const auto& [name, size] : {std::pair{u"2"_s, Line}, std::pair{u"3"_s, 4 * Line}}) {
+            QFile f(d.filePath(name)); // sparse: a line of NUL bytes, then "alma"
             QVERIFY(f.open(QIODevice::WriteOnly) && f.seek(size) && f.write("\r\nalma\r\n") == 8);
         }
         const pid_t child = ::fork();
         if (child == 0) {
+            ::mallopt(M_ARENA_MAX, 1); // no arena of its own for the worker: the limit counts it
+            // The first file's rows go out once files 1 and 2 were read, so 2 is read beside 1's rows.
+            struct Counting : RowSink
+            {
+                void clear() override {}
+                void appendRow(std::string_view utf8) override
+                {
+                    while (utf8.starts_with("**  ") && control->filesRead < 3)
+                        std::this_thread::yield();
+                }
+                PassControl* control;
+            } rows;
+            PassControl control;
+            control.threads = 2;
+            control.heldBytesLimit = size_t(1) << 30;
+            rows.control = &control;
             QFile statm(u"/proc/self/statm"_s);
             const qint64 used =
                 statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ')[0].toLongLong() : 0;
-            const struct rlimit limit = {rlim_t(used * ::sysconf(_SC_PAGESIZE) + 2 * Line), RLIM_INFINITY};
+            const rlim_t stack = 9 << 20; // the worker's
+            const struct rlimit limit = {rlim_t(used * ::sysconf(_SC_PAGESIZE)) + stack + Budget,
+                                         RLIM_INFINITY};
             ListedFiles files(dir.path());
             MainState state;
-            Rows rows;
             ScriptedErrors errors;
             if (used > 0 && ::setrlimit(RLIMIT_AS, &limit) == 0)
-                replaceInAllFiles(files, ReplaceText(u"alma"_s, u"x"_s, true), state, rows, errors);
+                replaceInAllFiles(files, ReplaceText(u"alma"_s, u"x"_s, true), state, rows, errors, &control);
             ::_exit(!(errors.messages.size() == 1 && errors.paths.isEmpty() &&
                       errors.messages[0].startsWith(u"Nincs elég memória"_s) &&
-                      errors.messages[0].endsWith(d.filePath(QString::number(4 * Line)))));
+                      errors.messages[0].endsWith(d.filePath(u"3"_s))));
         }
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
         QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
-        QCOMPARE(QFileInfo(d.filePath(u"uj/%1"_s.arg(Line))).size(), Line + 5);
-        QCOMPARE(readFile(d.filePath(u"uj/0"_s)), QByteArray("\r\nx\r\n"));
-        QCOMPARE(QDir(d.filePath(u"uj"_s)).entryList(QDir::Files | QDir::Hidden).size(), 2);
+        QCOMPARE(QFileInfo(d.filePath(u"uj/2"_s)).size(), Line + 5);
+        QCOMPARE(readFile(d.filePath(u"uj/0"_s)), QByteArray("x\r\n"));
+        QCOMPARE(QDir(d.filePath(u"uj"_s)).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({u"0"_s, u"1"_s, u"2"_s}));
     }
 };
 
