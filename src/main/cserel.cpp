@@ -181,7 +181,7 @@ void cserel::runSearch(SearchCommand command)
     Label6->setVisible(true);
     Label3->setVisible(true);
     DialogFileErrors errors;
-    command(*File1, currentSearch(), *this, *List1, errors);
+    command(*File1, currentSearch(), *this, *List1, errors, nullptr);
     List1->flush();
     Label6->setText(countDisplay(hitCount) + QStringLiteral(" db sor"));
     enableReplaceButtons();
