@@ -30,6 +30,7 @@ struct Pending
 };
 Pending pending[MaxTemporaries];
 std::atomic<bool> unnamedAllowed{true};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::uint64_t>::is_always_lock_free);
 std::atomic<void (*)(int)> namingHook{nullptr};
 
 // A temporary file's mode: its owner can always open it to lock it.
@@ -49,7 +50,6 @@ void ensureTemporaryMode(int fd)
     if ((processUmask & TemporaryMode) != 0)
         ::fchmod(fd, TemporaryMode);
 }
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::uint64_t>::is_always_lock_free);
 
 void onSignal(int signal)
 {
