@@ -71,7 +71,7 @@ void writeText(std::FILE* stream, const QString& text)
 }
 
 // "kelvara-cli: PATH: reason". The path goes out as the bytes the file system holds.
-void report(const QString& path, const QString& reason)
+void printError(const QString& path, const QString& reason)
 {
     write(stderr, std::string_view("kelvara-cli: "));
     const QByteArray bytes = pathToBytes(path);
@@ -103,16 +103,11 @@ public:
     }
 };
 
-// A file that cannot be read or written is reported and skipped, and so is any other problem.
+// A file that cannot be read or written is reported and skipped, and so is any other problem: no one
+// is there to be asked.
 class ReportAndSkip : public ReplaceErrors
 {
 public:
-    bool retry(const FileError& error, const QString& path) override
-    {
-        report(path, error.message());
-        failed = true;
-        return false;
-    }
     void tell(const QString& message) override
     {
         QString line = message;
@@ -121,6 +116,13 @@ public:
         failed = true;
     }
     bool failed = false;
+
+protected:
+    void report(const FileError& error, const QString& path) override
+    {
+        printError(path, error.message());
+        failed = true;
+    }
 };
 
 enum class Command { Search, Replace };
@@ -214,7 +216,7 @@ public:
     std::optional<int> listAndSelect(const std::vector<QString>& names)
     {
         if (const std::optional<FileError> error = ListedFiles::reread()) {
-            report(directoryPath(), error->message());
+            printError(directoryPath(), error->message());
             return 2;
         }
         fresh_ = true;
@@ -227,8 +229,8 @@ public:
         for (const QString& name : names) {
             const auto found = index.constFind(name);
             if (found == index.cend()) {
-                report(joinPath(directoryPath(), name),
-                       QStringLiteral("nincs ilyen file a könyvtár listájában"));
+                printError(joinPath(directoryPath(), name),
+                           QStringLiteral("nincs ilyen file a könyvtár listájában"));
                 return 2;
             }
             setEntrySelected(*found, true);
@@ -243,7 +245,7 @@ private:
 int flushOutput()
 {
     if (std::fflush(stdout) != 0) {
-        report(QStringLiteral("<stdout>"), QString::fromLocal8Bit(std::strerror(errno)));
+        printError(QStringLiteral("<stdout>"), QString::fromLocal8Bit(std::strerror(errno)));
         return 2;
     }
     return 0;

@@ -35,7 +35,7 @@ QPushButton* addButton(QWidget* window, const char* name, const QString& caption
 class DialogReplaceErrors : public ReplaceErrors
 {
 public:
-    bool retry(const FileError& error, const QString& path) override
+    bool askRetry(const FileError& error, const QString& path) override
     {
         return fileErrorDialog(error, path) == FileErrorAnswer::Retry;
     }

@@ -18,7 +18,7 @@ FileErrorAnswer fileErrorDialog(const FileError& error, const QString& path = {}
 class DialogFileErrors : public FileErrorHandler
 {
 public:
-    bool retry(const FileError& error, const QString& path) override
+    bool askRetry(const FileError& error, const QString& path) override
     {
         return fileErrorDialog(error, path) == FileErrorAnswer::Retry;
     }

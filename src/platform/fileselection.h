@@ -54,12 +54,26 @@ private:
     int current_ = -1;
 };
 
-// Decides what happens after a file error: true to try the same step again, false to give it up.
+// What a command does with a file step that failed: a user who can answer is asked whether to try
+// the step again; one who cannot (a script) is only told, and the step is given up.
 class FileErrorHandler
 {
 public:
     virtual ~FileErrorHandler() = default;
-    virtual bool retry(const FileError& error, const QString& path) = 0;
+    // Tells the user and asks: true to try the step again.
+    virtual bool askRetry(const FileError& error, const QString& path)
+    {
+        report(error, path);
+        return false;
+    }
+
+protected:
+    // Tells the user that the step failed on `path`, where no one is asked.
+    virtual void report(const FileError& error, const QString& path)
+    {
+        Q_UNUSED(error);
+        Q_UNUSED(path);
+    }
 };
 
 } // namespace kelvara

@@ -29,7 +29,7 @@ bool prepareOutput(FileSelection& files, MainState& state, ReplaceErrors& errors
                openOutputDirectory(files.directoryPath(), state, dirs)) {
         switch (problem->kind) {
         case Kind::FileError:
-            if (!errors.retry(problem->error, problem->path))
+            if (!errors.askRetry(problem->error, problem->path))
                 return false;
             break;
         case Kind::Link:
@@ -56,7 +56,7 @@ bool prepareOutput(FileSelection& files, MainState& state, ReplaceErrors& errors
 void flushOutput(const ReplaceDirectories& dirs, const MainState& state, ReplaceErrors& errors)
 {
     while (::syncfs(dirs.output.get()) != 0) {
-        if (!errors.retry(FileError::fromErrno(errno), state.outDirPath))
+        if (!errors.askRetry(FileError::fromErrno(errno), state.outDirPath))
             return;
     }
 }

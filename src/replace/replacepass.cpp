@@ -405,7 +405,7 @@ bool ReplacePass::settle(const PassFile& file, Copy& copy)
             copy.alone = true;
             break;
         case Copy::Outcome::Failed:
-            if (!errors_->retry(copy.error, copy.errorInCopy ? state_->outFilePath : file.path))
+            if (!errors_->askRetry(copy.error, copy.errorInCopy ? state_->outFilePath : file.path))
                 return false;
             writer.write(*dirs_, file, copy, control_, true);
             break;

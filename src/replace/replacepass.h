@@ -43,8 +43,8 @@ private:
     std::optional<std::string> replacement1250_;
 };
 
-// How a replace command tells its user what went wrong: a file error goes to the retry-or-skip
-// choice of FileErrorHandler, anything else is a message.
+// How a replace command tells its user what went wrong: a file error goes to FileErrorHandler, to
+// be tried again or skipped; anything else is a message.
 class ReplaceErrors : public FileErrorHandler
 {
 public:

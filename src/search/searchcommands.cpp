@@ -55,7 +55,7 @@ void searchEntries(FileSelection& files, const SearchText& search, MainState& st
 void rereadFileList(FileSelection& files, FileErrorHandler& errors)
 {
     while (const std::optional<FileError> error = files.reread()) {
-        if (!errors.retry(*error, files.directoryPath()))
+        if (!errors.askRetry(*error, files.directoryPath()))
             return;
     }
 }

@@ -206,7 +206,7 @@ void SearchPass::commit(size_t file, int slot)
             break;
         const FileError error =
             found.outcome == Found::Outcome::Failed ? found.error : FileError::fromErrno(ENOMEM);
-        if (!errors_->retry(error, state.filePath))
+        if (!errors_->askRetry(error, state.filePath))
             return;
         searchers_[0]->search(dirFd_, passFile, found, control_);
     }

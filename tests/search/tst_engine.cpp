@@ -488,10 +488,10 @@ private slots:
 
         struct Logged : ScriptedErrors
         {
-            bool retry(const FileError& error, const QString& path) override
+            bool askRetry(const FileError& error, const QString& path) override
             {
                 log->rows.append(u"error "_s + path);
-                return ScriptedErrors::retry(error, path);
+                return ScriptedErrors::askRetry(error, path);
             }
             void tell(const QString& message) override { log->rows.append(message.section(u'\n', 0, 0)); }
             Rows* log;

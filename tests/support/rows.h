@@ -19,7 +19,7 @@ struct Rows : RowSink
 // Answers the first file error with `answer` (a retry when it says so), later ones with no.
 struct ScriptedErrors : ReplaceErrors
 {
-    bool retry(const FileError& error, const QString& path) override
+    bool askRetry(const FileError& error, const QString& path) override
     {
         errors.append(error);
         paths.append(path);
