@@ -3,18 +3,13 @@
 #include "about/frmabout.h"
 #include "indit.h"
 #include "main/cserel.h"
-#include "platform/countdisplay.h"
 #include "platform/directory.h"
 #include "platform/directorylist.h"
 #include "platform/drivelist.h"
 #include "platform/fileerrordialog.h"
-#include "platform/filelist.h"
-#include "platform/hitlist.h"
 #include "platform/volumes.h"
 
 #include <QCoreApplication>
-#include <QLabel>
-#include <QLineEdit>
 
 namespace kelvara {
 
@@ -73,20 +68,8 @@ void Application::openDirectory()
 {
     cserel& main = mainWindow();
     main.show();
-    // A directory that cannot be listed goes to the "Fájlhiba" dialog: Retry lists it again,
-    // Cancel leaves the file list empty.
-    const QString directory = indit_->Dir1->path();
-    std::optional<FileError> error = main.File1->setPath(directory);
-    while (error && fileErrorDialog(*error, directory) == FileErrorAnswer::Retry)
-        error = main.File1->refresh();
-    main.Label7->setText(countDisplay(main.File1->count()) + QStringLiteral("  db file"));
-    main.List1->update();
+    main.openDirectory(indit_->Dir1->path());
     indit_->hide();
-    main.disableReplaceButtons();
-    if (main.Text1->text().isEmpty())
-        main.disableSearchButtons();
-    else
-        main.enableSearchButtons();
 }
 
 void Application::showStartWindow()

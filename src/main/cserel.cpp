@@ -129,6 +129,19 @@ void cserel::load()
     Timer1->start();
 }
 
+void cserel::openDirectory(const QString& directory)
+{
+    // A directory that cannot be listed goes to the "Fájlhiba" dialog: Retry lists it again,
+    // Cancel leaves the file list empty.
+    std::optional<FileError> error = File1->setPath(directory);
+    while (error && fileErrorDialog(*error, directory) == FileErrorAnswer::Retry)
+        error = File1->refresh();
+    Label7->setText(countDisplay(File1->count()) + QStringLiteral("  db file"));
+    List1->update();
+    disableReplaceButtons();
+    onText1Change();
+}
+
 void cserel::enableSearchButtons()
 {
     SearchButtons.setEnabled(true);

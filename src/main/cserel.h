@@ -33,6 +33,9 @@ public:
 
     // Runs once, when the window is first created.
     void load();
+    // Lists the files of `directory` in File1 and their count in Label7; the replace buttons are
+    // disabled and the search buttons follow the search text.
+    void openDirectory(const QString& directory);
 
     // The two button groups, always switched as a whole.
     void enableSearchButtons();
