@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# install.sh BUILD_DIR VERSION: the install tree (desktop entry, metainfo, manual pages, versions,
+# install.sh BUILD_DIR VERSION [BUILD_TYPE]: the install tree (desktop entry, metainfo, manual pages, versions,
 # completion) and the Debian package (contents, fields, lintian). Prints each problem; exits 1 on any.
 set -uo pipefail
 build="$(realpath -- "$1")"
@@ -91,8 +91,12 @@ done
 [ "$(dpkg-deb -f "$deb" Recommends)" = qt6-wayland ] || problem "the package does not recommend qt6-wayland"
 [ "$(dpkg-deb -f "$deb" Section)" = utils ] || problem "the package's section is not utils"
 # No error, and no program left unhardened (stack protector, fortified calls, RELRO, BIND_NOW, PIE).
+# Checked calls need an optimised build: a Debug build, never packaged, has none.
+unfortified='^$'
+[ "${3:-}" = Debug ] && unfortified=': hardening-no-fortify-functions'
 if check lintian --fail-on error --display-info --pedantic "$deb"; then
-  ! grep -h ': hardening-' "$tmp/out" "$tmp/err" >&2 || problem "lintian: a program is not hardened"
+  ! grep -h ': hardening-' "$tmp/out" "$tmp/err" | grep -v -e "$unfortified" >&2 ||
+    problem "lintian: a program is not hardened"
 fi
 
 [ "$problems" -eq 0 ] || { echo "install: $problems problem(s)" >&2 && exit 1; }
