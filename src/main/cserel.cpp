@@ -164,13 +164,13 @@ void cserel::disableReplaceButtons()
 
 void cserel::csillag()
 {
-    appendHeaderBlock(*this, *List1);
+    appendHeaderBlock(*this, List1->rows());
     List1->flush();
 }
 
 void cserel::csillag2()
 {
-    appendHeaderBlock(*this, *List2);
+    appendHeaderBlock(*this, List2->rows());
     List2->flush();
 }
 
@@ -194,7 +194,7 @@ void cserel::runSearch(SearchCommand command)
     Label6->setVisible(true);
     Label3->setVisible(true);
     DialogFileErrors errors;
-    command(*File1, currentSearch(), *this, *List1, errors, nullptr);
+    command(*File1, currentSearch(), *this, List1->rows(), errors, nullptr);
     List1->flush();
     Label6->setText(countDisplay(hitCount) + QStringLiteral(" db sor"));
     enableReplaceButtons();
@@ -212,7 +212,7 @@ SearchText cserel::currentSearch() const
 void cserel::onCommand2Click()
 {
     runReplace([this](DialogReplaceErrors& errors) {
-        return replaceInCurrentFile(*File1, currentReplace(), *this, *List1, errors);
+        return replaceInCurrentFile(*File1, currentReplace(), *this, List1->rows(), errors);
     });
 }
 
@@ -220,7 +220,7 @@ void cserel::onCommand2Click()
 void cserel::onCommand3Click()
 {
     runReplace([this](DialogReplaceErrors& errors) {
-        return replaceInAllFiles(*File1, currentReplace(), *this, *List1, errors);
+        return replaceInAllFiles(*File1, currentReplace(), *this, List1->rows(), errors);
     });
 }
 
@@ -228,7 +228,7 @@ void cserel::onCommand3Click()
 void cserel::onCommand4Click()
 {
     runReplace([this](DialogReplaceErrors& errors) {
-        return replaceInSelectedFiles(*File1, currentReplace(), *this, *List1, errors);
+        return replaceInSelectedFiles(*File1, currentReplace(), *this, List1->rows(), errors);
     });
 }
 
@@ -239,7 +239,7 @@ void cserel::onCommand7Click()
     const int selected = List1->selectedIndex();
     const QString row = selected >= 0 ? List1->text(selected) : QString();
     runReplace([this, &row](DialogReplaceErrors& errors) {
-        return replaceInSelectedLine(*File1, currentReplace(), row, *this, *List1, errors);
+        return replaceInSelectedLine(*File1, currentReplace(), row, *this, List1->rows(), errors);
     });
 }
 

@@ -40,7 +40,7 @@ std::string_view HitListModel::row(int k) const
     return std::string_view(text_).substr(begin, ends_[size_t(k)] - begin);
 }
 
-void HitListModel::append(std::string_view utf8)
+void HitListModel::appendRow(std::string_view utf8)
 {
     text_.append(utf8);
     ends_.push_back(text_.size());
@@ -135,7 +135,7 @@ void HitList::deselect(int k)
 void HitList::addItem(const QString& text)
 {
     const QByteArray utf8 = text.toUtf8();
-    appendRow(std::string_view(utf8.constData(), size_t(utf8.size())));
+    model_.appendRow(std::string_view(utf8.constData(), size_t(utf8.size())));
 }
 
 void HitList::clear()
@@ -165,11 +165,6 @@ bool HitList::viewportEvent(QEvent* event)
                            QStringLiteral("</p>"),
                        viewport(), visualRect(index));
     return true;
-}
-
-void HitList::appendRow(std::string_view utf8)
-{
-    model_.append(utf8);
 }
 
 } // namespace kelvara

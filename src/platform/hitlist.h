@@ -11,8 +11,8 @@
 namespace kelvara {
 
 // The rows of a hit list, stored end to end as UTF-8 so that a million rows cost little more than
-// their text. Appended rows reach the views in bulk, when flush() runs.
-class HitListModel : public QAbstractListModel
+// their text: what the commands write to. Appended rows reach the views in bulk, when flush() runs.
+class HitListModel : public QAbstractListModel, public RowSink
 {
     Q_OBJECT
 
@@ -24,9 +24,9 @@ public:
 
     int size() const { return int(ends_.size()); }
     std::string_view row(int k) const;
-    void append(std::string_view utf8);
+    void appendRow(std::string_view utf8) override;
     void flush();
-    void clear();
+    void clear() override;
 
 private:
     std::string text_;
@@ -49,7 +49,7 @@ QString displayRow(QString text);
 
 // The hit list: a single-selection, unsorted list box of text rows. click() comes when the user
 // selects an entry by mouse or keyboard; selections changed from code raise nothing.
-class HitList : public QListView, public RowSink
+class HitList : public QListView
 {
     Q_OBJECT
 
@@ -63,8 +63,9 @@ public:
     void deselect(int k);
     void addItem(const QString& text);
 
-    void clear() override;
-    void appendRow(std::string_view utf8) override;
+    void clear();
+    // Its rows, for the commands to write.
+    HitListModel& rows() { return model_; }
     // Shows the rows appended so far.
     void flush() { model_.flush(); }
 

@@ -206,7 +206,7 @@ private slots:
         const QString wide = u"wide\n"_s.repeated(40);
         list.addItem(wide);
         for (int i = 0; i < 1000; ++i)
-            list.appendRow("row");
+            list.rows().appendRow("row");
         QTRY_COMPARE(list.model()->rowCount(), 1001);
         QCOMPARE(inserted.count(), 1);
         QCoreApplication::processEvents();
@@ -228,7 +228,7 @@ private slots:
         list.clear();
         std::string huge(200 << 20, 'x');
         huge.back() = 'y';
-        list.appendRow(huge);
+        list.rows().appendRow(huge);
         list.flush();
         const QString start = QString(MaxShownRowLength, u'x') + u'…';
         QCOMPARE(list.model()->index(0, 0).data().toString(), start);
