@@ -4,6 +4,8 @@
 #include <QScopedValueRollback>
 #include <QStringDecoder>
 #include <QToolTip>
+#include <algorithm>
+#include <array>
 
 namespace kelvara {
 
@@ -42,8 +44,26 @@ std::string_view HitListModel::row(int k) const
 
 void HitListModel::appendRow(std::string_view utf8)
 {
-    text_.append(utf8);
-    ends_.push_back(text_.size());
+    appendRows(utf8, std::array{std::pair<size_t, size_t>(0, utf8.size())});
+}
+
+void HitListModel::appendRows(std::string_view utf8, std::span<const std::pair<size_t, size_t>> rows)
+{
+    size_t bytes = 0;
+    for (const auto& [offset, length] : rows)
+        bytes += length;
+    // Room first, so that nothing is appended unless all of it is; grown by halves, as appending
+    // would.
+    const auto makeRoom = [](auto& v, size_t more) {
+        if (v.capacity() - v.size() < more)
+            v.reserve(std::max(v.size() + more, v.capacity() + v.capacity() / 2));
+    };
+    makeRoom(text_, bytes);
+    makeRoom(ends_, rows.size());
+    for (const auto& [offset, length] : rows) {
+        text_.append(utf8.substr(offset, length));
+        ends_.push_back(text_.size());
+    }
     // Whoever appends in a loop gets one notice to the views when control returns to the event loop.
     if (!flushQueued_) {
         flushQueued_ = true;

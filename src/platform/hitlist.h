@@ -24,7 +24,9 @@ public:
 
     int size() const { return int(ends_.size()); }
     std::string_view row(int k) const;
+    // Both leave the rows as they were when they run out of memory.
     void appendRow(std::string_view utf8) override;
+    void appendRows(std::string_view utf8, std::span<const std::pair<size_t, size_t>> rows) override;
     void flush();
     void clear() override;
 

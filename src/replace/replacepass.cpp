@@ -75,7 +75,7 @@ struct ReplacePass::Copy
 };
 
 // Reads sources and writes their copies, one at a time, with one set of buffers: a thread's own.
-class ReplacePass::Writer : private LineHandler
+class ReplacePass::Writer final : private LineHandler
 {
 public:
     Writer(const ReplaceText& text, const LineFilter& filter) : text_(text), filter_(filter) {}
@@ -364,8 +364,9 @@ void ReplacePass::commit(size_t file, int slot)
         (*onFile_)(passFile);
     state.filePath = passFile.path;
     state.outFilePath = joinPath(state.outDirPath, pathFromBytes(passFile.name));
-    appendHeaderBlock(state, *rows_, state.outFilePath);
-    if (!settle(passFile, copy))
+    if (!listRows(state.outFilePath, *errors_,
+                  [&] { appendHeaderBlock(state, *rows_, state.outFilePath); }) ||
+        !settle(passFile, copy))
         return;
     if (copy.lastLine)
         state.lineText = std::move(*copy.lastLine); // not shared with the thread that made it
@@ -436,8 +437,8 @@ void ReplacePass::finishFile(Copy& copy)
         state.prefixLen = copy.prefixLen;
         state.matchWindow = std::move(copy.matchWindow);
     }
-    rows_->appendRows(copy.rows.bytes, copy.rows.rows);
-    rewrittenLines_ += qint64(copy.rows.rows.size());
+    if (listRows(state.outFilePath, *errors_, [&] { rows_->appendRows(copy.rows.bytes, copy.rows.rows); }))
+        rewrittenLines_ += qint64(copy.rows.rows.size());
     copy.rows.trim(); // out of memory once handed out
 }
 

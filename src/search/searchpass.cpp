@@ -47,7 +47,7 @@ struct SearchPass::Found
 };
 
 // Reads files one at a time with one set of buffers and keeps their hit lines: a thread's own.
-class SearchPass::Searcher : private LineHandler
+class SearchPass::Searcher final : private LineHandler
 {
 public:
     explicit Searcher(const SearchText& search) : search_(search) {}
@@ -214,11 +214,14 @@ void SearchPass::commit(size_t file, int slot)
         state.lineText = std::move(*found.lastLine); // not shared with the thread that made it
         state.lineLen = state.lineText.size();
     }
-    if (found.hits.rows.empty())
-        return;
-    state.hitCount += qint64(found.hits.rows.size());
-    appendHeaderBlock(state, *rows_);
-    rows_->appendRows(found.hits.bytes, found.hits.rows);
+    bool headed = false;
+    if (!found.hits.rows.empty() && listRows(state.filePath, *errors_, [&] {
+            if (!headed)
+                appendHeaderBlock(state, *rows_);
+            headed = true;
+            rows_->appendRows(found.hits.bytes, found.hits.rows);
+        }))
+        state.hitCount += qint64(found.hits.rows.size());
     found.hits.trim();
 }
 

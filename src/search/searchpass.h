@@ -8,8 +8,10 @@
 #include "platform/rowsink.h"
 #include "platform/textlines.h"
 
+#include <cerrno>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,6 +67,21 @@ struct RowBytes
     // Gives back what a long file made large.
     void trim();
 };
+
+// Runs `step`, which appends rows of the file `path` to a row sink. When the sink runs out of
+// memory, `errors` is asked whether to try again; false when it gave up.
+template <typename Step> bool listRows(const QString& path, FileErrorHandler& errors, Step step)
+{
+    for (;;) {
+        try {
+            step();
+            return true;
+        } catch (const std::bad_alloc&) {
+            if (!errors.askRetry(FileError::fromErrno(ENOMEM), path))
+                return false;
+        }
+    }
+}
 
 // Searches files, several at once, and hands out their header blocks and hit rows in the files' order.
 class SearchPass : private OrderedPool::Task

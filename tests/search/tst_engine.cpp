@@ -574,53 +574,59 @@ private slots:
 
     // A pass stopped, or ended by its row sink, at file k of 8: exactly the files before it (and k
     // itself, when stopped) are handed out and selected, and uj holds their copies and nothing else,
-    // also where the files read ahead were being written.
+    // also where the files read ahead were being written. A sink out of memory for k's rows costs k
+    // its rows alone.
     void cutShort_data()
     {
         QTest::addColumn<bool>("replace");
         QTest::addColumn<int>("threads");
         QTest::addColumn<bool>("unnamed"); // copies written as files without a name
-        QTest::addColumn<bool>("throws");  // the row sink throws instead of asking for the stop
-        QTest::newRow("search, one thread") << false << 1 << true << false;
-        QTest::newRow("search, three threads") << false << 3 << true << false;
-        QTest::newRow("replace, one thread") << true << 1 << true << false;
-        QTest::newRow("replace, three threads") << true << 3 << true << false;
-        QTest::newRow("replace, named temporaries") << true << 3 << false << false;
-        QTest::newRow("replace, sink throws") << true << 3 << false << true;
+        QTest::addColumn<int>("fault");    // the row sink: 0 asks for the stop, 1 throws, 2 lacks memory
+        QTest::newRow("search, one thread") << false << 1 << true << 0;
+        QTest::newRow("search, three threads") << false << 3 << true << 0;
+        QTest::newRow("replace, one thread") << true << 1 << true << 0;
+        QTest::newRow("replace, three threads") << true << 3 << true << 0;
+        QTest::newRow("replace, named temporaries") << true << 3 << false << 0;
+        QTest::newRow("replace, sink throws") << true << 3 << false << 1;
+        QTest::newRow("search, sink out of memory") << false << 3 << true << 2;
+        QTest::newRow("replace, sink out of memory") << true << 3 << true << 2;
     }
     void cutShort()
     {
         QFETCH(bool, replace);
         QFETCH(int, threads);
-        QFETCH(bool, throws);
+        QFETCH(int, fault);
         QFETCH(bool, unnamed);
         constexpr int Stop = 3;
         QTemporaryDir dir;
         QDir d(dir.path());
         for (int k = 0; k < 8; ++k)
             writeFile(d.filePath(u"f%1"_s.arg(k)), "alma " + QByteArray::number(k) + "\r\n");
-        struct Stopping : Rows
+        struct Faulty : Rows
         {
             void appendRow(std::string_view utf8) override
             {
-                if (utf8.starts_with("**  ") && headers++ == Stop) {
+                if (fault == 2 && utf8.ends_with(" 3") && !std::exchange(failed, true))
+                    throw std::bad_alloc();
+                if (fault < 2 && utf8.starts_with("**  ") && headers++ == Stop) {
                     // Files ahead are being read meanwhile, and their copies written.
                     while (control->threads > 1 && control->filesRead < 8)
                         std::this_thread::yield();
-                    if (throws)
+                    if (fault == 1)
                         throw std::runtime_error("sink");
                     control->stopRequested = true;
                 }
                 Rows::appendRow(utf8);
             }
             PassControl* control;
-            bool throws;
+            int fault;
             int headers = 0;
+            bool failed = false;
         } rows;
         PassControl control;
         control.threads = threads;
         rows.control = &control;
-        rows.throws = throws;
+        rows.fault = fault;
         allowUnnamedFiles(unnamed);
         ListedFiles files(dir.path());
         MainState state;
@@ -631,25 +637,28 @@ private slots:
             else
                 searchAllFiles(files, SearchText(u"alma"_s, true, MatchMode::Anywhere), state, rows, errors,
                                &control);
-            QVERIFY(!throws);
+            QVERIFY(fault != 1);
         } catch (const std::runtime_error&) {
-            QVERIFY(throws);
+            QVERIFY(fault == 1);
         }
         allowUnnamedFiles(true);
-        const int handedOut = throws ? Stop : Stop + 1;
+        const int handedOut = fault == 0 ? Stop + 1 : fault == 1 ? Stop : 8;
+        const auto path = [&](int k) { return d.filePath((replace ? u"uj/f%1"_s : u"f%1"_s).arg(k)); };
         QStringList expected, copies;
         for (int k = 0; k < handedOut; ++k) {
-            expected += block(d.filePath((replace ? u"uj/f%1"_s : u"f%1"_s).arg(k)));
-            expected += (replace ? u"x %1"_s : u"alma %1"_s).arg(k);
+            expected += block(path(k));
+            if (fault != 2 || k != Stop)
+                expected += (replace ? u"x %1"_s : u"alma %1"_s).arg(k);
             copies += u"f%1"_s.arg(k);
         }
-        if (throws) // the first row of the header block that threw
+        if (fault == 1) // the first row of the header block that threw
             expected += QString(150, u'*');
         QCOMPARE(rows.rows, expected);
-        QCOMPARE(files.selectedEntryCount(), Stop + 1);
+        QCOMPARE(files.selectedEntryCount(), fault == 2 ? 8 : Stop + 1);
         QCOMPARE(QDir(d.filePath(u"uj"_s)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  replace ? copies : QStringList());
-        QCOMPARE(errors.paths, QStringList());
+        QCOMPARE(errors.paths, fault == 2 ? QStringList{path(Stop)} : QStringList());
+        QCOMPARE(state.hitCount, replace ? 0 : handedOut - (fault == 2));
     }
 
     // Files read ahead wait for their turn holding their rows, and no more are read while those rows
