@@ -9,6 +9,7 @@
 #include "search/searchcommands.h"
 
 #include <QHash>
+#include <QStringDecoder>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -77,6 +78,14 @@ void printError(const QString& path, const QString& reason)
     const QByteArray bytes = pathToBytes(path);
     write(stderr, std::string_view(bytes.constData(), size_t(bytes.size())));
     writeText(stderr, QStringLiteral(": ") + reason + QLatin1Char('\n'));
+}
+
+// A text argument, as UTF-8, all of it: a byte-order mark at its start is a character to look for,
+// not a marker to drop.
+QString textFromArgument(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(bytes);
 }
 
 int usageError(const QString& problem)
@@ -169,7 +178,7 @@ std::optional<QString> parse(Command command, const std::vector<QByteArray>& arg
         } else if (value("--selected", v)) {
             out.selected.push_back(pathFromBytes(v));
         } else if (command == Command::Replace && value("--line", v)) {
-            out.line = QString::fromUtf8(v);
+            out.line = textFromArgument(v);
         } else if (value("--threads", v)) {
             bool number = false;
             out.threads = v.toInt(&number);
@@ -272,7 +281,7 @@ int search(const Arguments& args)
     if (const std::optional<int> status = files.listAndSelect(args.selected))
         return *status;
 
-    const SearchText text(QString::fromUtf8(args.operands[1]), args.caseSensitive, args.mode);
+    const SearchText text(textFromArgument(args.operands[1]), args.caseSensitive, args.mode);
     MainState state;
     StandardOutput out;
     ReportAndSkip errors;
@@ -298,7 +307,7 @@ int replace(const Arguments& args)
     if (const std::optional<int> status = files.listAndSelect(args.selected))
         return *status;
 
-    const ReplaceText text(QString::fromUtf8(args.operands[1]), QString::fromUtf8(args.operands[2]),
+    const ReplaceText text(textFromArgument(args.operands[1]), textFromArgument(args.operands[2]),
                            args.caseSensitive);
     MainState state;
     StandardOutput out;

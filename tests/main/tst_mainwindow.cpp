@@ -377,6 +377,8 @@ private slots:
         QTest::newRow("no thread") << QStringList{search, u"--threads=0"_s, d, u"a"_s} << 2 << QString()
                                    << u"a --threads értéke"_s;
         QTest::newRow("help") << QStringList{replace, u"--help"_s} << 0 << u"replace"_s << QString();
+        QTest::newRow("search, a byte-order mark is a character")
+            << QStringList{search, d, u"\uFEFFalma"_s} << 1 << u" 0 db sor"_s << QString();
         QTest::newRow("search, no hit")
             << QStringList{search, d, u"barack"_s} << 1 << u" 0 db sor"_s << QString();
         QTest::newRow("search, an operand after --")
