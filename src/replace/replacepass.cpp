@@ -324,7 +324,7 @@ void ReplacePass::Writer::copyLines(const char* from, const char* to, const char
 }
 
 ReplacePass::ReplacePass(const ReplaceText& text, const LineFilter& filter, PassControl& control)
-    : text_(text), filter_(filter), control_(control), copies_(OrderedPool::SlotCount), pool_(*this, control)
+    : text_(text), control_(control), copies_(OrderedPool::SlotCount), pool_(*this, control)
 {
     for (int k = 0; k < std::max(1, control.threads); ++k)
         writers_.push_back(std::make_unique<Writer>(text, filter));

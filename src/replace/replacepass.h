@@ -67,6 +67,7 @@ struct LineFilter
 class ReplacePass : private OrderedPool::Task
 {
 public:
+    // `text`, `filter` and `control` must outlive the pass.
     ReplacePass(const ReplaceText& text, const LineFilter& filter, PassControl& control);
     ~ReplacePass();
 
@@ -94,7 +95,6 @@ private:
     void finishFile(Copy& copy);
 
     const ReplaceText& text_;
-    const LineFilter& filter_;
     PassControl& control_;
     std::vector<std::unique_ptr<Writer>> writers_; // one per thread
     std::vector<Copy> copies_;                     // one per slot of the pool
