@@ -134,6 +134,62 @@ template <int N> __attribute__((target("avx2"))) inline __m256i before(__m256i i
     return _mm256_alignr_epi8(input, _mm256_permute2x128_si256(previous, input, 0x21), 16 - N);
 }
 
+// What the high and low half of a first byte, and the high half of a second byte, may be part of.
+constexpr std::array<std::uint8_t, 16> Byte1High = {
+    TooLong,
+    TooLong,
+    TooLong,
+    TooLong,
+    TooLong,
+    TooLong,
+    TooLong,
+    TooLong, // ASCII
+    TwoConts,
+    TwoConts,
+    TwoConts,
+    TwoConts,                                       // continuation
+    TooShort | Overlong2,                           // C0..CF
+    TooShort,                                       // D0..DF
+    TooShort | Overlong3 | Surrogate,               // E0..EF
+    TooShort | TooLarge | TooLarge1000 | Overlong4, // F0..FF
+};
+constexpr std::array<std::uint8_t, 16> Byte1Low = {
+    Carry | Overlong3 | Overlong2 | Overlong4,
+    Carry | Overlong2,
+    Carry,
+    Carry,
+    Carry | TooLarge,
+    Carry | TooLarge | TooLarge1000,
+    Carry | TooLarge | TooLarge1000,
+    Carry | TooLarge | TooLarge1000,
+    Carry | TooLarge | TooLarge1000,
+    Carry | TooLarge | TooLarge1000,
+    Carry | TooLarge | TooLarge1000,
+    Carry | TooLarge | TooLarge1000,
+    Carry | TooLarge | TooLarge1000,
+    Carry | TooLarge | TooLarge1000 | Surrogate,
+    Carry | TooLarge | TooLarge1000,
+    Carry | TooLarge | TooLarge1000,
+};
+constexpr std::array<std::uint8_t, 16> Byte2High = {
+    TooShort,
+    TooShort,
+    TooShort,
+    TooShort,
+    TooShort,
+    TooShort,
+    TooShort,
+    TooShort,
+    TooLong | Overlong2 | TwoConts | Overlong3 | TooLarge1000 | Overlong4, // 80..8F
+    TooLong | Overlong2 | TwoConts | Overlong3 | TooLarge,                 // 90..9F
+    TooLong | Overlong2 | TwoConts | Surrogate | TooLarge,                 // A0..AF
+    TooLong | Overlong2 | TwoConts | Surrogate | TooLarge,                 // B0..BF
+    TooShort,
+    TooShort,
+    TooShort,
+    TooShort,
+};
+
 struct Validator
 {
     __m256i byte1High, byte1Low, byte2High, lastStarts;
@@ -141,60 +197,6 @@ struct Validator
 
     __attribute__((target("avx2"))) Validator()
     {
-        static constexpr std::array<std::uint8_t, 16> Byte1High = {
-            TooLong,
-            TooLong,
-            TooLong,
-            TooLong,
-            TooLong,
-            TooLong,
-            TooLong,
-            TooLong, // ASCII
-            TwoConts,
-            TwoConts,
-            TwoConts,
-            TwoConts,                                       // continuation
-            TooShort | Overlong2,                           // C0..CF
-            TooShort,                                       // D0..DF
-            TooShort | Overlong3 | Surrogate,               // E0..EF
-            TooShort | TooLarge | TooLarge1000 | Overlong4, // F0..FF
-        };
-        static constexpr std::array<std::uint8_t, 16> Byte1Low = {
-            Carry | Overlong3 | Overlong2 | Overlong4,
-            Carry | Overlong2,
-            Carry,
-            Carry,
-            Carry | TooLarge,
-            Carry | TooLarge | TooLarge1000,
-            Carry | TooLarge | TooLarge1000,
-            Carry | TooLarge | TooLarge1000,
-            Carry | TooLarge | TooLarge1000,
-            Carry | TooLarge | TooLarge1000,
-            Carry | TooLarge | TooLarge1000,
-            Carry | TooLarge | TooLarge1000,
-            Carry | TooLarge | TooLarge1000,
-            Carry | TooLarge | TooLarge1000 | Surrogate,
-            Carry | TooLarge | TooLarge1000,
-            Carry | TooLarge | TooLarge1000,
-        };
-        static constexpr std::array<std::uint8_t, 16> Byte2High = {
-            TooShort,
-            TooShort,
-            TooShort,
-            TooShort,
-            TooShort,
-            TooShort,
-            TooShort,
-            TooShort,
-            TooLong | Overlong2 | TwoConts | Overlong3 | TooLarge1000 | Overlong4, // 80..8F
-            TooLong | Overlong2 | TwoConts | Overlong3 | TooLarge,                 // 90..9F
-            TooLong | Overlong2 | TwoConts | Surrogate | TooLarge,                 // A0..AF
-            TooLong | Overlong2 | TwoConts | Surrogate | TooLarge,                 // B0..BF
-            TooShort,
-            TooShort,
-            TooShort,
-            TooShort,
-        };
         byte1High = table(Byte1High);
         byte1Low = table(Byte1Low);
         byte2High = table(Byte2High);

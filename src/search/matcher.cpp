@@ -91,37 +91,32 @@ __attribute__((target("avx2"))) inline std::uint32_t avx2Mask(const char* at,
 
 #endif
 
-} // namespace
-
-Needle::Needle(std::string_view encoded, bool caseSensitive, CodePage codePage)
-    : folded_(caseSensitive ? std::string(encoded) : foldText(encoded, codePage)),
-      caseSensitive_(caseSensitive), codePage_(codePage)
+// For each offset of the folded text, the raw bytes that can stand there in a match; `usable` is
+// false at an offset where more than four can.
+void bytesAtOffsets(const std::string& folded, bool caseSensitive, CodePage codePage,
+                    std::vector<std::vector<std::uint8_t>>& variants, std::vector<bool>& usable)
 {
-    const size_t n = folded_.size();
-    if (n == 0)
-        return;
-
-    // For each offset, the raw bytes that can stand there in a match.
-    std::vector<std::vector<std::uint8_t>> variants(n);
-    std::vector<bool> usable(n, true);
+    const size_t n = folded.size();
+    variants.assign(n, {});
+    usable.assign(n, true);
     if (caseSensitive) {
         for (size_t j = 0; j < n; ++j)
-            variants[j] = {std::uint8_t(folded_[j])};
+            variants[j] = {std::uint8_t(folded[j])};
     } else if (codePage == CodePage::Windows1250) {
         for (size_t j = 0; j < n; ++j)
             for (int b = 0; b < 256; ++b)
-                if (foldWindows1250(std::uint8_t(b)) == std::uint8_t(folded_[j]))
+                if (foldWindows1250(std::uint8_t(b)) == std::uint8_t(folded[j]))
                     usable[j] = usable[j] && addVariant(variants[j], std::uint8_t(b));
     } else {
         for (size_t j = 0; j < n;) {
-            const int length = std::max(1, utf8SequenceLength(std::uint8_t(folded_[j])));
-            const char32_t folded = decodeUtf8(&folded_[j], length);
-            std::vector<char32_t> originals{folded};
-            if (folded < 0x80) {
-                if (folded >= 'a' && folded <= 'z')
-                    originals.push_back(folded - 32);
+            const int length = std::max(1, utf8SequenceLength(std::uint8_t(folded[j])));
+            const char32_t character = decodeUtf8(&folded[j], length);
+            std::vector<char32_t> originals{character};
+            if (character < 0x80) {
+                if (character >= 'a' && character <= 'z')
+                    originals.push_back(character - 32);
             } else {
-                const auto [from, to] = unfoldTable().equal_range(folded);
+                const auto [from, to] = unfoldTable().equal_range(character);
                 for (auto it = from; it != to; ++it)
                     originals.push_back(it->second);
             }
@@ -135,6 +130,20 @@ Needle::Needle(std::string_view encoded, bool caseSensitive, CodePage codePage)
             j += size_t(length);
         }
     }
+}
+
+} // namespace
+
+Needle::Needle(std::string_view encoded, bool caseSensitive, CodePage codePage)
+    : folded_(caseSensitive ? std::string(encoded) : foldText(encoded, codePage)),
+      caseSensitive_(caseSensitive), codePage_(codePage)
+{
+    const size_t n = folded_.size();
+    if (n == 0)
+        return;
+    std::vector<std::vector<std::uint8_t>> variants;
+    std::vector<bool> usable;
+    bytesAtOffsets(folded_, caseSensitive, codePage, variants, usable);
 
     // The two rarest usable offsets become the probes.
     std::vector<std::pair<int, size_t>> ranked;
