@@ -4,7 +4,7 @@
 //
 //   kelvara_bench_hitlist [ROWS] [REPEATS]
 
-#include "platform/hitlist.h"
+#include "widgets/hitlist.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -17,8 +17,8 @@
 #include "app/application.h"
 #include "app/indit.h"
 #include "main/cserel.h"
-#include "platform/directorylist.h"
-#include "platform/filelist.h"
+#include "widgets/directorylist.h"
+#include "widgets/filelist.h"
 
 #include <QApplication>
 #include <QDir>

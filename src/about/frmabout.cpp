@@ -1,8 +1,8 @@
 #include "frmabout.h"
 
 #include "banner.h"
-#include "platform/look.h"
 #include "sysinfo.h"
+#include "widgets/look.h"
 
 #include <QCloseEvent>
 #include <QFrame>

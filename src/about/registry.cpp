@@ -1,6 +1,6 @@
 #include "registry.h"
 
-#include "platform/pathcodec.h"
+#include "text/pathcodec.h"
 
 #include <QStandardPaths>
 #include <cstring>

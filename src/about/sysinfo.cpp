@@ -1,9 +1,9 @@
 #include "sysinfo.h"
 
+#include "io/directory.h"
 #include "launcher.h"
-#include "platform/directory.h"
-#include "platform/messagebox.h"
-#include "platform/pathcodec.h"
+#include "text/pathcodec.h"
+#include "widgets/messagebox.h"
 
 #include <algorithm>
 #include <array>

@@ -2,12 +2,12 @@
 
 #include "about/frmabout.h"
 #include "indit.h"
+#include "io/directory.h"
+#include "io/volumes.h"
 #include "main/cserel.h"
-#include "platform/directory.h"
-#include "platform/directorylist.h"
-#include "platform/drivelist.h"
-#include "platform/fileerrordialog.h"
-#include "platform/volumes.h"
+#include "widgets/directorylist.h"
+#include "widgets/drivelist.h"
+#include "widgets/fileerrordialog.h"
 
 #include <QCoreApplication>
 

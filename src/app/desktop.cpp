@@ -1,6 +1,6 @@
 #include "desktop.h"
 
-#include "platform/look.h"
+#include "widgets/look.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,7 +1,7 @@
 #include "drivecheck.h"
 
-#include "platform/directory.h"
-#include "platform/fileerrordialog.h"
+#include "io/directory.h"
+#include "widgets/fileerrordialog.h"
 
 namespace kelvara {
 

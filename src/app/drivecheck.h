@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/fileerror.h"
+#include "io/fileerror.h"
 
 #include <QString>
 

@@ -1,10 +1,10 @@
 #include "indit.h"
 
 #include "drivecheck.h"
-#include "platform/directorylist.h"
-#include "platform/drivelist.h"
-#include "platform/look.h"
-#include "platform/volumes.h"
+#include "io/volumes.h"
+#include "widgets/directorylist.h"
+#include "widgets/drivelist.h"
+#include "widgets/look.h"
 
 #include <QCloseEvent>
 #include <QLabel>

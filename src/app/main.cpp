@@ -1,9 +1,9 @@
-#include "app/application.h"
-#include "app/desktop.h"
-#include "platform/look.h"
-#include "platform/pathcodec.h"
-#include "platform/tempfiles.h"
-#include "platform/volumes.h"
+#include "application.h"
+#include "desktop.h"
+#include "io/tempfiles.h"
+#include "io/volumes.h"
+#include "text/pathcodec.h"
+#include "widgets/look.h"
 
 #include <QApplication>
 #include <csignal>

@@ -1,12 +1,12 @@
 // kelvara-cli: the search and the replace commands of the main window, run from a shell on one
 // directory.
 
-#include "platform/countdisplay.h"
-#include "platform/fileselection.h"
-#include "platform/pathcodec.h"
-#include "platform/volumes.h"
+#include "io/fileselection.h"
+#include "io/volumes.h"
 #include "replace/replacecommands.h"
 #include "search/searchcommands.h"
+#include "text/countdisplay.h"
+#include "text/pathcodec.h"
 
 #include <QHash>
 #include <QStringDecoder>

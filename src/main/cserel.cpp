@@ -1,15 +1,15 @@
 #include "cserel.h"
 
 #include "about/banner.h"
-#include "platform/countdisplay.h"
-#include "platform/fileerrordialog.h"
-#include "platform/filelist.h"
-#include "platform/hitlist.h"
-#include "platform/look.h"
-#include "platform/messagebox.h"
-#include "platform/waitcursor.h"
 #include "search/headerblock.h"
 #include "search/searchcommands.h"
+#include "text/countdisplay.h"
+#include "widgets/fileerrordialog.h"
+#include "widgets/filelist.h"
+#include "widgets/hitlist.h"
+#include "widgets/look.h"
+#include "widgets/messagebox.h"
+#include "widgets/waitcursor.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/buttongroup.h"
 #include "replace/replacecommands.h"
 #include "search/mainstate.h"
 #include "search/searchcommands.h"
+#include "widgets/buttongroup.h"
 
 #include <QString>
 #include <QWidget>

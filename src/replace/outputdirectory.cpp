@@ -1,8 +1,8 @@
 #include "outputdirectory.h"
 
-#include "platform/directory.h"
-#include "platform/pathcodec.h"
-#include "platform/tempfiles.h"
+#include "io/directory.h"
+#include "io/tempfiles.h"
+#include "text/pathcodec.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/descriptor.h"
-#include "platform/fileerror.h"
+#include "io/descriptor.h"
+#include "io/fileerror.h"
 #include "search/mainstate.h"
 
 #include <QString>

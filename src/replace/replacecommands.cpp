@@ -1,8 +1,8 @@
 #include "replacecommands.h"
 
 #include "outputdirectory.h"
-#include "platform/pathcodec.h"
 #include "search/searchcommands.h"
+#include "text/pathcodec.h"
 
 #include <cerrno>
 #include <unistd.h>
@@ -87,7 +87,8 @@ ReplaceSummary replaceEntries(FileSelection& files, const ReplaceText& text, con
 }
 
 ReplaceSummary processMarkedFiles(FileSelection& files, const ReplaceText& text, const LineFilter& filter,
-                                  MainState& state, RowSink& rows, ReplaceErrors& errors, PassControl* control)
+                                  MainState& state, RowSink& rows, ReplaceErrors& errors,
+                                  PassControl* control)
 {
     return replaceEntries(files, text, filter, state, rows, errors, control,
                           [&](int k) { return files.isEntrySelected(k); });

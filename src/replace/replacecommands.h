@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/fileselection.h"
-#include "platform/rowsink.h"
+#include "io/fileselection.h"
+#include "io/rowsink.h"
 #include "replacepass.h"
 #include "search/mainstate.h"
 

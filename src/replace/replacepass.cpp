@@ -1,9 +1,9 @@
 #include "replacepass.h"
 
-#include "platform/directory.h"
-#include "platform/pathcodec.h"
+#include "io/directory.h"
 #include "search/headerblock.h"
 #include "search/scanner.h"
+#include "text/pathcodec.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "io/fileselection.h"
+#include "io/rowsink.h"
+#include "io/textlines.h"
 #include "outputdirectory.h"
-#include "platform/fileselection.h"
-#include "platform/rowsink.h"
-#include "platform/textlines.h"
 #include "search/mainstate.h"
 #include "search/searchpass.h"
 

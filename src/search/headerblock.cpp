@@ -1,6 +1,6 @@
 #include "headerblock.h"
 
-#include "platform/pathcodec.h"
+#include "text/pathcodec.h"
 
 #include <string>
 

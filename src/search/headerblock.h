@@ -1,7 +1,7 @@
 #pragma once
 
+#include "io/rowsink.h"
 #include "mainstate.h"
-#include "platform/rowsink.h"
 
 namespace kelvara {
 

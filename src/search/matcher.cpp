@@ -1,6 +1,6 @@
 #include "matcher.h"
 
-#include "platform/cpu.h"
+#include "text/cpu.h"
 
 #include <QChar>
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 #include <QString>
 #include <array>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "io/textlines.h"
 #include "passcontrol.h"
-#include "platform/codepage.h"
-#include "platform/textlines.h"
+#include "text/codepage.h"
 
 #include <string_view>
 

@@ -1,8 +1,8 @@
 #include "searchcommands.h"
 
-#include "platform/descriptor.h"
-#include "platform/directory.h"
-#include "platform/pathcodec.h"
+#include "io/descriptor.h"
+#include "io/directory.h"
+#include "text/pathcodec.h"
 
 namespace kelvara {
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "io/fileselection.h"
+#include "io/rowsink.h"
 #include "mainstate.h"
-#include "platform/fileselection.h"
-#include "platform/rowsink.h"
 #include "searchpass.h"
 
 namespace kelvara {

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "io/fileerror.h"
+#include "io/fileselection.h"
+#include "io/rowsink.h"
+#include "io/textlines.h"
 #include "mainstate.h"
 #include "matcher.h"
 #include "orderedpool.h"
-#include "platform/fileerror.h"
-#include "platform/fileselection.h"
-#include "platform/rowsink.h"
-#include "platform/textlines.h"
 
 #include <cerrno>
 #include <functional>

@@ -12,14 +12,14 @@
 #include "app/desktop.h"
 #include "app/drivecheck.h"
 #include "app/indit.h"
+#include "io/volumes.h"
 #include "main/cserel.h"
-#include "platform/directorylist.h"
-#include "platform/drivelist.h"
-#include "platform/filelist.h"
-#include "platform/look.h"
-#include "platform/volumes.h"
 #include "support/files.h"
 #include "support/seams.h"
+#include "widgets/directorylist.h"
+#include "widgets/drivelist.h"
+#include "widgets/filelist.h"
+#include "widgets/look.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -2,7 +2,7 @@
 // and never split a CR LF. A filler run in front of the input puts block borders anywhere.
 
 #include "fuzz.h"
-#include "platform/textlines.h"
+#include "io/textlines.h"
 
 using namespace kelvara;
 

@@ -3,7 +3,7 @@
 // included), and any text, even one no name gives, converts to bytes that then stay as they are.
 
 #include "fuzz.h"
-#include "platform/pathcodec.h"
+#include "text/pathcodec.h"
 
 #include <QStringDecoder>
 

@@ -3,7 +3,7 @@
 // sources stay as they were and no temporary file is left.
 
 #include "fuzz.h"
-#include "platform/textlines.h"
+#include "io/textlines.h"
 #include "replace/replacecommands.h"
 
 using namespace kelvara;

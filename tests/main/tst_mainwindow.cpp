@@ -5,10 +5,10 @@
 #include "app/application.h"
 #include "app/indit.h"
 #include "main/cserel.h"
-#include "platform/directorylist.h"
 #include "support/files.h"
 #include "support/lists.h"
 #include "support/seams.h"
+#include "widgets/directorylist.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,12 +1,12 @@
 // The engine without a window: the line matcher, the search pass and commands, and the replace
 // commands on real files, where no byte of the working directory's own files may ever change.
 
-#include "platform/cpu.h"
-#include "platform/descriptor.h"
+#include "io/descriptor.h"
 #include "replace/replacecommands.h"
 #include "search/searchcommands.h"
 #include "support/files.h"
 #include "support/rows.h"
+#include "text/cpu.h"
 
 #include <QDir>
 #include <QRandomGenerator>

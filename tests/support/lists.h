@@ -2,9 +2,9 @@
 
 // Reading and clicking the file list and the hit list as the user sees them.
 
-#include "platform/filelist.h"
-#include "platform/hitlist.h"
 #include "rows.h"
+#include "widgets/filelist.h"
+#include "widgets/hitlist.h"
 
 #include <QTest>
 

@@ -2,8 +2,8 @@
 
 // Test stand-ins for the seams, each installed for the lifetime of an object.
 
-#include "platform/messagebox.h"
-#include "platform/volumes.h"
+#include "io/volumes.h"
+#include "widgets/messagebox.h"
 
 #include <QStringList>
 #include <functional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rowsink.h"
+#include "io/rowsink.h"
 
 #include <QAbstractListModel>
 #include <QListView>

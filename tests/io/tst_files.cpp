@@ -1,13 +1,13 @@
 // Files and their names: lines read and written, directories, drives, code pages and case folding.
 
-#include "platform/codepage.h"
-#include "platform/descriptor.h"
-#include "platform/directory.h"
-#include "platform/pathcodec.h"
-#include "platform/textlines.h"
-#include "platform/volumes.h"
+#include "io/descriptor.h"
+#include "io/directory.h"
+#include "io/textlines.h"
+#include "io/volumes.h"
 #include "support/files.h"
 #include "support/seams.h"
+#include "text/codepage.h"
+#include "text/pathcodec.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "filelist.h"
 
-#include "pathcodec.h"
+#include "text/pathcodec.h"
 
 #include <QAbstractListModel>
 #include <QAccessible>

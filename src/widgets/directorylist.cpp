@@ -1,8 +1,8 @@
 #include "directorylist.h"
 
-#include "directory.h"
-#include "pathcodec.h"
-#include "volumes.h"
+#include "io/directory.h"
+#include "io/volumes.h"
+#include "text/pathcodec.h"
 
 #include <QKeyEvent>
 #include <QStyle>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "fileerror.h"
-#include "fileselection.h"
+#include "io/fileerror.h"
+#include "io/fileselection.h"
 
 #include <QString>
 

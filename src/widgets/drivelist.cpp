@@ -1,6 +1,6 @@
 #include "drivelist.h"
 
-#include "volumes.h"
+#include "io/volumes.h"
 
 #include <QSignalBlocker>
 #include <QStyle>

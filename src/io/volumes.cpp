@@ -1,7 +1,7 @@
 #include "volumes.h"
 
 #include "directory.h"
-#include "pathcodec.h"
+#include "text/pathcodec.h"
 
 #include <QDir>
 #include <QFile>

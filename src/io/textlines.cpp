@@ -1,7 +1,7 @@
 #include "textlines.h"
 
-#include "cpu.h"
 #include "descriptor.h"
+#include "text/cpu.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "descriptor.h"
 
-#include "pathcodec.h"
+#include "text/pathcodec.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -31,7 +31,8 @@ void Descriptor::reset(int fd)
 
 std::optional<FileError> openDirectory(const QString& path, Descriptor& out)
 {
-    const int fd = openAtRetrying(AT_FDCWD, pathToBytes(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        openAtRetrying(AT_FDCWD, pathToBytes(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return FileError::fromErrno(errno);
     out.reset(fd);

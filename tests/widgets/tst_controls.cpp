@@ -1,14 +1,14 @@
 // The controls the windows are built from: file list, directory list, drive list, hit list, message box.
 
-#include "platform/directorylist.h"
-#include "platform/drivelist.h"
-#include "platform/filelist.h"
-#include "platform/hitlist.h"
-#include "platform/look.h"
-#include "platform/messagebox.h"
 #include "support/files.h"
 #include "support/lists.h"
 #include "support/seams.h"
+#include "widgets/directorylist.h"
+#include "widgets/drivelist.h"
+#include "widgets/filelist.h"
+#include "widgets/hitlist.h"
+#include "widgets/look.h"
+#include "widgets/messagebox.h"
 
 #include <QAbstractButton>
 #include <QApplication>

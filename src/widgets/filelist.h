@@ -1,8 +1,8 @@
 #pragma once
 
-#include "directory.h"
-#include "fileerror.h"
-#include "fileselection.h"
+#include "io/directory.h"
+#include "io/fileerror.h"
+#include "io/fileselection.h"
 
 #include <QListView>
 #include <optional>

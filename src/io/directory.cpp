@@ -1,6 +1,6 @@
 #include "directory.h"
 
-#include "pathcodec.h"
+#include "text/pathcodec.h"
 
 #include <algorithm>
 #include <cerrno>
