@@ -374,6 +374,8 @@ private slots:
             << u"Túl sok a megnyitott fájl."_s;
         QTest::newRow("unknown option") << QStringList{replace, u"--nope"_s, d, u"a"_s, u"b"_s} << 2
                                         << QString() << u"ismeretlen kapcsoló: --nope"_s;
+        QTest::newRow("a command without its operands")
+            << QStringList{search} << 2 << QString() << u"a KÖNYVTÁR és a SZÖVEG kell"_s;
         QTest::newRow("unknown command")
             << QStringList{u"keres"_s, d, u"a"_s} << 2 << QString() << u"ismeretlen parancs: keres"_s;
         QTest::newRow("no thread") << QStringList{search, u"--threads=0"_s, d, u"a"_s} << 2 << QString()

@@ -114,6 +114,7 @@ private slots:
         row("őőőx", "x", true, 4); // positions count characters
         row("a\nb", "\nb", true, 2);
         row("Жx", "ж", false, 1);
+        row("x\u0080y", "\u0080", false, 2); // the first character of two bytes
     }
     void examples()
     {
