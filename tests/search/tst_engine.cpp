@@ -497,22 +497,15 @@ private slots:
             void tell(const QString& message) override { log->rows.append(message.section(u'\n', 0, 0)); }
             Rows* log;
         };
-        // The copy of f03 stands only once the files after it, the link f04 among them, were read.
-        struct Waiting : Rows
-        {
-            void appendRow(std::string_view utf8) override
-            {
-                if (utf8.starts_with("**  ") && utf8.ends_with("f03  **"))
-                    while (control->threads > 1 && control->filesRead < 8)
-                        std::this_thread::yield();
-                Rows::appendRow(utf8);
-            }
-            PassControl* control;
-        } rows;
         PassControl control;
         QFETCH(int, threads);
         control.threads = threads;
-        rows.control = &control;
+        // The copy of f03 stands only once the files after it, the link f04 among them, were read.
+        HookedRows rows;
+        rows.hook = [&](std::string_view row, int) {
+            if (row.starts_with("**  ") && row.ends_with("f03  **"))
+                waitUntilRead(control, 8);
+        };
         Logged errors;
         errors.log = &rows;
         errors.answer = [] { return false; };
@@ -603,31 +596,19 @@ private slots:
         QDir d(dir.path());
         for (int k = 0; k < 8; ++k)
             writeFile(d.filePath(u"f%1"_s.arg(k)), "alma " + QByteArray::number(k) + "\r\n");
-        struct Faulty : Rows
-        {
-            void appendRow(std::string_view utf8) override
-            {
-                if (fault == 2 && utf8.ends_with(" 3") && !std::exchange(failed, true))
-                    throw std::bad_alloc();
-                if (fault < 2 && utf8.starts_with("**  ") && headers++ == Stop) {
-                    // Files ahead are being read meanwhile, and their copies written.
-                    while (control->threads > 1 && control->filesRead < 8)
-                        std::this_thread::yield();
-                    if (fault == 1)
-                        throw std::runtime_error("sink");
-                    control->stopRequested = true;
-                }
-                Rows::appendRow(utf8);
-            }
-            PassControl* control;
-            int fault;
-            int headers = 0;
-            bool failed = false;
-        } rows;
         PassControl control;
         control.threads = threads;
-        rows.control = &control;
-        rows.fault = fault;
+        HookedRows rows;
+        rows.hook = [&, failed = false](std::string_view row, int file) mutable {
+            if (fault == 2 && row.ends_with(" 3") && !std::exchange(failed, true))
+                throw std::bad_alloc();
+            if (fault < 2 && row.starts_with("**  ") && file == Stop) {
+                waitUntilRead(control, 8); // files ahead are read meanwhile, and their copies written
+                if (fault == 1)
+                    throw std::runtime_error("sink");
+                control.stopRequested = true;
+            }
+        };
         allowUnnamedFiles(unnamed);
         ListedFiles files(dir.path());
         MainState state;
@@ -669,32 +650,25 @@ private slots:
         QTemporaryDir dir;
         for (int k = 0; k < 40; ++k)
             writeFile(dir.filePath(u"f%1"_s.arg(k, 2, 10, QChar(u'0'))), "alma\r\n");
-        // The first file's rows go out once every worker waits: having read at most the second.
-        struct Watching : Rows
-        {
-            void appendRow(std::string_view utf8) override
-            {
-                if (utf8.starts_with("**  ") && headers++ == 0) {
-                    waitForOtherThreadsToSleep();
-                    readWhileFirstWaited = control->filesRead;
-                }
-                Rows::appendRow(utf8);
-            }
-            PassControl* control;
-            int headers = 0;
-            qint64 readWhileFirstWaited = 0;
-        } rows;
         PassControl control;
         control.threads = 2;
         control.heldBytesLimit = 5; // "alma" and its LF: one file's rows held stop the reading ahead
-        rows.control = &control;
+        // The first file's rows go out once every worker waits: having read at most the second.
+        qint64 readWhileFirstWaited = -1;
+        HookedRows rows;
+        rows.hook = [&](std::string_view row, int file) {
+            if (row.starts_with("**  ") && file == 0) {
+                waitForOtherThreadsToSleep();
+                readWhileFirstWaited = control.filesRead;
+            }
+        };
         ListedFiles files(dir.path());
         MainState state;
         ScriptedErrors errors;
         // A pool whose held rows never fall hangs here, until the test's time limit ends it.
         searchAllFiles(files, SearchText(u"alma"_s, true, MatchMode::Anywhere), state, rows, errors,
                        &control);
-        QVERIFY2(rows.readWhileFirstWaited <= 2, qPrintable(QString::number(rows.readWhileFirstWaited)));
+        QVERIFY2(readWhileFirstWaited <= 2, qPrintable(QString::number(readWhileFirstWaited)));
         QCOMPARE(state.hitCount, 40);
     }
 
@@ -719,21 +693,16 @@ private slots:
         const pid_t child = ::fork();
         if (child == 0) {
             ::mallopt(M_ARENA_MAX, 1); // no arena of its own for the worker: the limit counts it
-            // The first file's rows go out once files 1 and 2 were read, so 2 is read beside 1's rows.
-            struct Counting : RowSink
-            {
-                void clear() override {}
-                void appendRow(std::string_view utf8) override
-                {
-                    while (utf8.starts_with("**  ") && control->filesRead < 3)
-                        std::this_thread::yield();
-                }
-                PassControl* control;
-            } rows;
             PassControl control;
             control.threads = 2;
             control.heldBytesLimit = size_t(1) << 30;
-            rows.control = &control;
+            // The first file's rows go out once files 1 and 2 were read, so 2 is read beside 1's rows.
+            HookedRows rows;
+            rows.keep = false;
+            rows.hook = [&](std::string_view row, int) {
+                if (row.starts_with("**  "))
+                    waitUntilRead(control, 3);
+            };
             QFile statm(u"/proc/self/statm"_s);
             const qint64 used =
                 statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ')[0].toLongLong() : 0;

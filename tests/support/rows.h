@@ -6,6 +6,7 @@
 
 #include <QStringList>
 #include <functional>
+#include <thread>
 
 namespace kelvara::test {
 
@@ -15,6 +16,30 @@ struct Rows : RowSink
     void appendRow(std::string_view utf8) override { rows.append(QString::fromUtf8(QByteArrayView(utf8))); }
     QStringList rows;
 };
+
+// Rows that first show each row to `hook`, with the number of the file whose header block came last
+// (0 for the first); the hook may wait, throw or ask for the stop. With `keep` false no row is kept.
+struct HookedRows : Rows
+{
+    void appendRow(std::string_view utf8) override
+    {
+        files += utf8.starts_with("**  ");
+        if (hook)
+            hook(utf8, files - 1);
+        if (keep)
+            Rows::appendRow(utf8);
+    }
+    std::function<void(std::string_view row, int file)> hook;
+    int files = 0;
+    bool keep = true;
+};
+
+// Waits until a pass on more than one thread has read `files` files.
+inline void waitUntilRead(const PassControl& control, qint64 files)
+{
+    while (control.threads > 1 && control.filesRead < files)
+        std::this_thread::yield();
+}
 
 // Answers the first file error with `answer` (a retry when it says so), later ones with no.
 struct ScriptedErrors : ReplaceErrors
