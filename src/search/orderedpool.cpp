@@ -27,6 +27,7 @@ void OrderedPool::run(size_t count)
         std::lock_guard lock(mutex_);
         count_ = count;
         next_ = committed_ = held_ = 0;
+        std::fill(std::begin(done_), std::end(done_), false); // files done ahead of a stop
     }
     // However run() ends, no worker outlives it: what the workers use need only outlive the call.
     // An exception from a commit stops the files in work too.
