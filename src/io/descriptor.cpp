@@ -9,18 +9,14 @@
 
 namespace kelvara {
 
-namespace {
-
-int openAtRetrying(int dirFd, const char* name, int flags)
+int openAtRetrying(int dirFd, const char* name, int flags, unsigned mode)
 {
     int fd;
     do {
-        fd = ::openat(dirFd, name, flags);
+        fd = ::openat(dirFd, name, flags, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
-
-} // namespace
 
 void Descriptor::reset(int fd)
 {

@@ -38,6 +38,9 @@ private:
     int fd_ = -1;
 };
 
+// openat(), tried again when a signal interrupts it: the descriptor, or -1 with errno set.
+int openAtRetrying(int dirFd, const char* name, int flags, unsigned mode = 0);
+
 // Opens `path` as a directory for reading its entries and reaching them with the *at() calls.
 // Links on the way are followed, as when the user picked the directory.
 std::optional<FileError> openDirectory(const QString& path, Descriptor& out);

@@ -1,5 +1,7 @@
 #include "tempfiles.h"
 
+#include "descriptor.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -145,10 +147,8 @@ int createTemporary(int dirFd, TemporaryName& name)
     }
     int fd = -1;
     const int err = withFreshName(*slot, dirFd, name, [&](const TemporaryName& fresh) {
-        do {
-            fd = ::openat(dirFd, fresh.data(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          TemporaryMode);
-        } while (fd < 0 && errno == EINTR);
+        fd = openAtRetrying(dirFd, fresh.data(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            TemporaryMode);
         if (fd < 0)
             return errno;
         ensureTemporaryMode(fd);
@@ -182,10 +182,7 @@ int createUnnamed(int dirFd)
         errno = EOPNOTSUPP;
         return -1;
     }
-    int fd;
-    do {
-        fd = ::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, TemporaryMode);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = openAtRetrying(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, TemporaryMode);
     if (fd >= 0)
         ensureTemporaryMode(fd);
     return fd;

@@ -49,9 +49,7 @@ std::optional<FileError> LineBlockReader::openAt(int dirFd, const QByteArray& na
     // Non-blocking, so that a FIFO put in place of a listed file cannot hang the open; it is refused
     // below like a directory.
     const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW);
-    do {
-        fd_ = ::openat(dirFd, name.constData(), flags);
-    } while (fd_ < 0 && errno == EINTR);
+    fd_ = openAtRetrying(dirFd, name.constData(), flags);
     if (fd_ < 0) {
         error_ = FileError::fromErrno(errno);
         failed_ = true;

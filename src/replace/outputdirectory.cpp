@@ -10,19 +10,6 @@
 
 namespace kelvara {
 
-namespace {
-
-int openRetrying(int dirFd, const char* name, int flags)
-{
-    int fd;
-    do {
-        fd = ::openat(dirFd, name, flags);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-} // namespace
-
 QString fileTypeName(unsigned seen)
 {
     switch (seen & S_IFMT) {
@@ -52,7 +39,7 @@ std::optional<OutputDirectoryProblem> openOutputDirectory(const QString& directo
     // a second look by name could see something else swapped in meanwhile and name the wrong cause.
     Descriptor found;
     for (int attempt = 0;; ++attempt) {
-        found.reset(openRetrying(dirFd, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        found.reset(openAtRetrying(dirFd, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         const int err = errno;
         if (!found.isOpen() && (err != ENOENT || attempt == 1))
             return OutputDirectoryProblem{Kind::FileError, FileError::fromErrno(err), state.outDirPath};
@@ -71,7 +58,7 @@ std::optional<OutputDirectoryProblem> openOutputDirectory(const QString& directo
         return OutputDirectoryProblem{Kind::NotDirectory, FileError::fromErrno(ENOTDIR), state.outDirPath,
                                       unsigned(st.st_mode & S_IFMT)};
     // The directory found, opened for its entries through itself rather than by its name again.
-    dirs.output.reset(openRetrying(found.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    dirs.output.reset(openAtRetrying(found.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dirs.output.isOpen())
         return OutputDirectoryProblem{Kind::FileError, FileError::fromErrno(errno), state.outDirPath};
     if (isSameFile(dirs.source.get(), dirs.output.get()))
