@@ -4,7 +4,10 @@
 #include <QFile>
 #include <QTest>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kelvara::test {
 
@@ -21,6 +24,32 @@ inline QByteArray readFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+}
+
+// Makes entries under `dir` by steps split at ';', names taken as bytes: "dir NAME", "file NAME" (holding
+// "a" and CR LF), "ln TARGET NAME" (symbolic), "hard OLD NEW", "fifo NAME", "socket NAME", "rm NAME" and
+// "private NAME" (mode 0600).
+inline void makeTree(const QString& dir, const QByteArray& steps)
+{
+    const auto file = [](const QByteArray& path) {
+        const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        return fd < 0 || ::write(fd, "a\r\n", 3) != 3 || ::close(fd) != 0;
+    };
+    for (const QByteArray& step : steps.split(';')) {
+        const QList<QByteArray> w = step.split(' ');
+        const auto at = [&](qsizetype k) { return QFile::encodeName(dir) + '/' + w.value(k); };
+        const QByteArray& op = w[0];
+        const int failed = op == "dir"       ? ::mkdir(at(1), 0755)
+                           : op == "file"    ? file(at(1))
+                           : op == "ln"      ? ::symlink(w.value(1), at(2))
+                           : op == "hard"    ? ::link(at(1), at(2))
+                           : op == "fifo"    ? ::mkfifo(at(1), 0600)
+                           : op == "socket"  ? ::mknod(at(1), S_IFSOCK | 0600, 0)
+                           : op == "rm"      ? ::unlink(at(1))
+                           : op == "private" ? ::chmod(at(1), 0600)
+                                             : -1;
+        QVERIFY2(failed == 0, step.constData());
+    }
 }
 
 // Names and bytes of the working directory's own files; uj and the links in it are left out, and so

@@ -41,19 +41,28 @@ inline void waitUntilRead(const PassControl& control, qint64 files)
         std::this_thread::yield();
 }
 
-// Answers the first file error with `answer` (a retry when it says so), later ones with no.
+// Answers the first file error with `answer` (a retry when it says so), later ones with no. With a
+// `log`, each error's path and each message's first line go among the rows there too.
 struct ScriptedErrors : ReplaceErrors
 {
     bool askRetry(const FileError& error, const QString& path) override
     {
         errors.append(error);
         paths.append(path);
+        if (log)
+            log->rows.append(QStringLiteral("error ") + path);
         return answer && std::exchange(answer, nullptr)();
     }
-    void tell(const QString& message) override { messages.append(message); }
+    void tell(const QString& message) override
+    {
+        messages.append(message);
+        if (log)
+            log->rows.append(message.section(u'\n', 0, 0));
+    }
     std::function<bool()> answer;
     QList<FileError> errors;
     QStringList paths, messages;
+    Rows* log = nullptr;
 };
 
 // The header block of a file in the hit list.
