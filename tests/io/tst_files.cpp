@@ -96,20 +96,13 @@ class TestFiles : public QObject
 private slots:
     void initTestCase()
     {
-        for (const char* sub : {"sub", "Zed", "Zed/x", ".hiddendir"})
-            QCOMPARE(::mkdir(path(sub).constData(), 0755), 0);
-        for (int k = 0; k < 4; ++k) {
-            QCOMPARE(::mkdir(path(BomDirs[k]).constData(), 0755), 0);
-            QVERIFY(::close(::open(path(BomFiles[k]).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644)) == 0);
-        }
-        // Made through the raw bytes: the last name is not UTF-8.
-        for (const char* file :
-             {"A", "B", "C.txt", "b", "a", "c.txt", ".hidden", "sub/inner", ".hiddendir/.h", "\xe9t\xe9"})
-            QVERIFY(::close(::open(path(file).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644)) == 0);
-        QCOMPARE(::mkfifo(path("fifo").constData(), 0644), 0);
-        QCOMPARE(::symlink("b", path("link-file").constData()), 0);
-        QCOMPARE(::symlink("sub", path("link-dir").constData()), 0);
-        QCOMPARE(::symlink("nowhere", path("dangling").constData()), 0);
+        // The last file's name is not UTF-8.
+        QByteArray steps = "dir sub;dir Zed;dir Zed/x;dir .hiddendir;file A;file B;file C.txt;file b;file a;file c.txt;"
+                           "file .hidden;file sub/inner;file .hiddendir/.h;file \xe9t\xe9;fifo fifo;ln b link-file;"
+                           "ln sub link-dir;ln nowhere dangling";
+        for (int k = 0; k < 4; ++k)
+            steps += ";dir "_ba + BomDirs[k] + ";file " + BomFiles[k];
+        test::makeTree(dir_.path(), steps);
     }
     void cleanupTestCase() // beyond QTemporaryDir's reach
     {
@@ -367,7 +360,7 @@ private slots:
         QTest::addColumn<Lines>("lines");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("sizeLimit"); // writes fail past 1000 bytes
-        QTest::addColumn<bool>("named");     // as on a file system without files without a name
+        QTest::addColumn<bool>("named");
         QTest::addColumn<int>("mode");       // the source's permission bits
         QTest::newRow("an empty line, an LF kept")
             << Lines{"a", "", "b\nc"} << QByteArray("a\r\n\r\nb\nc\r\n") << false << false << 0666;
@@ -378,13 +371,11 @@ private slots:
         Lines many;
         for (int i = 0; i < 30000; ++i)
             many.append(QByteArray::number(i).repeated(i % 50));
-        const QByteArray manyBytes = many.join("\r\n") + "\r\n";
-        QTest::newRow("many lines") << many << manyBytes << false << false << 0666;
-        QTest::newRow("a write fails") << many << QByteArray() << true << false << 0666;
-        QTest::newRow("many lines, named") << many << manyBytes << false << true << 0666;
-        QTest::newRow("a write fails, named") << many << QByteArray() << true << true << 0666;
-        QTest::newRow("readable by others only") << many << manyBytes << false << false << 0004;
-        QTest::newRow("readable by others only, named") << many << manyBytes << false << true << 0004;
+        for (const bool named : {false, true}) { // named: as on a file system without files without a name
+            QTest::addRow("readable by others only%s", named ? ", named" : "")
+                << many << many.join("\r\n") + "\r\n" << false << named << 0004;
+            QTest::addRow("a write fails%s", named ? ", named" : "") << many << QByteArray() << true << named << 0666;
+        }
     }
     // The file appears complete or not at all; a link at the target is replaced, not written through.
     // Another run that sweeps the directory right before the file takes its name finds its temporary
