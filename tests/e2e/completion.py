@@ -28,7 +28,10 @@ ROWS = [
     ("a byte that is not UTF-8", "kelvara-cli search --selected lat\t", ["search", "--selected", b"lat\xe9n.txt"]),
     ("a line feed in the name", "kelvara-cli search --selected sor\t", ["search", "--selected", "sor\nt\u00f6r\u00e9s.txt"]),
     ("files only: no FIFO, directory or dot-file", "kelvara-cli search --selected c\t", ["search", "--selected", "cs\u0151.txt"]),
-    ("a DIR with a blank", "kelvara-cli search az\t", ["search", "az én mappám/"]),
+    ("a DIR with a blank, directories only", "kelvara-cli search az\t", ["search", "az én mappám/"]),
+    ("a DIR after an option", "kelvara-cli search -i az\t", ["search", "-i", "az én mappám/"]),
+    ("the commands first, not files", "kelvara-cli sea\t", ["search"]),
+    ("the options of a command", "kelvara-cli replace --li\t", ["replace", "--line"]),
     ("the window program: a DIR with a blank", "kelvara az\t", ["az én mappám/"]),
     ("the window program: its options", "kelvara --h\t", ["--help"]),
 ]
@@ -43,7 +46,7 @@ def make_directory(root):
         with open(os.path.join(os.fsencode(root), os.fsencode(name)), "wb"):
             pass
 
-    for name in ["fa lista.txt", "it's $HOME `x`.txt", b"lat\xe9n.txt", "sor\ntörés.txt", "cső.txt", ".cső-rejtett"]:
+    for name in ["az.txt", "seal.txt", "fa lista.txt", "it's $HOME `x`.txt", b"lat\xe9n.txt", "sor\ntörés.txt", "cső.txt", ".cső-rejtett"]:
         touch(name)
     os.mkfifo(os.path.join(root, "cső"))
     os.mkdir(os.path.join(root, "csőtár"))
