@@ -91,11 +91,9 @@ struct RecordingLauncher : ProcessLauncher
 
 void makeScript(const QString& path, bool executable)
 {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\n: >\"$0.ran\"\n");
-    file.close();
-    QVERIFY(file.setPermissions(file.permissions() | (executable ? QFile::ExeOwner : QFile::Permissions())));
+    writeFile(path, "#!/bin/sh\n: >\"$0.ran\"\n");
+    QVERIFY(QFile::setPermissions(path, QFile::permissions(path) |
+                                            (executable ? QFile::ExeOwner : QFile::Permissions())));
 }
 
 } // namespace

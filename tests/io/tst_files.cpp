@@ -97,9 +97,10 @@ private slots:
     void initTestCase()
     {
         // The last file's name is not UTF-8.
-        QByteArray steps = "dir sub;dir Zed;dir Zed/x;dir .hiddendir;file A;file B;file C.txt;file b;file a;file c.txt;"
-                           "file .hidden;file sub/inner;file .hiddendir/.h;file \xe9t\xe9;fifo fifo;ln b link-file;"
-                           "ln sub link-dir;ln nowhere dangling";
+        QByteArray steps =
+            "dir sub;dir Zed;dir Zed/x;dir .hiddendir;file A;file B;file C.txt;file b;file a;file c.txt;"
+            "file .hidden;file sub/inner;file .hiddendir/.h;file \xe9t\xe9;fifo fifo;ln b link-file;"
+            "ln sub link-dir;ln nowhere dangling";
         for (int k = 0; k < 4; ++k)
             steps += ";dir "_ba + BomDirs[k] + ";file " + BomFiles[k];
         test::makeTree(dir_.path(), steps);
@@ -361,7 +362,7 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("sizeLimit"); // writes fail past 1000 bytes
         QTest::addColumn<bool>("named");
-        QTest::addColumn<int>("mode");       // the source's permission bits
+        QTest::addColumn<int>("mode"); // the source's permission bits
         QTest::newRow("an empty line, an LF kept")
             << Lines{"a", "", "b\nc"} << QByteArray("a\r\n\r\nb\nc\r\n") << false << false << 0666;
         QTest::newRow("no line") << Lines{} << QByteArray() << false << false << 0666;
@@ -371,10 +372,11 @@ private slots:
         Lines many;
         for (int i = 0; i < 30000; ++i)
             many.append(QByteArray::number(i).repeated(i % 50));
+        const QByteArray manyBytes = many.join("\r\n") + "\r\n";
         for (const bool named : {false, true}) { // named: as on a file system without files without a name
-            QTest::addRow("readable by others only%s", named ? ", named" : "")
-                << many << many.join("\r\n") + "\r\n" << false << named << 0004;
-            QTest::addRow("a write fails%s", named ? ", named" : "") << many << QByteArray() << true << named << 0666;
+            const char* suffix = named ? ", named" : "";
+            QTest::addRow("readable by others only%s", suffix) << many << manyBytes << false << named << 0004;
+            QTest::addRow("a write fails%s", suffix) << many << QByteArray() << true << named << 0666;
         }
     }
     // The file appears complete or not at all; a link at the target is replaced, not written through.
