@@ -297,7 +297,10 @@ private slots:
         QVERIFY(checked > 0);
         auto* pressed = shown->findChild<QPushButton*>(button);
         QSignalSpy clicked(pressed, &QPushButton::clicked);
-        QTest::keyClick(pressed, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        const Qt::KeyboardModifiers modifiers = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+        QKeyEvent held(QEvent::KeyPress, key, modifiers, QString(), true); // a key held down repeats
+        QCoreApplication::sendEvent(pressed, &held);
+        QTest::keyClick(pressed, Qt::Key(key), modifiers);
         QCOMPARE(clicked.count(), 1);
     }
 
