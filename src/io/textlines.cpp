@@ -205,22 +205,6 @@ LineBlockReader::Status LineBlockReader::next(std::string_view& block)
     }
 }
 
-LineReader::Status LineReader::next(std::string_view& line)
-{
-    if (block_.empty()) {
-        switch (blocks_.next(block_)) {
-        case LineBlockReader::Status::Block:
-            break;
-        case LineBlockReader::Status::End:
-            return Status::End;
-        case LineBlockReader::Status::Error:
-            return Status::Error;
-        }
-    }
-    line = splitFirstLine(block_);
-    return Status::Line;
-}
-
 namespace {
 
 const char* findLoneCrScalar(const char* p, const char* end)

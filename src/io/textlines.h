@@ -72,32 +72,10 @@ private:
     FileError error_;
 };
 
-// Reads a text file line by line. A line ends at CR or at a CR LF pair; the terminator is dropped.
-// A lone LF is an ordinary character of the line. A last line without terminator is a line; an empty
-// file has no line, and a final terminator gives no extra empty line.
-class LineReader
-{
-public:
-    enum class Status { Line, End, Error };
-
-    std::optional<FileError> open(const QByteArray& path) { return blocks_.open(path); }
-    // Reads the next line into `line`; the view stays valid until the next call or close().
-    Status next(std::string_view& line);
-    // The error that made next() return Error.
-    FileError error() const { return blocks_.error(); }
-    bool isOpen() const { return blocks_.isOpen(); }
-    void close()
-    {
-        blocks_.close();
-        block_ = {};
-    }
-
-private:
-    LineBlockReader blocks_;
-    std::string_view block_; // the part of the current block not yet handed out
-};
-
 // The first line of `block` (a block of whole lines), and the rest of the block after its terminator.
+// A line ends at CR or at a CR LF pair, and the terminator is dropped; a lone LF is an ordinary
+// character of the line. A last line without terminator is a line; a final terminator gives no
+// extra empty line.
 inline std::string_view splitFirstLine(std::string_view& block)
 {
     const size_t cr = block.find('\r');

@@ -49,19 +49,23 @@ QByteArray error(FileErrorKind kind)
 // Every line, or the error that stopped the reading; the file takes size `resizeTo` after line 1.
 Lines readLines(const QString& path, qint64 resizeTo = -1)
 {
-    LineReader reader;
+    LineBlockReader reader;
     Lines lines;
-    std::string_view line;
-    LineReader::Status status;
+    std::string_view block;
+    LineBlockReader::Status status;
     const auto openError = reader.open(QFile::encodeName(path));
-    while ((status = reader.next(line)) == LineReader::Status::Line && lines.size() <= 100000) {
-        lines.append(QByteArray(line.data(), qsizetype(line.size())));
-        if (resizeTo >= 0 && lines.size() == 1 && !QFile::resize(path, resizeTo))
+    while ((status = reader.next(block)) == LineBlockReader::Status::Block && lines.size() <= 100000) {
+        while (!block.empty()) {
+            const std::string_view line = splitFirstLine(block);
+            lines.append(QByteArray(line.data(), qsizetype(line.size())));
+        }
+        if (resizeTo >= 0 && !QFile::resize(path, resizeTo))
             return {"<not resized>"};
+        resizeTo = -1;
     }
-    if (status == LineReader::Status::Error)
+    if (status == LineBlockReader::Status::Error)
         return {error((openError ? *openError : reader.error()).kind)};
-    if (openError || reader.next(line) != LineReader::Status::End) // the end stays the end
+    if (openError || reader.next(block) != LineBlockReader::Status::End) // the end stays the end
         lines.append("<more after the end, or past a failed open>");
     return lines;
 }
