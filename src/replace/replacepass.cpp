@@ -362,7 +362,7 @@ void ReplacePass::commit(size_t file, int slot)
     MainState& state = *state_;
     if (*onFile_)
         (*onFile_)(passFile);
-    state.filePath = passFile.path;
+    state.filePath = passFile.path(dirs_->path);
     state.outFilePath = joinPath(state.outDirPath, pathFromBytes(passFile.name));
     if (!listRows(state.outFilePath, *errors_,
                   [&] { appendHeaderBlock(state, *rows_, state.outFilePath); }) ||
@@ -375,13 +375,13 @@ void ReplacePass::commit(size_t file, int slot)
         finishFile(copy);
         break;
     case Copy::Outcome::Unencodable:
-        errors_->tell(unencodableMessage(passFile.path));
+        errors_->tell(unencodableMessage(state.filePath));
         break;
     case Copy::Outcome::SameFile:
         errors_->tell(sameFileMessage(state.outFilePath));
         break;
     case Copy::Outcome::TooLarge:
-        errors_->tell(memoryMessage(passFile.path));
+        errors_->tell(memoryMessage(state.filePath));
         break;
     default:
         break;
@@ -406,7 +406,7 @@ bool ReplacePass::settle(const PassFile& file, Copy& copy)
             copy.alone = true;
             break;
         case Copy::Outcome::Failed:
-            if (!errors_->askRetry(copy.error, copy.errorInCopy ? state_->outFilePath : file.path))
+            if (!errors_->askRetry(copy.error, copy.errorInCopy ? state_->outFilePath : state_->filePath))
                 return false;
             writer.write(*dirs_, file, copy, control_, true);
             break;

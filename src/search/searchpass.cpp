@@ -1,6 +1,7 @@
 #include "searchpass.h"
 
 #include "headerblock.h"
+#include "io/directory.h"
 #include "scanner.h"
 
 #include <cerrno>
@@ -26,6 +27,11 @@ SearchText::SearchText(const QString& text, bool caseSensitive, MatchMode mode)
     : text_(text), mode_(mode), ascii_(isAscii(text)), utf8_(prepare(text, caseSensitive, CodePage::Utf8)),
       windows1250_(prepare(text, caseSensitive, CodePage::Windows1250))
 {}
+
+QString PassFile::path(const QString& directory) const
+{
+    return joinPath(directory, text);
+}
 
 void RowBytes::trim()
 {
@@ -164,9 +170,11 @@ SearchPass::SearchPass(const SearchText& search, PassControl& control)
 
 SearchPass::~SearchPass() = default;
 
-void SearchPass::run(int dirFd, const std::vector<PassFile>& files, MainState& state, RowSink& rows,
-                     FileErrorHandler& errors, const std::function<void(const PassFile&)>& onFile)
+void SearchPass::run(const QString& directory, int dirFd, const std::vector<PassFile>& files,
+                     MainState& state, RowSink& rows, FileErrorHandler& errors,
+                     const std::function<void(const PassFile&)>& onFile)
 {
+    directory_ = &directory;
     dirFd_ = dirFd;
     files_ = &files;
     state_ = &state;
@@ -192,7 +200,7 @@ void SearchPass::commit(size_t file, int slot)
     MainState& state = *state_;
     if (*onFile_)
         (*onFile_)(passFile);
-    state.filePath = passFile.path;
+    state.filePath = passFile.path(*directory_);
     state.searchLen = search_.text().size();
     for (;;) {
         if (found.outcome == Found::Outcome::OutOfMemory && !found.alone) {
