@@ -221,19 +221,7 @@ void ReplacePass::Writer::finishRows(CodePage codePage)
     const std::string_view lastRow = std::string_view(rows.bytes).substr(rows.rows.back().first);
     copy_->prefixLen = decode(lastRow.substr(0, copy_->lastPrefix), codePage).size();
     copy_->matchWindow = decode(copy_->lastMatch, codePage);
-    if (codePage == CodePage::Utf8)
-        return;
-    utf8_.clear();
-    for (auto& [offset, length] : rows.rows) {
-        const size_t start = utf8_.size();
-        appendAsUtf8(std::string_view(rows.bytes).substr(offset, length), codePage, utf8_);
-        offset = start;
-        length = utf8_.size() - start;
-        utf8_.push_back('\n');
-    }
-    rows.bytes.swap(utf8_);
-    if (utf8_.capacity() > 1 << 20)
-        std::string().swap(utf8_);
+    rows.toUtf8(codePage, utf8_);
 }
 
 bool ReplacePass::Writer::restart()

@@ -33,6 +33,23 @@ QString PassFile::path(const QString& directory) const
     return joinPath(directory, text);
 }
 
+void RowBytes::toUtf8(CodePage codePage, std::string& spare)
+{
+    if (codePage == CodePage::Utf8)
+        return;
+    spare.clear();
+    for (auto& [offset, length] : rows) {
+        const size_t start = spare.size();
+        appendAsUtf8(std::string_view(bytes).substr(offset, length), codePage, spare);
+        offset = start;
+        length = spare.size() - start;
+        spare.push_back('\n');
+    }
+    bytes.swap(spare);
+    if (spare.capacity() > 1 << 20)
+        std::string().swap(spare);
+}
+
 void RowBytes::trim()
 {
     if (bytes.capacity() > 1 << 20) {
@@ -60,16 +77,16 @@ public:
 
     void search(int dirFd, const PassFile& file, Found& found, PassControl& control)
     {
-        found.hits.clear();
         found.lastLine.reset();
+        hits_ = &found.hits;
         try {
             found.outcome = searchFile(dirFd, file, found, control);
         } catch (const std::bad_alloc&) {
             // What the file took is given back for the next one.
             reader_.close();
-            std::string().swap(hitBytes_);
-            hits_ = {};
+            std::string().swap(utf8_);
             found.hits.trim();
+            found.hits.clear();
             found.outcome = Found::Outcome::OutOfMemory;
         }
     }
@@ -77,8 +94,7 @@ public:
 private:
     Found::Outcome searchFile(int dirFd, const PassFile& file, Found& found, PassControl& control)
     {
-        hitBytes_.clear();
-        hits_.clear();
+        hits_->clear();
         lastBlock_ = {};
         if (std::optional<FileError> error = reader_.openAt(dirFd, file.name)) {
             found.error = *error;
@@ -99,21 +115,13 @@ private:
         if (!lastBlock_.empty())
             found.lastLine = decode(lastLineOf(lastBlock_), codePage);
         reader_.close();
-        for (const auto& [offset, length] : hits_) {
-            const size_t start = found.hits.bytes.size();
-            appendAsUtf8(std::string_view(hitBytes_).substr(offset, length), codePage, found.hits.bytes);
-            found.hits.rows.emplace_back(start, found.hits.bytes.size() - start);
-            found.hits.bytes.push_back('\n');
-        }
-        if (hitBytes_.capacity() > 1 << 20)
-            std::string().swap(hitBytes_);
+        found.hits.toUtf8(codePage, utf8_);
         return Found::Outcome::Searched;
     }
 
     bool restart() override
     {
-        hitBytes_.clear();
-        hits_.clear();
+        hits_->clear();
         return true;
     }
     // A text of ASCII characters matches the same lines in both code pages; any other is written
@@ -148,16 +156,12 @@ private:
             keepHit(std::string_view(line.start, size_t(line.end - line.start)));
     }
 
-    void keepHit(std::string_view line)
-    {
-        hits_.emplace_back(hitBytes_.size(), line.size());
-        hitBytes_.append(line);
-    }
+    void keepHit(std::string_view line) { hits_->append(line); }
 
     const SearchText& search_;
     LineBlockReader reader_;
-    std::string hitBytes_;                        // the raw hit lines of the current file, end to end
-    std::vector<std::pair<size_t, size_t>> hits_; // offset and length of each in hitBytes_
+    RowBytes* hits_ = nullptr; // of the file being read, as they stand in it until its end
+    std::string utf8_;
     std::string_view lastBlock_;
 };
 

@@ -67,6 +67,14 @@ struct RowBytes
         bytes.clear();
         rows.clear();
     }
+    void append(std::string_view row)
+    {
+        rows.emplace_back(bytes.size(), row.size());
+        bytes.append(row);
+        bytes.push_back('\n');
+    }
+    // Rows that stand as read in `codePage` become UTF-8, through `spare`.
+    void toUtf8(CodePage codePage, std::string& spare);
     // Gives back what a long file made large.
     void trim();
 };
