@@ -71,7 +71,6 @@ struct ReplacePass::Copy
     qint64 prefixLen = 0;
     QString matchWindow;
     std::optional<QString> lastLine; // the source's last line, once read through
-    bool alone = false;              // written with no other file read at once
 };
 
 // Reads sources and writes their copies, one at a time, with one set of buffers: a thread's own.
@@ -336,7 +335,6 @@ void ReplacePass::run(const ReplaceDirectories& dirs, const std::vector<PassFile
 size_t ReplacePass::work(size_t file, int slot, int thread)
 {
     Copy& copy = copies_[size_t(slot)];
-    copy.alone = !pool_.hasWorkers();
     writers_[size_t(thread)]->write(*dirs_, (*files_)[file], copy, control_, false);
     return copy.rows.bytes.size();
 }
@@ -381,17 +379,18 @@ void ReplacePass::commit(size_t file, int slot)
 bool ReplacePass::settle(const PassFile& file, Copy& copy)
 {
     Writer& writer = *writers_[0];
+    bool alone = !pool_.hasWorkers(); // written with no other file read at once
     for (;;) {
         switch (copy.outcome) {
         case Copy::Outcome::LinkAhead:
             writer.write(*dirs_, file, copy, control_, true);
             break;
         case Copy::Outcome::TooLarge:
-            if (copy.alone)
+            if (alone)
                 return true;
             // The files read beside it may have had the memory it lacked.
             pool_.alone([&] { writer.write(*dirs_, file, copy, control_, true); });
-            copy.alone = true;
+            alone = true;
             break;
         case Copy::Outcome::Failed:
             if (!errors_->askRetry(copy.error, copy.errorInCopy ? state_->outFilePath : state_->filePath))

@@ -66,7 +66,6 @@ struct SearchPass::Found
     FileError error;
     RowBytes hits;
     std::optional<QString> lastLine; // when the file has a line
-    bool alone = false;              // searched with no other file read at once
 };
 
 // Reads files one at a time with one set of buffers and keeps their hit lines: a thread's own.
@@ -191,7 +190,6 @@ void SearchPass::run(const QString& directory, int dirFd, const std::vector<Pass
 size_t SearchPass::work(size_t file, int slot, int thread)
 {
     Found& found = found_[size_t(slot)];
-    found.alone = !pool_.hasWorkers();
     searchers_[size_t(thread)]->search(dirFd_, (*files_)[file], found, control_);
     return found.hits.bytes.size();
 }
@@ -206,10 +204,12 @@ void SearchPass::commit(size_t file, int slot)
         (*onFile_)(passFile);
     state.filePath = passFile.path(*directory_);
     state.searchLen = search_.text().size();
+    bool alone = !pool_.hasWorkers(); // searched with no other file read at once
     for (;;) {
-        if (found.outcome == Found::Outcome::OutOfMemory && !found.alone) {
+        if (found.outcome == Found::Outcome::OutOfMemory && !alone) {
             // The files read beside it may have had the memory it lacked.
-            searchAgain(file, found);
+            pool_.alone([&] { searchers_[0]->search(dirFd_, passFile, found, control_); });
+            alone = true;
             continue;
         }
         if (found.outcome == Found::Outcome::Stopped)
@@ -235,13 +235,6 @@ void SearchPass::commit(size_t file, int slot)
         }))
         state.hitCount += qint64(found.hits.rows.size());
     found.hits.trim();
-}
-
-// Searches the file once more on this thread, with no other file read meanwhile.
-void SearchPass::searchAgain(size_t file, Found& found)
-{
-    pool_.alone([&] { searchers_[0]->search(dirFd_, (*files_)[file], found, control_); });
-    found.alone = true;
 }
 
 } // namespace kelvara

@@ -115,7 +115,6 @@ private:
 
     size_t work(size_t file, int slot, int thread) override;
     void commit(size_t file, int slot) override;
-    void searchAgain(size_t file, Found& found);
 
     const SearchText& search_;
     PassControl& control_;
