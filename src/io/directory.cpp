@@ -210,9 +210,13 @@ std::optional<FileError> firstOrdinaryEntry(const QString& directory, QString& n
 
 QString joinPath(const QString& directory, const QString& name)
 {
-    if (directory.endsWith(QLatin1Char('/')))
-        return directory + name;
-    return directory + QLatin1Char('/') + name;
+    QString path;
+    path.reserve(directory.size() + 1 + name.size()); // made once per file: one allocation
+    path += directory;
+    if (!directory.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    path += name;
+    return path;
 }
 
 bool isDirectory(const QString& path)
