@@ -3,11 +3,11 @@
 #include "text/pathcodec.h"
 
 #include <algorithm>
-#include <exception>
-#include <numeric>
 #include <cerrno>
 #include <dirent.h>
+#include <exception>
 #include <fcntl.h>
+#include <numeric>
 #include <string>
 #include <sys/stat.h>
 #include <system_error>
@@ -172,7 +172,7 @@ std::optional<FileError> listOfType(const QString& directory, mode_t type, std::
     out.reserve(names.size());
     for (size_t k = 0, j = 0; k < low.size() || j < high.size();)
         out.push_back(j == high.size() || (k < low.size() && low.goesBefore(k, high, j)) ? low.take(k++)
-                                                                                          : high.take(j++));
+                                                                                         : high.take(j++));
     return std::nullopt;
 }
 

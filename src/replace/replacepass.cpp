@@ -15,23 +15,10 @@ namespace kelvara {
 
 namespace {
 
-QString sameFileMessage(const QString& outFilePath)
+// That a file is left out, why, and the path on a line of its own.
+QString leftOut(const QString& why, const QString& path)
 {
-    return QStringLiteral("A másolat felülírná az eredeti fájlt, ezért ez a fájl kimarad:\n") +
-           displayPath(outFilePath);
-}
-
-QString memoryMessage(const QString& filePath)
-{
-    return QStringLiteral("Nincs elég memória a fájl feldolgozásához, ezért a fájl kimarad:\n") +
-           displayPath(filePath);
-}
-
-QString unencodableMessage(const QString& filePath)
-{
-    return QStringLiteral("A csereszöveg egyik karaktere nem írható le ennek a fájlnak a kódlapján, "
-                          "ezért a fájl kimarad:\n") +
-           displayPath(filePath);
+    return why + QLatin1Char('\n') + displayPath(path);
 }
 
 } // namespace
@@ -361,13 +348,19 @@ void ReplacePass::commit(size_t file, int slot)
         finishFile(copy);
         break;
     case Copy::Outcome::Unencodable:
-        errors_->tell(unencodableMessage(state.filePath));
+        errors_->tell(leftOut(QStringLiteral("A csereszöveg egyik karaktere nem írható le ennek a fájlnak a "
+                                             "kódlapján, ezért a fájl kimarad:"),
+                              state.filePath));
         break;
     case Copy::Outcome::SameFile:
-        errors_->tell(sameFileMessage(state.outFilePath));
+        errors_->tell(
+            leftOut(QStringLiteral("A másolat felülírná az eredeti fájlt, ezért ez a fájl kimarad:"),
+                    state.outFilePath));
         break;
     case Copy::Outcome::TooLarge:
-        errors_->tell(memoryMessage(state.filePath));
+        errors_->tell(
+            leftOut(QStringLiteral("Nincs elég memória a fájl feldolgozásához, ezért a fájl kimarad:"),
+                    state.filePath));
         break;
     default:
         break;

@@ -3,7 +3,6 @@
 #include "text/pathcodec.h"
 
 #include <QStringBuilder>
-
 #include <string>
 
 namespace kelvara {

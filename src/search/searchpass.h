@@ -107,7 +107,8 @@ public:
     // hitCount. A file that cannot be read goes to `errors` to be tried again or skipped, and adds no
     // row; one too large for the memory is such a file too.
     void run(const QString& directory, int dirFd, const std::vector<PassFile>& files, MainState& state,
-             RowSink& rows, FileErrorHandler& errors, const std::function<void(const PassFile&)>& onFile = {});
+             RowSink& rows, FileErrorHandler& errors,
+             const std::function<void(const PassFile&)>& onFile = {});
 
 private:
     class Searcher;
