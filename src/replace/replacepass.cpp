@@ -89,13 +89,18 @@ public:
 private:
     Copy::Outcome writeCopy(const ReplaceDirectories& dirs, const PassFile& file, PassControl& control,
                             bool followLinks);
-    Copy::Outcome fail(const FileError& error, bool inCopy)
+    // Closes the source and removes what was written of the copy.
+    Copy::Outcome giveUp(Copy::Outcome outcome)
     {
         reader_.close();
         out_.discard();
+        return outcome;
+    }
+    Copy::Outcome fail(const FileError& error, bool inCopy)
+    {
         copy_->error = error;
         copy_->errorInCopy = inCopy;
-        return Copy::Outcome::Failed;
+        return giveUp(Copy::Outcome::Failed);
     }
     void start();
     void finishRows(CodePage codePage);
@@ -155,10 +160,8 @@ ReplacePass::Copy::Outcome ReplacePass::Writer::writeCopy(const ReplaceDirectori
     struct stat target;
     if ((throughLink || source.st_nlink != 1) &&
         ::fstatat(dirs.output.get(), file.name.constData(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
-        target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
-        reader_.close();
-        return Copy::Outcome::SameFile;
-    }
+        target.st_dev == source.st_dev && target.st_ino == source.st_ino)
+        return giveUp(Copy::Outcome::SameFile);
     // Never more open than the source: a private file gets a private copy.
     if (std::optional<FileError> e = out_.open(dirs.output.get(), file.name, source.st_mode & 0777))
         return fail(*e, true);
@@ -170,16 +173,9 @@ ReplacePass::Copy::Outcome ReplacePass::Writer::writeCopy(const ReplaceDirectori
     case ScanEnd::ReadError:
         return fail(reader_.error(), false);
     case ScanEnd::Stopped:
-        reader_.close();
-        out_.discard();
-        return Copy::Outcome::Stopped;
+        return giveUp(Copy::Outcome::Stopped);
     case ScanEnd::GivenUp:
-        if (unencodable_) {
-            reader_.close();
-            out_.discard();
-            return Copy::Outcome::Unencodable;
-        }
-        return fail(*out_.error(), true);
+        return unencodable_ ? giveUp(Copy::Outcome::Unencodable) : fail(*out_.error(), true);
     }
     // Taken while the reader still holds the last block, and before the copy stands: a line too
     // long for the memory leaves no copy.
