@@ -5,13 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
-#include <exception>
 #include <fcntl.h>
-#include <numeric>
 #include <string>
 #include <sys/stat.h>
-#include <system_error>
-#include <thread>
 
 namespace kelvara {
 
@@ -90,89 +86,40 @@ void appendSortKey(const QString& text, std::u16string& keys)
     }
 }
 
-// Names of a part of a directory, decoded and in their order. The keys stand end to end in one
-// buffer, so there is no allocation per key, and the sort moves indices rather than entries.
-class SortedPart
-{
-public:
-    void sort(std::vector<QByteArray>::iterator from, std::vector<QByteArray>::iterator to)
-    {
-        for (auto name = from; name != to; ++name) {
-            QString text = pathFromBytes(*name);
-            appendSortKey(text, keys_);
-            keyEnds_.push_back(keys_.size());
-            entries_.push_back({std::move(*name), std::move(text)});
-        }
-        order_.resize(entries_.size());
-        std::iota(order_.begin(), order_.end(), quint32(0));
-        std::sort(order_.begin(), order_.end(), [this](quint32 a, quint32 b) { return before(a, *this, b); });
-    }
-    size_t size() const { return order_.size(); }
-    // Whether the k-th entry in order goes before the j-th of `other`.
-    bool goesBefore(size_t k, const SortedPart& other, size_t j) const
-    {
-        return before(order_[k], other, other.order_[j]);
-    }
-    DirectoryEntry take(size_t k) { return std::move(entries_[order_[k]]); }
-
-private:
-    QStringView key(quint32 k) const
-    {
-        const size_t start = k == 0 ? 0 : keyEnds_[k - 1];
-        return QStringView(keys_.data() + start, qsizetype(keyEnds_[k] - start));
-    }
-    bool before(quint32 a, const SortedPart& other, quint32 b) const
-    {
-        const int byKey = key(a).compare(other.key(b), Qt::CaseSensitive);
-        return byKey != 0 ? byKey < 0 : entries_[a].name < other.entries_[b].name;
-    }
-
-    std::vector<DirectoryEntry> entries_;
-    std::u16string keys_;
-    std::vector<size_t> keyEnds_;
-    std::vector<quint32> order_;
-};
-
 std::optional<FileError> listOfType(const QString& directory, mode_t type, std::vector<DirectoryEntry>& out)
 {
     out.clear();
-    std::vector<QByteArray> names;
+    // The keys of all names end to end, and where each ends: no allocation per name, and the sort
+    // moves indices rather than entries.
+    std::vector<DirectoryEntry> listed;
+    std::u16string keys;
+    std::vector<size_t> keyEnds;
     auto error = forEachEntry(directory, [&](DIR* dir, const dirent* entry) {
-        if (!isDotName(entry->d_name) && followedType(dir, entry) == type)
-            names.emplace_back(entry->d_name);
+        if (!isDotName(entry->d_name) && followedType(dir, entry) == type) {
+            QByteArray name(entry->d_name);
+            QString text = pathFromBytes(name);
+            appendSortKey(text, keys);
+            keyEnds.push_back(keys.size());
+            listed.push_back({std::move(name), std::move(text)});
+        }
         return true;
     });
     if (error)
         return error;
-    // A large directory is decoded and sorted in two halves at once, which are then merged: the
-    // files cannot be searched before their order is known.
-    SortedPart low, high;
-    const auto middle = names.begin() + std::ptrdiff_t(names.size() / 2);
-    std::exception_ptr failed;
-    {
-        std::jthread helper;
-        if (names.size() >= 2048) {
-            try {
-                helper = std::jthread([&] {
-                    try {
-                        high.sort(middle, names.end());
-                    } catch (...) {
-                        failed = std::current_exception();
-                    }
-                });
-            } catch (const std::system_error&) {
-            }
-        }
-        low.sort(names.begin(), middle);
-        if (!helper.joinable())
-            high.sort(middle, names.end());
-    }
-    if (failed)
-        std::rethrow_exception(failed);
-    out.reserve(names.size());
-    for (size_t k = 0, j = 0; k < low.size() || j < high.size();)
-        out.push_back(j == high.size() || (k < low.size() && low.goesBefore(k, high, j)) ? low.take(k++)
-                                                                                         : high.take(j++));
+    const auto key = [&](size_t k) {
+        const size_t start = k == 0 ? 0 : keyEnds[k - 1];
+        return QStringView(keys.data() + start, qsizetype(keyEnds[k] - start));
+    };
+    std::vector<quint32> order(listed.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        order[k] = quint32(k);
+    std::sort(order.begin(), order.end(), [&](quint32 a, quint32 b) {
+        const int byKey = key(a).compare(key(b), Qt::CaseSensitive);
+        return byKey != 0 ? byKey < 0 : listed[a].name < listed[b].name;
+    });
+    out.reserve(listed.size());
+    for (const quint32 k : order)
+        out.push_back(std::move(listed[k]));
     return std::nullopt;
 }
 
