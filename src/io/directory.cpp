@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 
 namespace kelvara {
@@ -64,52 +65,61 @@ mode_t followedType(DIR* dir, const dirent* entry)
     return st.st_mode & S_IFMT;
 }
 
-// The key that orders names as QString::compare(a, b, Qt::CaseInsensitive) does: each UTF-16 unit
-// folded on its own, a low surrogate after a high one as part of their character. Computed once per
-// name, it turns every comparison of the sort into a plain one.
-QString sortKey(const QString& text)
+// Appends the key that orders names as QString::compare(a, b, Qt::CaseInsensitive) does: each
+// UTF-16 unit folded on its own, a low surrogate after a high one as part of their character.
+// Computed once per name, it turns every comparison of the sort into a plain one.
+void appendSortKey(const QString& text, std::u16string& keys)
 {
-    QString key(text.size(), Qt::Uninitialized);
-    char16_t* out = reinterpret_cast<char16_t*>(key.data());
+    const size_t at = keys.size();
+    keys.resize(at + size_t(text.size()));
+    char16_t* out = keys.data() + at;
     char16_t last = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i].unicode();
-        if (QChar::isLowSurrogate(unit) && QChar::isHighSurrogate(last))
-            out[i] = QChar::lowSurrogate(QChar::toCaseFolded(QChar::surrogateToUcs4(last, unit)));
+    for (const QChar c : text) {
+        const char16_t unit = c.unicode();
+        if (unit < 0x80)
+            *out++ = unit >= 'A' && unit <= 'Z' ? char16_t(unit + 32) : unit;
+        else if (QChar::isLowSurrogate(unit) && QChar::isHighSurrogate(last))
+            *out++ = QChar::lowSurrogate(QChar::toCaseFolded(QChar::surrogateToUcs4(last, unit)));
         else
-            out[i] = QChar(unit).toCaseFolded().unicode();
+            *out++ = QChar(unit).toCaseFolded().unicode();
         last = unit;
     }
-    return key;
 }
 
 std::optional<FileError> listOfType(const QString& directory, mode_t type, std::vector<DirectoryEntry>& out)
 {
     out.clear();
-    struct Keyed
-    {
-        QString key;
-        DirectoryEntry entry;
-    };
-    std::vector<Keyed> listed;
+    // The keys of all names end to end, and where each ends: no allocation per name, and the sort
+    // moves indices rather than entries.
+    std::vector<DirectoryEntry> listed;
+    std::u16string keys;
+    std::vector<size_t> keyEnds;
     auto error = forEachEntry(directory, [&](DIR* dir, const dirent* entry) {
         if (!isDotName(entry->d_name) && followedType(dir, entry) == type) {
             QByteArray name(entry->d_name);
             QString text = pathFromBytes(name);
-            QString key = sortKey(text);
-            listed.push_back({std::move(key), {std::move(name), std::move(text)}});
+            appendSortKey(text, keys);
+            keyEnds.push_back(keys.size());
+            listed.push_back({std::move(name), std::move(text)});
         }
         return true;
     });
     if (error)
         return error;
-    std::sort(listed.begin(), listed.end(), [](const Keyed& a, const Keyed& b) {
-        const int byKey = QString::compare(a.key, b.key, Qt::CaseSensitive);
-        return byKey != 0 ? byKey < 0 : a.entry.name < b.entry.name;
+    const auto key = [&](size_t k) {
+        const size_t start = k == 0 ? 0 : keyEnds[k - 1];
+        return QStringView(keys.data() + start, qsizetype(keyEnds[k] - start));
+    };
+    std::vector<quint32> order(listed.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        order[k] = quint32(k);
+    std::sort(order.begin(), order.end(), [&](quint32 a, quint32 b) {
+        const int byKey = key(a).compare(key(b), Qt::CaseSensitive);
+        return byKey != 0 ? byKey < 0 : listed[a].name < listed[b].name;
     });
     out.reserve(listed.size());
-    for (Keyed& keyed : listed)
-        out.push_back(std::move(keyed.entry));
+    for (const quint32 k : order)
+        out.push_back(std::move(listed[k]));
     return std::nullopt;
 }
 
@@ -147,9 +157,13 @@ std::optional<FileError> firstOrdinaryEntry(const QString& directory, QString& n
 
 QString joinPath(const QString& directory, const QString& name)
 {
-    if (directory.endsWith(QLatin1Char('/')))
-        return directory + name;
-    return directory + QLatin1Char('/') + name;
+    QString path;
+    path.reserve(directory.size() + 1 + name.size()); // made once per file: one allocation
+    path += directory;
+    if (!directory.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    path += name;
+    return path;
 }
 
 bool isDirectory(const QString& path)

@@ -76,9 +76,10 @@ ReplaceSummary replaceEntries(FileSelection& files, const ReplaceText& text, con
     if (prepareOutput(files, state, errors, dirs)) {
         std::vector<PassFile> toWrite;
         const int n = files.entryCount();
+        toWrite.reserve(size_t(n));
         for (int k = 0; k < n; ++k)
             if (chosen(k))
-                toWrite.push_back({files.entryName(k), joinPath(dirs.path, files.entryText(k)), k});
+                toWrite.push_back({files.entryName(k), files.entryText(k), k});
         pass.run(dirs, toWrite, state, rows, errors, onFile);
         if (!(control ? *control : defaults).stopped())
             flushOutput(dirs, state, errors);

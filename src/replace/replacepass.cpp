@@ -15,23 +15,10 @@ namespace kelvara {
 
 namespace {
 
-QString sameFileMessage(const QString& outFilePath)
+// That a file is left out, why, and the path on a line of its own.
+QString leftOut(const QString& why, const QString& path)
 {
-    return QStringLiteral("A másolat felülírná az eredeti fájlt, ezért ez a fájl kimarad:\n") +
-           displayPath(outFilePath);
-}
-
-QString memoryMessage(const QString& filePath)
-{
-    return QStringLiteral("Nincs elég memória a fájl feldolgozásához, ezért a fájl kimarad:\n") +
-           displayPath(filePath);
-}
-
-QString unencodableMessage(const QString& filePath)
-{
-    return QStringLiteral("A csereszöveg egyik karaktere nem írható le ennek a fájlnak a kódlapján, "
-                          "ezért a fájl kimarad:\n") +
-           displayPath(filePath);
+    return why + QLatin1Char('\n') + displayPath(path);
 }
 
 } // namespace
@@ -71,7 +58,6 @@ struct ReplacePass::Copy
     qint64 prefixLen = 0;
     QString matchWindow;
     std::optional<QString> lastLine; // the source's last line, once read through
-    bool alone = false;              // written with no other file read at once
 };
 
 // Reads sources and writes their copies, one at a time, with one set of buffers: a thread's own.
@@ -103,13 +89,18 @@ public:
 private:
     Copy::Outcome writeCopy(const ReplaceDirectories& dirs, const PassFile& file, PassControl& control,
                             bool followLinks);
-    Copy::Outcome fail(const FileError& error, bool inCopy)
+    // Closes the source and removes what was written of the copy.
+    Copy::Outcome giveUp(Copy::Outcome outcome)
     {
         reader_.close();
         out_.discard();
+        return outcome;
+    }
+    Copy::Outcome fail(const FileError& error, bool inCopy)
+    {
         copy_->error = error;
         copy_->errorInCopy = inCopy;
-        return Copy::Outcome::Failed;
+        return giveUp(Copy::Outcome::Failed);
     }
     void start();
     void finishRows(CodePage codePage);
@@ -169,10 +160,8 @@ ReplacePass::Copy::Outcome ReplacePass::Writer::writeCopy(const ReplaceDirectori
     struct stat target;
     if ((throughLink || source.st_nlink != 1) &&
         ::fstatat(dirs.output.get(), file.name.constData(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
-        target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
-        reader_.close();
-        return Copy::Outcome::SameFile;
-    }
+        target.st_dev == source.st_dev && target.st_ino == source.st_ino)
+        return giveUp(Copy::Outcome::SameFile);
     // Never more open than the source: a private file gets a private copy.
     if (std::optional<FileError> e = out_.open(dirs.output.get(), file.name, source.st_mode & 0777))
         return fail(*e, true);
@@ -184,16 +173,9 @@ ReplacePass::Copy::Outcome ReplacePass::Writer::writeCopy(const ReplaceDirectori
     case ScanEnd::ReadError:
         return fail(reader_.error(), false);
     case ScanEnd::Stopped:
-        reader_.close();
-        out_.discard();
-        return Copy::Outcome::Stopped;
+        return giveUp(Copy::Outcome::Stopped);
     case ScanEnd::GivenUp:
-        if (unencodable_) {
-            reader_.close();
-            out_.discard();
-            return Copy::Outcome::Unencodable;
-        }
-        return fail(*out_.error(), true);
+        return unencodable_ ? giveUp(Copy::Outcome::Unencodable) : fail(*out_.error(), true);
     }
     // Taken while the reader still holds the last block, and before the copy stands: a line too
     // long for the memory leaves no copy.
@@ -221,19 +203,7 @@ void ReplacePass::Writer::finishRows(CodePage codePage)
     const std::string_view lastRow = std::string_view(rows.bytes).substr(rows.rows.back().first);
     copy_->prefixLen = decode(lastRow.substr(0, copy_->lastPrefix), codePage).size();
     copy_->matchWindow = decode(copy_->lastMatch, codePage);
-    if (codePage == CodePage::Utf8)
-        return;
-    utf8_.clear();
-    for (auto& [offset, length] : rows.rows) {
-        const size_t start = utf8_.size();
-        appendAsUtf8(std::string_view(rows.bytes).substr(offset, length), codePage, utf8_);
-        offset = start;
-        length = utf8_.size() - start;
-        utf8_.push_back('\n');
-    }
-    rows.bytes.swap(utf8_);
-    if (utf8_.capacity() > 1 << 20)
-        std::string().swap(utf8_);
+    rows.toUtf8(codePage, utf8_);
 }
 
 bool ReplacePass::Writer::restart()
@@ -348,7 +318,6 @@ void ReplacePass::run(const ReplaceDirectories& dirs, const std::vector<PassFile
 size_t ReplacePass::work(size_t file, int slot, int thread)
 {
     Copy& copy = copies_[size_t(slot)];
-    copy.alone = !pool_.hasWorkers();
     writers_[size_t(thread)]->write(*dirs_, (*files_)[file], copy, control_, false);
     return copy.rows.bytes.size();
 }
@@ -362,7 +331,7 @@ void ReplacePass::commit(size_t file, int slot)
     MainState& state = *state_;
     if (*onFile_)
         (*onFile_)(passFile);
-    state.filePath = passFile.path;
+    state.filePath = passFile.path(dirs_->path);
     state.outFilePath = joinPath(state.outDirPath, pathFromBytes(passFile.name));
     if (!listRows(state.outFilePath, *errors_,
                   [&] { appendHeaderBlock(state, *rows_, state.outFilePath); }) ||
@@ -375,13 +344,19 @@ void ReplacePass::commit(size_t file, int slot)
         finishFile(copy);
         break;
     case Copy::Outcome::Unencodable:
-        errors_->tell(unencodableMessage(passFile.path));
+        errors_->tell(leftOut(QStringLiteral("A csereszöveg egyik karaktere nem írható le ennek a fájlnak a "
+                                             "kódlapján, ezért a fájl kimarad:"),
+                              state.filePath));
         break;
     case Copy::Outcome::SameFile:
-        errors_->tell(sameFileMessage(state.outFilePath));
+        errors_->tell(
+            leftOut(QStringLiteral("A másolat felülírná az eredeti fájlt, ezért ez a fájl kimarad:"),
+                    state.outFilePath));
         break;
     case Copy::Outcome::TooLarge:
-        errors_->tell(memoryMessage(passFile.path));
+        errors_->tell(
+            leftOut(QStringLiteral("Nincs elég memória a fájl feldolgozásához, ezért a fájl kimarad:"),
+                    state.filePath));
         break;
     default:
         break;
@@ -393,20 +368,21 @@ void ReplacePass::commit(size_t file, int slot)
 bool ReplacePass::settle(const PassFile& file, Copy& copy)
 {
     Writer& writer = *writers_[0];
+    bool alone = !pool_.hasWorkers(); // written with no other file read at once
     for (;;) {
         switch (copy.outcome) {
         case Copy::Outcome::LinkAhead:
             writer.write(*dirs_, file, copy, control_, true);
             break;
         case Copy::Outcome::TooLarge:
-            if (copy.alone)
+            if (alone)
                 return true;
             // The files read beside it may have had the memory it lacked.
             pool_.alone([&] { writer.write(*dirs_, file, copy, control_, true); });
-            copy.alone = true;
+            alone = true;
             break;
         case Copy::Outcome::Failed:
-            if (!errors_->askRetry(copy.error, copy.errorInCopy ? state_->outFilePath : file.path))
+            if (!errors_->askRetry(copy.error, copy.errorInCopy ? state_->outFilePath : state_->filePath))
                 return false;
             writer.write(*dirs_, file, copy, control_, true);
             break;

@@ -2,6 +2,7 @@
 
 #include "text/pathcodec.h"
 
+#include <QStringBuilder>
 #include <string>
 
 namespace kelvara {
@@ -17,7 +18,7 @@ void appendHeaderBlock(MainState&, RowSink& rows, const QString& path)
     // The same row for every file, so it is made once.
     static const std::string stars(StarRowLength, '*');
     rows.appendRow(stars);
-    const QByteArray header = (QLatin1String("**  ") + displayPath(path) + QLatin1String("  **")).toUtf8();
+    const QByteArray header = "**  " % displayPath(path).toUtf8() % "  **";
     rows.appendRow(std::string_view(header.constData(), size_t(header.size())));
     rows.appendRow(stars);
 }

@@ -66,7 +66,13 @@ void OrderedPool::run(size_t count)
         held_ -= bytes_[slot];
         done_[slot] = false;
         ++committed_;
-        workable_.notify_all();
+        // Workers that wait for room are woken once half the slots are free again, not at every
+        // commit: each wake-up costs both threads more than a small file's reading.
+        if (next_ - committed_ <= SlotCount / 2 && canTake()) {
+            lock.unlock();
+            workable_.notify_all();
+            lock.lock();
+        }
     }
 }
 

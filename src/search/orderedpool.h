@@ -21,7 +21,7 @@ namespace kelvara {
 class OrderedPool
 {
 public:
-    static constexpr int SlotCount = 16;
+    static constexpr int SlotCount = 64;
 
     class Task
     {

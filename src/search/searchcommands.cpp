@@ -16,10 +16,11 @@ public:
     explicit WorkingDirectory(const QString& path) : path_(path) { openDirectory(path, fd_); }
 
     int fd() const { return fd_.isOpen() ? fd_.get() : AT_FDCWD; }
+    const QString& path() const { return path_; }
     PassFile file(const FileSelection& files, int k) const
     {
-        const QString path = joinPath(path_, files.entryText(k));
-        return {fd_.isOpen() ? files.entryName(k) : pathToBytes(path), path, k};
+        QString text = files.entryText(k);
+        return {fd_.isOpen() ? files.entryName(k) : pathToBytes(joinPath(path_, text)), std::move(text), k};
     }
 
 private:
@@ -42,12 +43,13 @@ void searchEntries(FileSelection& files, const SearchText& search, MainState& st
     const WorkingDirectory directory(files.directoryPath());
     std::vector<PassFile> toSearch;
     const int n = files.entryCount();
+    toSearch.reserve(size_t(n));
     for (int k = 0; k < n; ++k)
         if (chosen(k))
             toSearch.push_back(directory.file(files, k));
     PassControl defaults;
     SearchPass pass(search, control ? *control : defaults);
-    pass.run(directory.fd(), toSearch, state, rows, errors, onFile);
+    pass.run(directory.path(), directory.fd(), toSearch, state, rows, errors, onFile);
 }
 
 } // namespace

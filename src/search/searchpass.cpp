@@ -1,6 +1,7 @@
 #include "searchpass.h"
 
 #include "headerblock.h"
+#include "io/directory.h"
 #include "scanner.h"
 
 #include <cerrno>
@@ -27,6 +28,28 @@ SearchText::SearchText(const QString& text, bool caseSensitive, MatchMode mode)
       windows1250_(prepare(text, caseSensitive, CodePage::Windows1250))
 {}
 
+QString PassFile::path(const QString& directory) const
+{
+    return joinPath(directory, text);
+}
+
+void RowBytes::toUtf8(CodePage codePage, std::string& spare)
+{
+    if (codePage == CodePage::Utf8)
+        return;
+    spare.clear();
+    for (auto& [offset, length] : rows) {
+        const size_t start = spare.size();
+        appendAsUtf8(std::string_view(bytes).substr(offset, length), codePage, spare);
+        offset = start;
+        length = spare.size() - start;
+        spare.push_back('\n');
+    }
+    bytes.swap(spare);
+    if (spare.capacity() > 1 << 20)
+        std::string().swap(spare);
+}
+
 void RowBytes::trim()
 {
     if (bytes.capacity() > 1 << 20) {
@@ -43,7 +66,6 @@ struct SearchPass::Found
     FileError error;
     RowBytes hits;
     std::optional<QString> lastLine; // when the file has a line
-    bool alone = false;              // searched with no other file read at once
 };
 
 // Reads files one at a time with one set of buffers and keeps their hit lines: a thread's own.
@@ -54,16 +76,16 @@ public:
 
     void search(int dirFd, const PassFile& file, Found& found, PassControl& control)
     {
-        found.hits.clear();
         found.lastLine.reset();
+        hits_ = &found.hits;
         try {
             found.outcome = searchFile(dirFd, file, found, control);
         } catch (const std::bad_alloc&) {
             // What the file took is given back for the next one.
             reader_.close();
-            std::string().swap(hitBytes_);
-            hits_ = {};
+            std::string().swap(utf8_);
             found.hits.trim();
+            found.hits.clear();
             found.outcome = Found::Outcome::OutOfMemory;
         }
     }
@@ -71,8 +93,7 @@ public:
 private:
     Found::Outcome searchFile(int dirFd, const PassFile& file, Found& found, PassControl& control)
     {
-        hitBytes_.clear();
-        hits_.clear();
+        hits_->clear();
         lastBlock_ = {};
         if (std::optional<FileError> error = reader_.openAt(dirFd, file.name)) {
             found.error = *error;
@@ -93,21 +114,13 @@ private:
         if (!lastBlock_.empty())
             found.lastLine = decode(lastLineOf(lastBlock_), codePage);
         reader_.close();
-        for (const auto& [offset, length] : hits_) {
-            const size_t start = found.hits.bytes.size();
-            appendAsUtf8(std::string_view(hitBytes_).substr(offset, length), codePage, found.hits.bytes);
-            found.hits.rows.emplace_back(start, found.hits.bytes.size() - start);
-            found.hits.bytes.push_back('\n');
-        }
-        if (hitBytes_.capacity() > 1 << 20)
-            std::string().swap(hitBytes_);
+        found.hits.toUtf8(codePage, utf8_);
         return Found::Outcome::Searched;
     }
 
     bool restart() override
     {
-        hitBytes_.clear();
-        hits_.clear();
+        hits_->clear();
         return true;
     }
     // A text of ASCII characters matches the same lines in both code pages; any other is written
@@ -142,16 +155,12 @@ private:
             keepHit(std::string_view(line.start, size_t(line.end - line.start)));
     }
 
-    void keepHit(std::string_view line)
-    {
-        hits_.emplace_back(hitBytes_.size(), line.size());
-        hitBytes_.append(line);
-    }
+    void keepHit(std::string_view line) { hits_->append(line); }
 
     const SearchText& search_;
     LineBlockReader reader_;
-    std::string hitBytes_;                        // the raw hit lines of the current file, end to end
-    std::vector<std::pair<size_t, size_t>> hits_; // offset and length of each in hitBytes_
+    RowBytes* hits_ = nullptr; // of the file being read, as they stand in it until its end
+    std::string utf8_;
     std::string_view lastBlock_;
 };
 
@@ -164,9 +173,11 @@ SearchPass::SearchPass(const SearchText& search, PassControl& control)
 
 SearchPass::~SearchPass() = default;
 
-void SearchPass::run(int dirFd, const std::vector<PassFile>& files, MainState& state, RowSink& rows,
-                     FileErrorHandler& errors, const std::function<void(const PassFile&)>& onFile)
+void SearchPass::run(const QString& directory, int dirFd, const std::vector<PassFile>& files,
+                     MainState& state, RowSink& rows, FileErrorHandler& errors,
+                     const std::function<void(const PassFile&)>& onFile)
 {
+    directory_ = &directory;
     dirFd_ = dirFd;
     files_ = &files;
     state_ = &state;
@@ -179,7 +190,6 @@ void SearchPass::run(int dirFd, const std::vector<PassFile>& files, MainState& s
 size_t SearchPass::work(size_t file, int slot, int thread)
 {
     Found& found = found_[size_t(slot)];
-    found.alone = !pool_.hasWorkers();
     searchers_[size_t(thread)]->search(dirFd_, (*files_)[file], found, control_);
     return found.hits.bytes.size();
 }
@@ -192,12 +202,14 @@ void SearchPass::commit(size_t file, int slot)
     MainState& state = *state_;
     if (*onFile_)
         (*onFile_)(passFile);
-    state.filePath = passFile.path;
+    state.filePath = passFile.path(*directory_);
     state.searchLen = search_.text().size();
+    bool alone = !pool_.hasWorkers(); // searched with no other file read at once
     for (;;) {
-        if (found.outcome == Found::Outcome::OutOfMemory && !found.alone) {
+        if (found.outcome == Found::Outcome::OutOfMemory && !alone) {
             // The files read beside it may have had the memory it lacked.
-            searchAgain(file, found);
+            pool_.alone([&] { searchers_[0]->search(dirFd_, passFile, found, control_); });
+            alone = true;
             continue;
         }
         if (found.outcome == Found::Outcome::Stopped)
@@ -223,13 +235,6 @@ void SearchPass::commit(size_t file, int slot)
         }))
         state.hitCount += qint64(found.hits.rows.size());
     found.hits.trim();
-}
-
-// Searches the file once more on this thread, with no other file read meanwhile.
-void SearchPass::searchAgain(size_t file, Found& found)
-{
-    pool_.alone([&] { searchers_[0]->search(dirFd_, (*files_)[file], found, control_); });
-    found.alone = true;
 }
 
 } // namespace kelvara

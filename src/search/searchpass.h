@@ -45,12 +45,15 @@ private:
 };
 
 // A file a pass goes through: its name relative to the directory the pass reads (the whole path
-// when that is AT_FDCWD), its path as the user is shown it, and its entry in the file list.
+// when that is AT_FDCWD), its entry's text and its entry in the file list. Its path as the user is
+// shown it is made only when its turn comes.
 struct PassFile
 {
     QByteArray name;
-    QString path;
+    QString text;
     int entry = -1;
+
+    QString path(const QString& directory) const;
 };
 
 // Rows for the hit list, in UTF-8, end to end, each followed by an LF; what RowSink::appendRows takes.
@@ -64,6 +67,14 @@ struct RowBytes
         bytes.clear();
         rows.clear();
     }
+    void append(std::string_view row)
+    {
+        rows.emplace_back(bytes.size(), row.size());
+        bytes.append(row);
+        bytes.push_back('\n');
+    }
+    // Rows that stand as read in `codePage` become UTF-8, through `spare`.
+    void toUtf8(CodePage codePage, std::string& spare);
     // Gives back what a long file made large.
     void trim();
 };
@@ -90,13 +101,14 @@ public:
     SearchPass(const SearchText& search, PassControl& control);
     ~SearchPass();
 
-    // Searches `files` of the directory open as `dirFd` (AT_FDCWD: names are paths). For each file, in
+    // Searches `files` of `directory`, open as `dirFd` (AT_FDCWD: names are paths). For each file, in
     // order: `onFile` is called, filePath and searchLen are set, then lineText / lineLen to its last
     // line; when it has hits its header block and hit rows go to `rows` and their number is added to
     // hitCount. A file that cannot be read goes to `errors` to be tried again or skipped, and adds no
     // row; one too large for the memory is such a file too.
-    void run(int dirFd, const std::vector<PassFile>& files, MainState& state, RowSink& rows,
-             FileErrorHandler& errors, const std::function<void(const PassFile&)>& onFile = {});
+    void run(const QString& directory, int dirFd, const std::vector<PassFile>& files, MainState& state,
+             RowSink& rows, FileErrorHandler& errors,
+             const std::function<void(const PassFile&)>& onFile = {});
 
 private:
     class Searcher;
@@ -104,7 +116,6 @@ private:
 
     size_t work(size_t file, int slot, int thread) override;
     void commit(size_t file, int slot) override;
-    void searchAgain(size_t file, Found& found);
 
     const SearchText& search_;
     PassControl& control_;
@@ -112,6 +123,7 @@ private:
     std::vector<Found> found_;                         // one per slot of the pool
 
     // Set for the time of run().
+    const QString* directory_ = nullptr;
     int dirFd_ = -1;
     const std::vector<PassFile>* files_ = nullptr;
     MainState* state_ = nullptr;

@@ -308,7 +308,7 @@ private slots:
             state.lineText = u"<none>"_s;
             Rows rows;
             ScriptedErrors errors;
-            pass.run(AT_FDCWD, {{QFile::encodeName(file), file, 0}}, state, rows, errors);
+            pass.run(dir.path(), AT_FDCWD, {{QFile::encodeName(file), u"f.txt"_s, 0}}, state, rows, errors);
             QVERIFY(errors.paths.isEmpty());
             QCOMPARE(rows.rows, hits.isEmpty() ? QStringList() : block(file) + hits);
             QCOMPARE(state.hitCount, 5 + hits.size());
