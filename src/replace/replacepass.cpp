@@ -326,7 +326,7 @@ void ReplacePass::Writer::copyLines(const char* from, const char* to, const char
 ReplacePass::ReplacePass(const ReplaceText& text, const LineFilter& filter, PassControl& control)
     : text_(text), control_(control), copies_(OrderedPool::SlotCount), pool_(*this, control)
 {
-    for (int k = 0; k < std::max(1, control.threads); ++k)
+    for (int k = 0; k < control.toolSets(); ++k)
         writers_.push_back(std::make_unique<Writer>(text, filter));
 }
 
@@ -342,6 +342,7 @@ void ReplacePass::run(const ReplaceDirectories& dirs, const std::vector<PassFile
     state_ = &state;
     rows_ = &rows;
     errors_ = &errors;
+    const PathsShown shown(control_, files);
     pool_.run(files.size());
 }
 

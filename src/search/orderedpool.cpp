@@ -29,6 +29,7 @@ void OrderedPool::run(size_t count)
         next_ = committed_ = held_ = 0;
         std::fill(std::begin(done_), std::end(done_), false); // files done ahead of a stop
     }
+    control_.filesToDo = qint64(count);
     // However run() ends, no worker outlives it: what the workers use need only outlive the call.
     // An exception from a commit stops the files in work too.
     struct Join
@@ -41,14 +42,17 @@ void OrderedPool::run(size_t count)
             pool.stopWorkers();
         }
     } join{*this};
-    parallel_ = control_.threads > 1 && count > 1;
+    parallel_ = control_.callerCommitsOnly ? count > 0 : control_.threads > 1 && count > 1;
     if (parallel_)
         startWorkers();
+    callerTakes_ = !control_.callerCommitsOnly || workers_.empty();
+    lastPulse_ = Clock::now();
     std::unique_lock lock(mutex_);
     while (committed_ < count_) {
         const int slot = int(committed_ % SlotCount);
-        // While the next file to commit is not done, the calling thread works on a file too.
-        changed_.wait(lock, [&] { return done_[slot] || canTake() || control_.stopped(); });
+        // While the next file to commit is not done, the calling thread works on a file too, unless it
+        // only commits.
+        waitForTurn(lock, slot);
         if (control_.stopped())
             break;
         if (!done_[slot]) {
@@ -67,7 +71,34 @@ void OrderedPool::run(size_t count)
         done_[slot] = false;
         ++committed_;
         workable_.notify_all();
+        if (control_.pulse && Clock::now() - lastPulse_ >= PulseInterval) {
+            lock.unlock();
+            pulse();
+            lock.lock();
+        }
     }
+}
+
+// Waits until the file in `slot` is done, the calling thread may take a file, or the pass stops;
+// pulses meanwhile. Under the lock.
+void OrderedPool::waitForTurn(std::unique_lock<std::mutex>& lock, int slot)
+{
+    const auto ready = [&] { return done_[slot] || (callerTakes_ && canTake()) || control_.stopped(); };
+    if (!control_.pulse) {
+        changed_.wait(lock, ready);
+        return;
+    }
+    while (!changed_.wait_until(lock, lastPulse_ + PulseInterval, ready)) {
+        lock.unlock();
+        pulse();
+        lock.lock();
+    }
+}
+
+void OrderedPool::pulse()
+{
+    control_.pulse();
+    lastPulse_ = Clock::now();
 }
 
 // Under the lock.
@@ -123,8 +154,9 @@ void OrderedPool::workerLoop(int thread)
 
 void OrderedPool::startWorkers()
 {
+    const int workers = control_.callerCommitsOnly ? std::max(1, control_.threads) : control_.threads - 1;
     try {
-        for (int thread = 1; thread < control_.threads; ++thread)
+        for (int thread = 1; thread <= workers; ++thread)
             workers_.emplace_back([this, thread] { workerLoop(thread); });
     } catch (const std::system_error&) {
         // Fewer threads than asked for: those there are do the work, or the caller alone.

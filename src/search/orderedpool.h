@@ -2,6 +2,7 @@
 
 #include "passcontrol.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -27,8 +28,8 @@ public:
     {
     public:
         // Works on file `file` into slot `slot` (file % SlotCount) with the tools of thread `thread`
-        // (0 is the calling thread's, 1 to threads - 1 the workers'). Returns the bytes the slot holds
-        // until its commit. Must not throw.
+        // (0 is the calling thread's, 1 to control.toolSets() - 1 the workers'). Returns the bytes the slot
+        // holds until its commit. Must not throw.
         virtual size_t work(size_t file, int slot, int thread) = 0;
         // Hands out the work of file `file` from its slot, on the calling thread. May call alone().
         virtual void commit(size_t file, int slot) = 0;
@@ -42,8 +43,9 @@ public:
     OrderedPool(const OrderedPool&) = delete;
     OrderedPool& operator=(const OrderedPool&) = delete;
 
-    // Works on and commits files [0, count). Stops early when the control asks; an exception from a
-    // commit ends it too, asking the control to stop. Every worker is joined when it returns.
+    // Works on and commits files [0, count), pulsing the control as it goes. Stops early when the
+    // control asks; an exception from a commit ends it too, asking the control to stop. Every worker
+    // is joined when it returns.
     void run(size_t count);
     // Runs `step` on the calling thread while no worker works on a file (from a commit).
     void alone(const std::function<void()>& step);
@@ -51,7 +53,12 @@ public:
     bool hasWorkers() const { return parallel_; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr Clock::duration PulseInterval = std::chrono::milliseconds(PassControl::PulseIntervalMs);
+
     bool canTake() const;
+    void waitForTurn(std::unique_lock<std::mutex>& lock, int slot);
+    void pulse();
     void workerLoop(int thread);
     void finished(size_t file, size_t bytes);
     void startWorkers();
@@ -73,6 +80,9 @@ private:
     bool paused_ = false; // the caller runs a step alone
     bool ending_ = false;
     bool parallel_ = false; // set before the workers start, read-only while they run
+    // The calling thread's own: whether it takes files, and when it last pulsed.
+    bool callerTakes_ = true;
+    Clock::time_point lastPulse_;
     std::vector<std::thread> workers_;
 };
 

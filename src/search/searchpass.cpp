@@ -158,7 +158,7 @@ private:
 SearchPass::SearchPass(const SearchText& search, PassControl& control)
     : search_(search), control_(control), found_(OrderedPool::SlotCount), pool_(*this, control)
 {
-    for (int k = 0; k < std::max(1, control.threads); ++k)
+    for (int k = 0; k < control.toolSets(); ++k)
         searchers_.push_back(std::make_unique<Searcher>(search));
 }
 
@@ -173,6 +173,7 @@ void SearchPass::run(int dirFd, const std::vector<PassFile>& files, MainState& s
     rows_ = &rows;
     errors_ = &errors;
     onFile_ = &onFile;
+    const PathsShown shown(control_, files);
     pool_.run(files.size());
 }
 

@@ -53,6 +53,19 @@ struct PassFile
     int entry = -1;
 };
 
+// Lets the control name the files of a pass while it runs.
+struct PathsShown
+{
+    PathsShown(PassControl& control, const std::vector<PassFile>& files) : control(control)
+    {
+        control.pathOf = [&files](size_t k) { return files[k].path; };
+    }
+    ~PathsShown() { control.pathOf = nullptr; }
+    PathsShown(const PathsShown&) = delete;
+    PathsShown& operator=(const PathsShown&) = delete;
+    PassControl& control;
+};
+
 // Rows for the hit list, in UTF-8, end to end, each followed by an LF; what RowSink::appendRows takes.
 struct RowBytes
 {
