@@ -15,6 +15,36 @@ int defaultThreadCount()
     return std::clamp(CPU_COUNT(&set), 1, 8);
 }
 
+void PassControl::runPulsing(const std::function<void()>& step)
+{
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::thread thread;
+    try {
+        if (pulse)
+            thread = std::thread([&] {
+                step();
+                const std::lock_guard lock(mutex);
+                done = true;
+                ended.notify_one();
+            });
+    } catch (const std::system_error&) {
+    }
+    if (!thread.joinable()) {
+        step();
+        return;
+    }
+    std::unique_lock lock(mutex);
+    while (!ended.wait_for(lock, std::chrono::milliseconds(PulseIntervalMs), [&] { return done; })) {
+        lock.unlock();
+        pulse();
+        lock.lock();
+    }
+    lock.unlock();
+    thread.join();
+}
+
 bool OrderedPool::canTake() const
 {
     return !paused_ && next_ < count_ && next_ < committed_ + SlotCount && held_ < control_.heldBytesLimit &&

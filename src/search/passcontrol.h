@@ -42,6 +42,9 @@ struct PassControl
     std::function<QString(size_t file)> pathOf;
 
     bool stopped() const { return stopRequested.load(std::memory_order_relaxed); }
+    // Runs `step` to its end; with a pulse, on a thread of its own while this one pulses, so that a
+    // step that blocks (a flush to a slow disk) does not hold up a window's events.
+    void runPulsing(const std::function<void()>& step);
     // Sets of per-thread tools a pass needs: one for each thread that reads, the caller's first.
     int toolSets() const { return std::max(1, threads) + (callerCommitsOnly ? 1 : 0); }
 };
