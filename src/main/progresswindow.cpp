@@ -1,5 +1,6 @@
 #include "progresswindow.h"
 
+#include "text/countdisplay.h"
 #include "widgets/look.h"
 
 #include <QApplication>
@@ -14,14 +15,6 @@
 #include <climits>
 
 namespace kelvara {
-
-QString groupedCount(qint64 n)
-{
-    QString digits = QString::number(n < 0 ? -n : n);
-    for (qsizetype k = digits.size() - 3; k > 0; k -= 3)
-        digits.insert(k, QLatin1Char(' '));
-    return n < 0 ? QLatin1Char('-') + digits : digits;
-}
 
 ProgressWindow::ProgressWindow(QWidget* owner, PassControl& control)
     : QDialog(owner), counts(new QLabel(this)), current(new QLabel(this)), bar(new QProgressBar(this)),

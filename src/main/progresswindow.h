@@ -46,7 +46,4 @@ private:
     bool cursorSet_ = false;
 };
 
-// A count as the progress window writes it, in groups of three digits: 100000 → "100 000".
-QString groupedCount(qint64 n);
-
 } // namespace kelvara
