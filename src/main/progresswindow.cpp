@@ -28,7 +28,8 @@ ProgressWindow::ProgressWindow(QWidget* owner, PassControl& control)
     setWindowTitle(QStringLiteral("Kelvara"));
     setWindowIcon(kelvaraIcon());
     setWindowModality(Qt::WindowModal);
-    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    // A title and a close button, which presses "Mégse": the window has no other size to take.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     bar->setTextVisible(false);
     // Wide enough for a long name and the largest counts; a longer name is cut in its middle.
     current->setMinimumWidth(QFontMetrics(current->font()).averageCharWidth() * 48);
@@ -62,7 +63,10 @@ void ProgressWindow::pulse()
     } else if (isVisible()) {
         showFigures();
     }
-    QCoreApplication::processEvents(isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    // All that is pending, not one round of the event loop: a round may leave the window's own
+    // repaint for later, and later is the next pulse.
+    QCoreApplication::processEvents(isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents,
+                                    5);
 }
 
 void ProgressWindow::showFigures()
