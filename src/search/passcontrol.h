@@ -16,11 +16,13 @@ int defaultThreadCount();
 // stopRequested and read the counters from any thread.
 struct PassControl
 {
-    // Threads that read files at once; 1 reads one file at a time on the calling thread.
+    // Threads that read files at once; 1 reads one file at a time (on the calling thread, unless it
+    // only commits).
     int threads = defaultThreadCount();
     // Bytes of rows that files read ahead may hold until their turn comes.
     size_t heldBytesLimit = 8 << 20;
-    // The calling thread only commits and leaves every file to `threads` workers of its own: a
+    // The calling thread only commits, and reads a file only when a commit asks for it again (after
+    // a "try again", or alone when memory ran out); the others go to `threads` workers. For a
     // window's thread, which must stay free for its events.
     bool callerCommitsOnly = false;
     // Runs on the calling thread about every PulseInterval while the pass runs, between commits

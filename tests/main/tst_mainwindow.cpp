@@ -434,6 +434,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         bool acted = false;
+        int rowsShown = -1;
         QObject::connect(&user, &QTimer::timeout, [&] {
             if (clock.elapsed() > 20000) // a failure, not a hang
                 Stall::release();
@@ -445,6 +446,7 @@ private slots:
                 return;
             user.stop();
             acted = true;
+            rowsShown = main->List1->model()->rowCount(); // those of the files done, while it runs
             if (how == u"Escape"_s)
                 QTest::keyClick(progress, Qt::Key_Escape);
             else if (how == u"Mégse"_s)
@@ -479,6 +481,8 @@ private slots:
             return;
         }
         QCOMPARE(rowsOf(*main->List1), rows);
+        if (!question)
+            QCOMPARE(rowsShown, rows.size());
         if (command == u"6"_s || command == u"3"_s)
             QCOMPARE(selectedEntries(*main->File1), kept);
         else
