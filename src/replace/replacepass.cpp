@@ -393,23 +393,26 @@ void ReplacePass::commit(size_t file, int slot)
 // the file is given up after an error, or the pass stops.
 bool ReplacePass::settle(const PassFile& file, Copy& copy)
 {
-    Writer& writer = *writers_[0];
+    // On the calling thread's tools; a window goes on with its events meanwhile.
+    const auto writeAgain = [&] {
+        control_.runPulsing([&] { writers_[0]->write(*dirs_, file, copy, control_, true); });
+    };
     for (;;) {
         switch (copy.outcome) {
         case Copy::Outcome::LinkAhead:
-            writer.write(*dirs_, file, copy, control_, true);
+            writeAgain();
             break;
         case Copy::Outcome::TooLarge:
             if (copy.alone)
                 return true;
             // The files read beside it may have had the memory it lacked.
-            pool_.alone([&] { writer.write(*dirs_, file, copy, control_, true); });
+            pool_.alone(writeAgain);
             copy.alone = true;
             break;
         case Copy::Outcome::Failed:
             if (!errors_->askRetry(copy.error, copy.errorInCopy ? state_->outFilePath : file.path))
                 return false;
-            writer.write(*dirs_, file, copy, control_, true);
+            writeAgain();
             break;
         case Copy::Outcome::Written:
             if (std::optional<FileError> e = copy.file.place()) {

@@ -209,7 +209,7 @@ void SearchPass::commit(size_t file, int slot)
             found.outcome == Found::Outcome::Failed ? found.error : FileError::fromErrno(ENOMEM);
         if (!errors_->askRetry(error, state.filePath))
             return;
-        searchers_[0]->search(dirFd_, passFile, found, control_);
+        control_.runPulsing([&] { searchers_[0]->search(dirFd_, passFile, found, control_); });
     }
     if (found.lastLine) {
         state.lineText = std::move(*found.lastLine); // not shared with the thread that made it
@@ -229,7 +229,9 @@ void SearchPass::commit(size_t file, int slot)
 // Searches the file once more on this thread, with no other file read meanwhile.
 void SearchPass::searchAgain(size_t file, Found& found)
 {
-    pool_.alone([&] { searchers_[0]->search(dirFd_, (*files_)[file], found, control_); });
+    pool_.alone([&] {
+        control_.runPulsing([&] { searchers_[0]->search(dirFd_, (*files_)[file], found, control_); });
+    });
     found.alone = true;
 }
 
