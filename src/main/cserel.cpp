@@ -254,6 +254,11 @@ void cserel::runSearch(SearchCommand command)
 // Runs a command with the window alive: its files are read on other threads while this one commits
 // them and, between commits, handles the window's events, shows the progress window after half a
 // second and fills the hit list in batches. Closing the window meanwhile stops the command first.
+//
+// Invariant: the window's thread is the pass's calling thread, so it alone touches the window, its
+// state fields and the questions (rows, selection, "Fájlhiba", naming copies, all in file order);
+// other threads only read files and write copies without a name, and no second command starts
+// while running_ is set.
 template <typename Command> ReplaceSummary cserel::runPass(Command command)
 {
     PassControl control;
