@@ -20,11 +20,16 @@ void PassControl::runPulsing(const std::function<void()>& step)
     std::mutex mutex;
     std::condition_variable ended;
     bool done = false;
+    std::exception_ptr failure; // from the step, for this thread to throw
     std::thread thread;
     try {
         if (pulse)
             thread = std::thread([&] {
-                step();
+                try {
+                    step();
+                } catch (...) {
+                    failure = std::current_exception();
+                }
                 const std::lock_guard lock(mutex);
                 done = true;
                 ended.notify_one();
@@ -43,6 +48,8 @@ void PassControl::runPulsing(const std::function<void()>& step)
     }
     lock.unlock();
     thread.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 bool OrderedPool::canTake() const
