@@ -63,7 +63,7 @@ void OrderedPool::run(size_t count)
     {
         std::lock_guard lock(mutex_);
         count_ = count;
-        next_ = committed_ = held_ = 0;
+        next_ = committed_ = held_ = ready_ = 0;
         std::fill(std::begin(done_), std::end(done_), false); // files done ahead of a stop
     }
     control_.filesToDo = qint64(count);
@@ -80,9 +80,11 @@ void OrderedPool::run(size_t count)
         }
     } join{*this};
     parallel_ = control_.callerCommitsOnly ? count > 0 : control_.threads > 1 && count > 1;
+    callerTakes_ = !control_.callerCommitsOnly; // read by the workers from their start
     if (parallel_)
         startWorkers();
-    callerTakes_ = !control_.callerCommitsOnly || workers_.empty();
+    if (workers_.empty())
+        callerTakes_ = true;
     lastPulse_ = Clock::now();
     std::unique_lock lock(mutex_);
     while (committed_ < count_) {
@@ -106,6 +108,7 @@ void OrderedPool::run(size_t count)
         lock.lock();
         held_ -= bytes_[slot];
         done_[slot] = false;
+        --ready_;
         ++committed_;
         workable_.notify_all();
         if (control_.pulse && Clock::now() - lastPulse_ >= PulseInterval) {
@@ -145,6 +148,7 @@ void OrderedPool::finished(size_t file, size_t bytes)
     bytes_[slot] = bytes;
     held_ += bytes;
     done_[slot] = true;
+    ++ready_;
     control_.filesRead.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -183,8 +187,12 @@ void OrderedPool::workerLoop(int thread)
         lock.lock();
         --busy_;
         finished(file, bytes);
-        // The caller waits only for the next file to commit, or for no worker to be busy.
-        if (file == committed_ || (paused_ && busy_ == 0))
+        // The caller waits only for the next file to commit, or for no worker to be busy. One that
+        // only commits is woken for a batch of files, or when the workers can take no more: a wake
+        // per file would cost more than the commit.
+        const bool next = done_[committed_ % SlotCount];
+        if ((callerTakes_ ? file == committed_ : next && (ready_ >= CommitBatch || !canTake())) ||
+            (paused_ && busy_ == 0))
             changed_.notify_one();
     }
 }

@@ -23,6 +23,7 @@ class OrderedPool
 {
 public:
     static constexpr int SlotCount = 16;
+    static constexpr size_t CommitBatch = SlotCount / 2;
 
     class Task
     {
@@ -74,6 +75,7 @@ private:
     size_t next_ = 0;      // the next file to take
     size_t committed_ = 0; // files committed; the next to commit
     size_t held_ = 0;      // bytes held by files done and not committed
+    size_t ready_ = 0;     // files done and not committed
     size_t bytes_[SlotCount] = {};
     bool done_[SlotCount] = {};
     int busy_ = 0;        // workers working on a file
