@@ -3,6 +3,7 @@
 // exponent between the last two directories (1.0: linear in the number of files).
 //
 //   kelvara_bench_window [--runs N] [--cli PATH] TEXT DIR...
+//   kelvara_bench_window --slow MS TEXT DIR
 //
 // Each run opens the directory through the start window, then: "Keres az összes file-ban"
 // (Command6), "Keres a kiválasztott file-okban" right after it (Command1: every file selected, so it
@@ -13,10 +14,18 @@
 // rewritten, every selected file copied) and "Cserél a teljes file-ban" (Command2). Each time runs
 // from the click until the events it left are processed. The uj folder is removed before every
 // replace, outside the timing.
+//
+// With --slow, every file's opening takes MS milliseconds longer, as on a slow network drive, and
+// "Keres az összes file-ban" and "Cserél az összes file-ban" run twice each: to their end, and with
+// Escape pressed in the progress window 1.5 s after the click. Printed for each: the longest gap
+// between two ticks of a 10 ms timer of the window (how long it answered nothing), when the progress
+// window showed, and the time from the Escape to the end of the command.
 
 #include "app/application.h"
 #include "app/indit.h"
+#include "io/textlines.h"
 #include "main/cserel.h"
+#include "main/progresswindow.h"
 #include "widgets/directorylist.h"
 #include "widgets/filelist.h"
 
@@ -28,11 +37,13 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <unistd.h>
 #include <vector>
 
 using namespace kelvara;
@@ -90,6 +101,49 @@ const char* const Steps[] = {"open",
                              "cli search",
                              "cli replace"};
 
+int slowMs = 0;
+
+void slowOpening(const char*)
+{
+    ::usleep(useconds_t(slowMs) * 1000);
+}
+
+// The runs of --slow, in the window of `app` open on a directory with its texts typed.
+void slowRuns(cserel& main, const QString& dir)
+{
+    std::printf("%-32s %9s %13s %11s %13s\n", "command", "seconds", "longest gap", "progress", "Escape->end");
+    for (QPushButton* button : {main.Command6, main.Command3}) {
+        for (const bool escape : {false, true}) {
+            removeOutput(dir);
+            QElapsedTimer clock;
+            qint64 lastTick = 0, longestGap = 0, shownAt = -1, escapedAt = -1;
+            QTimer ticks;
+            ticks.setInterval(10);
+            QObject::connect(&ticks, &QTimer::timeout, [&] {
+                const qint64 now = clock.elapsed();
+                longestGap = std::max(longestGap, now - lastTick);
+                lastTick = now;
+                auto* progress = main.findChild<ProgressWindow*>();
+                if (progress && progress->isVisible() && shownAt < 0)
+                    shownAt = now;
+                if (escape && progress && progress->isVisible() && escapedAt < 0 && now >= 1500) {
+                    escapedAt = clock.elapsed();
+                    QTest::keyClick(progress, Qt::Key_Escape);
+                }
+            });
+            clock.start();
+            ticks.start();
+            button->click();
+            const qint64 end = clock.elapsed();
+            ticks.stop();
+            std::printf("%-32s %9.3f %10lld ms %8lld ms %10lld ms\n",
+                        qPrintable(button->text() + (escape ? QStringLiteral(", Esc") : QString())),
+                        double(end) / 1000, longestGap, shownAt, escapedAt < 0 ? -1 : end - escapedAt);
+        }
+    }
+    removeOutput(dir);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -107,12 +161,26 @@ int main(int argc, char** argv)
             runs = std::max(1, value.toInt());
         else if (option == QLatin1String("--cli"))
             cli = value;
+        else if (option == QLatin1String("--slow"))
+            slowMs = value.toInt();
         else
             return fail("unknown option");
     }
     if (args.size() < 2)
         return fail("usage: kelvara_bench_window [--runs N] [--cli PATH] TEXT DIR...");
     const QString text = args.takeFirst();
+    if (slowMs > 0) {
+        runBeforeOpening(slowOpening);
+        Application app;
+        app.startWindow()->Dir1->setPath(args.first());
+        app.startWindow()->Command1->click();
+        cserel& main = app.mainWindow();
+        main.Text1->setText(text);
+        main.Text2->setText(text);
+        std::printf("%d files, %d ms more per opened file\n", main.File1->count(), slowMs);
+        slowRuns(main, args.first());
+        return 0;
+    }
     const QString sink = QStringLiteral("/dev/shm/kelvara_bench_window.out");
 
     std::vector<std::map<QString, double>> results;

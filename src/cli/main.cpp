@@ -11,10 +11,13 @@
 #include <QHash>
 #include <QStringDecoder>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -112,13 +115,67 @@ public:
     }
 };
 
+// The one line of progress a command shows on a terminal once it has run a second: the files done
+// out of the files to do, and the file it is at. Only while the rows go elsewhere, which they would
+// mix with.
+class TerminalProgress
+{
+public:
+    explicit TerminalProgress(PassControl& control) : control_(control)
+    {
+        if (::isatty(STDERR_FILENO) && !::isatty(STDOUT_FILENO))
+            control.pulse = [this] { pulse(); };
+    }
+    ~TerminalProgress() { clear(); }
+    TerminalProgress(const TerminalProgress&) = delete;
+    TerminalProgress& operator=(const TerminalProgress&) = delete;
+
+    // Takes the line away, before anything else is written to the terminal.
+    void clear()
+    {
+        if (std::exchange(shown_, false))
+            write(stderr, "\r\033[K");
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void pulse()
+    {
+        const Clock::time_point now = Clock::now();
+        if (now - start_ < std::chrono::seconds(1) || now - shownAt_ < std::chrono::milliseconds(200))
+            return;
+        shownAt_ = now;
+        const qint64 done = control_.filesCommitted.load(std::memory_order_relaxed);
+        const qint64 toDo = control_.filesToDo.load(std::memory_order_relaxed);
+        QString line =
+            groupedCount(done) + QStringLiteral(" / ") + groupedCount(toDo) + QStringLiteral(" file");
+        if (control_.pathOf && done < toDo) {
+            const QString path = displayPath(control_.pathOf(size_t(done)));
+            line += QStringLiteral("  ") + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        }
+        struct winsize size = {};
+        const int columns =
+            ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+        writeText(stderr, QLatin1Char('\r') + line.left(columns - 1) + QStringLiteral("\033[K"));
+        shown_ = true;
+    }
+
+    PassControl& control_;
+    const Clock::time_point start_ = Clock::now();
+    Clock::time_point shownAt_;
+    bool shown_ = false;
+};
+
 // A file that cannot be read or written is reported and skipped, and so is any other problem: no one
 // is there to be asked.
 class ReportAndSkip : public ReplaceErrors
 {
 public:
+    explicit ReportAndSkip(TerminalProgress& progress) : progress_(progress) {}
     void tell(const QString& message) override
     {
+        progress_.clear();
         QString line = message;
         writeText(stderr, QStringLiteral("kelvara-cli: ") +
                               line.replace(QLatin1Char('\n'), QLatin1Char(' ')) + QLatin1Char('\n'));
@@ -129,9 +186,13 @@ public:
 protected:
     void report(const FileError& error, const QString& path) override
     {
+        progress_.clear();
         printError(path, error.message());
         failed = true;
     }
+
+private:
+    TerminalProgress& progress_;
 };
 
 enum class Command { Search, Replace };
@@ -284,15 +345,17 @@ int search(const Arguments& args)
     const SearchText text(textFromArgument(args.operands[1]), args.caseSensitive, args.mode);
     MainState state;
     StandardOutput out;
-    ReportAndSkip errors;
     PassControl control;
     control.threads = args.threads;
+    TerminalProgress progress(control);
+    ReportAndSkip errors(progress);
     if (args.selected.empty()) {
         searchAllFiles(files, text, state, out, errors, &control);
     } else {
         state.modeMarker = QStringLiteral("ak");
         searchMarkedFiles(files, text, state, out, errors, &control);
     }
+    progress.clear();
     writeText(stdout, countDisplay(state.hitCount) + QStringLiteral(" db sor\n"));
     if (flushOutput() != 0)
         return 2;
@@ -311,9 +374,10 @@ int replace(const Arguments& args)
                            args.caseSensitive);
     MainState state;
     StandardOutput out;
-    ReportAndSkip errors;
     PassControl control;
     control.threads = args.threads;
+    TerminalProgress progress(control);
+    ReportAndSkip errors(progress);
     ReplaceSummary summary;
     if (args.line) {
         if (args.selected.empty())
@@ -325,6 +389,7 @@ int replace(const Arguments& args)
     } else {
         summary = replaceMarkedFiles(files, text, state, out, errors, &control);
     }
+    progress.clear();
     if (flushOutput() != 0)
         return 2;
     return errors.failed ? 2 : summary.rewrittenLines > 0 ? 0 : 1;

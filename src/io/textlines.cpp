@@ -4,6 +4,7 @@
 #include "text/cpu.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -43,9 +44,20 @@ LineBlockReader::~LineBlockReader()
     release();
 }
 
+namespace {
+std::atomic<void (*)(const char*)> openingHook{nullptr};
+} // namespace
+
+void runBeforeOpening(void (*hook)(const char* name))
+{
+    openingHook = hook;
+}
+
 std::optional<FileError> LineBlockReader::openAt(int dirFd, const QByteArray& name, bool followLink)
 {
     close();
+    if (void (*const hook)(const char*) = openingHook.load(std::memory_order_relaxed))
+        hook(name.constData());
     // Non-blocking, so that a FIFO put in place of a listed file cannot hang the open; it is refused
     // below like a directory.
     const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW);

@@ -15,6 +15,10 @@
 
 namespace kelvara {
 
+// Tests and benchmarks: `hook` runs with the entry's name each time LineBlockReader is about to open
+// a file, on the thread that opens it, to stand for a slow or stalled drive. nullptr: none.
+void runBeforeOpening(void (*hook)(const char* name));
+
 // Reads a text file in blocks of whole lines, each ending right after a line terminator (CR, or CR
 // LF) or at the end of the file. The file is read in large chunks through a buffer that only grows
 // to hold the longest line, by an eighth at a time, so memory follows neither the file's size nor

@@ -1,6 +1,7 @@
 #include "cserel.h"
 
 #include "about/banner.h"
+#include "progresswindow.h"
 #include "search/headerblock.h"
 #include "search/searchcommands.h"
 #include "text/countdisplay.h"
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <utility>
 
 namespace kelvara {
 
@@ -31,18 +33,63 @@ QPushButton* addButton(QWidget* window, const char* name, const QString& caption
     return button;
 }
 
-// File errors go to the "Fájlhiba" dialog, anything else to a message box.
+// File errors go to the "Fájlhiba" dialog, anything else to a message box; none once the user asked
+// the command to stop: the file is given up, and the counts show what was kept.
 class DialogReplaceErrors : public ReplaceErrors
 {
 public:
+    explicit DialogReplaceErrors(const PassControl& control) : control_(control) {}
     bool askRetry(const FileError& error, const QString& path) override
     {
-        return fileErrorDialog(error, path) == FileErrorAnswer::Retry;
+        return !control_.stopped() && fileErrorDialog(error, path) == FileErrorAnswer::Retry;
     }
     void tell(const QString& message) override
     {
-        messageBox(message, MsgIcon::Exclamation, MsgButtons::Ok, QStringLiteral("Kelvara"));
+        if (!control_.stopped())
+            messageBox(message, MsgIcon::Exclamation, MsgButtons::Ok, QStringLiteral("Kelvara"));
     }
+
+private:
+    const PassControl& control_;
+};
+
+// File1 as a command sees it. The entries it selects one after the other reach the list as one range
+// at each pulse instead of one by one; anything else it asks or does takes them in first.
+class BatchedSelection final : public FileSelection
+{
+public:
+    explicit BatchedSelection(FileList& list) : list_(list) {}
+    ~BatchedSelection() override { flush(); }
+
+    void flush() const
+    {
+        if (first_ >= 0)
+            list_.selectRange(std::exchange(first_, -1), last_);
+    }
+    QString directoryPath() const override { return list_.directoryPath(); }
+    int entryCount() const override { return list_.entryCount(); }
+    QString entryText(int k) const override { return list_.entryText(k); }
+    QByteArray entryName(int k) const override { return list_.entryName(k); }
+    bool isEntrySelected(int k) const override { return flush(), list_.isEntrySelected(k); }
+    int selectedEntryCount() const override { return flush(), list_.selectedEntryCount(); }
+    int currentEntry() const override { return flush(), list_.currentEntry(); }
+    std::optional<FileError> reread() override { return flush(), list_.reread(); }
+    void setEntrySelected(int k, bool selected) override
+    {
+        if (selected && first_ < 0) {
+            first_ = last_ = k;
+        } else if (selected && k == last_ + 1) {
+            last_ = k;
+        } else {
+            flush();
+            list_.setEntrySelected(k, selected);
+        }
+    }
+
+private:
+    FileList& list_;
+    mutable int first_ = -1; // entries first_..last_ wait to be selected; -1: none
+    mutable int last_ = -1;
 };
 
 } // namespace
@@ -190,14 +237,51 @@ void cserel::onCommand6Click()
 // shown at the end and the replace buttons are enabled, whatever was found.
 void cserel::runSearch(SearchCommand command)
 {
+    if (running_)
+        return;
     const WaitCursor wait;
     Label6->setVisible(true);
     Label3->setVisible(true);
-    DialogFileErrors errors;
-    command(*File1, currentSearch(), *this, List1->rows(), errors, nullptr);
+    runPass([&](FileSelection& files, ReplaceErrors& errors, PassControl& control) {
+        command(files, currentSearch(), *this, List1->rows(), errors, &control);
+        return ReplaceSummary{true, 0};
+    });
     List1->flush();
     Label6->setText(countDisplay(hitCount) + QStringLiteral(" db sor"));
     enableReplaceButtons();
+}
+
+// Runs a command with the window alive: its files are read on other threads while this one commits
+// them and, between commits, handles the window's events, shows the progress window after half a
+// second and fills the hit list in batches. Closing the window meanwhile stops the command first.
+//
+// Invariant: the window's thread is the pass's calling thread, so it alone touches the window, its
+// state fields and the questions (rows, selection, "Fájlhiba", naming copies, all in file order);
+// other threads only read files and write copies without a name, and no second command starts
+// while running_ is set.
+template <typename Command> ReplaceSummary cserel::runPass(Command command)
+{
+    PassControl control;
+    control.callerCommitsOnly = true;
+    ProgressWindow progress(this, control);
+    BatchedSelection files(*File1);
+    control.pulse = [&] {
+        files.flush();
+        progress.pulse();
+    };
+    DialogReplaceErrors errors(control);
+    running_ = &control;
+    const struct Done
+    {
+        cserel& window;
+        ~Done()
+        {
+            window.running_ = nullptr;
+            if (std::exchange(window.closeWhenDone_, false))
+                QTimer::singleShot(0, &window, &cserel::quitRequested);
+        }
+    } done{*this};
+    return command(files, errors, control);
 }
 
 // The search text and its options as they stand: case-sensitive only when Check1 is checked,
@@ -211,24 +295,24 @@ SearchText cserel::currentSearch() const
 // "Cserél a teljes file-ban"
 void cserel::onCommand2Click()
 {
-    runReplace([this](DialogReplaceErrors& errors) {
-        return replaceInCurrentFile(*File1, currentReplace(), *this, List1->rows(), errors);
+    runReplace([this](FileSelection& files, ReplaceErrors& errors, PassControl& control) {
+        return replaceInCurrentFile(files, currentReplace(), *this, List1->rows(), errors, &control);
     });
 }
 
 // "Cserél az összes file-ban"
 void cserel::onCommand3Click()
 {
-    runReplace([this](DialogReplaceErrors& errors) {
-        return replaceInAllFiles(*File1, currentReplace(), *this, List1->rows(), errors);
+    runReplace([this](FileSelection& files, ReplaceErrors& errors, PassControl& control) {
+        return replaceInAllFiles(files, currentReplace(), *this, List1->rows(), errors, &control);
     });
 }
 
 // "Cserél a kiválasztott file-okban"
 void cserel::onCommand4Click()
 {
-    runReplace([this](DialogReplaceErrors& errors) {
-        return replaceInSelectedFiles(*File1, currentReplace(), *this, List1->rows(), errors);
+    runReplace([this](FileSelection& files, ReplaceErrors& errors, PassControl& control) {
+        return replaceInSelectedFiles(files, currentReplace(), *this, List1->rows(), errors, &control);
     });
 }
 
@@ -238,8 +322,8 @@ void cserel::onCommand7Click()
 {
     const int selected = List1->selectedIndex();
     const QString row = selected >= 0 ? List1->text(selected) : QString();
-    runReplace([this, &row](DialogReplaceErrors& errors) {
-        return replaceInSelectedLine(*File1, currentReplace(), row, *this, List1->rows(), errors);
+    runReplace([this, &row](FileSelection& files, ReplaceErrors& errors, PassControl& control) {
+        return replaceInSelectedLine(files, currentReplace(), row, *this, List1->rows(), errors, &control);
     });
 }
 
@@ -248,12 +332,13 @@ void cserel::onCommand7Click()
 // back when the command refused to start), and the hit list shows what was added.
 template <typename Command> void cserel::runReplace(Command command)
 {
+    if (running_)
+        return;
     const WaitCursor wait;
     const bool countShown = !Label6->isHidden();
     Label6->setVisible(false);
     Label3->setVisible(false);
-    DialogReplaceErrors errors;
-    if (!command(errors).started) {
+    if (!runPass(command).started) {
         Label6->setVisible(countShown);
         Label3->setVisible(countShown);
     }
@@ -299,6 +384,11 @@ void cserel::onCommand8Click()
 void cserel::closeEvent(QCloseEvent* event)
 {
     event->ignore();
+    if (running_) {
+        running_->stopRequested = true;
+        closeWhenDone_ = true;
+        return;
+    }
     emit quitRequested();
 }
 

@@ -97,11 +97,14 @@ private:
     void onCommand7Click();
     void runSearch(SearchCommand command);
     template <typename Command> void runReplace(Command command);
+    template <typename Command> ReplaceSummary runPass(Command command);
     SearchText currentSearch() const;
     ReplaceText currentReplace() const;
 
     ButtonGroup SearchButtons;
     ButtonGroup ReplaceButtons;
+    PassControl* running_ = nullptr; // the command that runs
+    bool closeWhenDone_ = false;     // the window was closed while it ran
 };
 
 } // namespace kelvara

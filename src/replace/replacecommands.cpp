@@ -53,10 +53,13 @@ bool prepareOutput(FileSelection& files, MainState& state, ReplaceErrors& errors
 }
 
 // Makes the copies just written safe from a power loss before the command says it is done.
-void flushOutput(const ReplaceDirectories& dirs, const MainState& state, ReplaceErrors& errors)
+void flushOutput(const ReplaceDirectories& dirs, const MainState& state, ReplaceErrors& errors,
+                 PassControl& control)
 {
-    while (::syncfs(dirs.output.get()) != 0) {
-        if (!errors.askRetry(FileError::fromErrno(errno), state.outDirPath))
+    for (;;) {
+        int error = 0;
+        control.runPulsing([&] { error = ::syncfs(dirs.output.get()) == 0 ? 0 : errno; });
+        if (error == 0 || !errors.askRetry(FileError::fromErrno(error), state.outDirPath))
             return;
     }
 }
@@ -82,7 +85,7 @@ ReplaceSummary replaceEntries(FileSelection& files, const ReplaceText& text, con
                 toWrite.push_back({files.entryName(k), files.entryText(k), k});
         pass.run(dirs, toWrite, state, rows, errors, onFile);
         if (!(control ? *control : defaults).stopped())
-            flushOutput(dirs, state, errors);
+            flushOutput(dirs, state, errors, control ? *control : defaults);
     }
     return {true, pass.rewrittenLines()};
 }

@@ -296,7 +296,7 @@ void ReplacePass::Writer::copyLines(const char* from, const char* to, const char
 ReplacePass::ReplacePass(const ReplaceText& text, const LineFilter& filter, PassControl& control)
     : text_(text), control_(control), copies_(OrderedPool::SlotCount), pool_(*this, control)
 {
-    for (int k = 0; k < std::max(1, control.threads); ++k)
+    for (int k = 0; k < control.toolSets(); ++k)
         writers_.push_back(std::make_unique<Writer>(text, filter));
 }
 
@@ -312,6 +312,7 @@ void ReplacePass::run(const ReplaceDirectories& dirs, const std::vector<PassFile
     state_ = &state;
     rows_ = &rows;
     errors_ = &errors;
+    const PathsShown shown(control_, dirs.path, files);
     pool_.run(files.size());
 }
 
@@ -367,24 +368,27 @@ void ReplacePass::commit(size_t file, int slot)
 // the file is given up after an error, or the pass stops.
 bool ReplacePass::settle(const PassFile& file, Copy& copy)
 {
-    Writer& writer = *writers_[0];
+    // On the calling thread's tools; a window goes on with its events meanwhile.
+    const auto writeAgain = [&] {
+        control_.runPulsing([&] { writers_[0]->write(*dirs_, file, copy, control_, true); });
+    };
     bool alone = !pool_.hasWorkers(); // written with no other file read at once
     for (;;) {
         switch (copy.outcome) {
         case Copy::Outcome::LinkAhead:
-            writer.write(*dirs_, file, copy, control_, true);
+            writeAgain();
             break;
         case Copy::Outcome::TooLarge:
             if (alone)
                 return true;
             // The files read beside it may have had the memory it lacked.
-            pool_.alone([&] { writer.write(*dirs_, file, copy, control_, true); });
+            pool_.alone(writeAgain);
             alone = true;
             break;
         case Copy::Outcome::Failed:
             if (!errors_->askRetry(copy.error, copy.errorInCopy ? state_->outFilePath : state_->filePath))
                 return false;
-            writer.write(*dirs_, file, copy, control_, true);
+            writeAgain();
             break;
         case Copy::Outcome::Written:
             if (std::optional<FileError> e = copy.file.place()) {

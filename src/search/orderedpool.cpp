@@ -15,6 +15,43 @@ int defaultThreadCount()
     return std::clamp(CPU_COUNT(&set), 1, 8);
 }
 
+void PassControl::runPulsing(const std::function<void()>& step)
+{
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::exception_ptr failure; // from the step, for this thread to throw
+    std::thread thread;
+    try {
+        if (pulse)
+            thread = std::thread([&] {
+                try {
+                    step();
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                const std::lock_guard lock(mutex);
+                done = true;
+                ended.notify_one();
+            });
+    } catch (const std::system_error&) {
+    }
+    if (!thread.joinable()) {
+        step();
+        return;
+    }
+    std::unique_lock lock(mutex);
+    while (!ended.wait_for(lock, std::chrono::milliseconds(PulseIntervalMs), [&] { return done; })) {
+        lock.unlock();
+        pulse();
+        lock.lock();
+    }
+    lock.unlock();
+    thread.join();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
 bool OrderedPool::canTake() const
 {
     return !paused_ && next_ < count_ && next_ < committed_ + SlotCount && held_ < control_.heldBytesLimit &&
@@ -26,9 +63,10 @@ void OrderedPool::run(size_t count)
     {
         std::lock_guard lock(mutex_);
         count_ = count;
-        next_ = committed_ = held_ = 0;
+        next_ = committed_ = held_ = ready_ = 0;
         std::fill(std::begin(done_), std::end(done_), false); // files done ahead of a stop
     }
+    control_.filesToDo = qint64(count);
     // However run() ends, no worker outlives it: what the workers use need only outlive the call.
     // An exception from a commit stops the files in work too.
     struct Join
@@ -41,14 +79,19 @@ void OrderedPool::run(size_t count)
             pool.stopWorkers();
         }
     } join{*this};
-    parallel_ = control_.threads > 1 && count > 1;
+    parallel_ = control_.callerCommitsOnly ? count > 0 : control_.threads > 1 && count > 1;
+    callerTakes_ = !control_.callerCommitsOnly; // read by the workers from their start
     if (parallel_)
         startWorkers();
+    if (workers_.empty())
+        callerTakes_ = true;
+    lastPulse_ = Clock::now();
     std::unique_lock lock(mutex_);
     while (committed_ < count_) {
         const int slot = int(committed_ % SlotCount);
-        // While the next file to commit is not done, the calling thread works on a file too.
-        changed_.wait(lock, [&] { return done_[slot] || canTake() || control_.stopped(); });
+        // While the next file to commit is not done, the calling thread works on a file too, unless it
+        // only commits.
+        waitForTurn(lock, slot);
         if (control_.stopped())
             break;
         if (!done_[slot]) {
@@ -65,6 +108,7 @@ void OrderedPool::run(size_t count)
         lock.lock();
         held_ -= bytes_[slot];
         done_[slot] = false;
+        --ready_;
         ++committed_;
         // Workers that wait for room are woken once half the slots are free again, not at every
         // commit: each wake-up costs both threads more than a small file's reading.
@@ -73,7 +117,34 @@ void OrderedPool::run(size_t count)
             workable_.notify_all();
             lock.lock();
         }
+        if (control_.pulse && Clock::now() - lastPulse_ >= PulseInterval) {
+            lock.unlock();
+            pulse();
+            lock.lock();
+        }
     }
+}
+
+// Waits until the file in `slot` is done, the calling thread may take a file, or the pass stops;
+// pulses meanwhile. Under the lock.
+void OrderedPool::waitForTurn(std::unique_lock<std::mutex>& lock, int slot)
+{
+    const auto ready = [&] { return done_[slot] || (callerTakes_ && canTake()) || control_.stopped(); };
+    if (!control_.pulse) {
+        changed_.wait(lock, ready);
+        return;
+    }
+    while (!changed_.wait_until(lock, lastPulse_ + PulseInterval, ready)) {
+        lock.unlock();
+        pulse();
+        lock.lock();
+    }
+}
+
+void OrderedPool::pulse()
+{
+    control_.pulse();
+    lastPulse_ = Clock::now();
 }
 
 // Under the lock.
@@ -83,6 +154,7 @@ void OrderedPool::finished(size_t file, size_t bytes)
     bytes_[slot] = bytes;
     held_ += bytes;
     done_[slot] = true;
+    ++ready_;
     control_.filesRead.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -121,16 +193,21 @@ void OrderedPool::workerLoop(int thread)
         lock.lock();
         --busy_;
         finished(file, bytes);
-        // The caller waits only for the next file to commit, or for no worker to be busy.
-        if (file == committed_ || (paused_ && busy_ == 0))
+        // The caller waits only for the next file to commit, or for no worker to be busy. One that
+        // only commits is woken for a batch of files, or when the workers can take no more: a wake
+        // per file would cost more than the commit.
+        const bool next = done_[committed_ % SlotCount];
+        if ((callerTakes_ ? file == committed_ : next && (ready_ >= CommitBatch || !canTake())) ||
+            (paused_ && busy_ == 0))
             changed_.notify_one();
     }
 }
 
 void OrderedPool::startWorkers()
 {
+    const int workers = control_.callerCommitsOnly ? std::max(1, control_.threads) : control_.threads - 1;
     try {
-        for (int thread = 1; thread < control_.threads; ++thread)
+        for (int thread = 1; thread <= workers; ++thread)
             workers_.emplace_back([this, thread] { workerLoop(thread); });
     } catch (const std::system_error&) {
         // Fewer threads than asked for: those there are do the work, or the caller alone.

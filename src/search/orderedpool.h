@@ -2,6 +2,7 @@
 
 #include "passcontrol.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -22,13 +23,14 @@ class OrderedPool
 {
 public:
     static constexpr int SlotCount = 64;
+    static constexpr size_t CommitBatch = SlotCount / 2;
 
     class Task
     {
     public:
         // Works on file `file` into slot `slot` (file % SlotCount) with the tools of thread `thread`
-        // (0 is the calling thread's, 1 to threads - 1 the workers'). Returns the bytes the slot holds
-        // until its commit. Must not throw.
+        // (0 is the calling thread's, 1 to control.toolSets() - 1 the workers'). Returns the bytes the slot
+        // holds until its commit. Must not throw.
         virtual size_t work(size_t file, int slot, int thread) = 0;
         // Hands out the work of file `file` from its slot, on the calling thread. May call alone().
         virtual void commit(size_t file, int slot) = 0;
@@ -42,8 +44,9 @@ public:
     OrderedPool(const OrderedPool&) = delete;
     OrderedPool& operator=(const OrderedPool&) = delete;
 
-    // Works on and commits files [0, count). Stops early when the control asks; an exception from a
-    // commit ends it too, asking the control to stop. Every worker is joined when it returns.
+    // Works on and commits files [0, count), pulsing the control as it goes. Stops early when the
+    // control asks; an exception from a commit ends it too, asking the control to stop. Every worker
+    // is joined when it returns.
     void run(size_t count);
     // Runs `step` on the calling thread while no worker works on a file (from a commit).
     void alone(const std::function<void()>& step);
@@ -51,7 +54,12 @@ public:
     bool hasWorkers() const { return parallel_; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr Clock::duration PulseInterval = std::chrono::milliseconds(PassControl::PulseIntervalMs);
+
     bool canTake() const;
+    void waitForTurn(std::unique_lock<std::mutex>& lock, int slot);
+    void pulse();
     void workerLoop(int thread);
     void finished(size_t file, size_t bytes);
     void startWorkers();
@@ -67,12 +75,16 @@ private:
     size_t next_ = 0;      // the next file to take
     size_t committed_ = 0; // files committed; the next to commit
     size_t held_ = 0;      // bytes held by files done and not committed
+    size_t ready_ = 0;     // files done and not committed
     size_t bytes_[SlotCount] = {};
     bool done_[SlotCount] = {};
     int busy_ = 0;        // workers working on a file
     bool paused_ = false; // the caller runs a step alone
     bool ending_ = false;
     bool parallel_ = false; // set before the workers start, read-only while they run
+    // The calling thread's own: whether it takes files, and when it last pulsed.
+    bool callerTakes_ = true;
+    Clock::time_point lastPulse_;
     std::vector<std::thread> workers_;
 };
 

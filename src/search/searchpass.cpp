@@ -167,7 +167,7 @@ private:
 SearchPass::SearchPass(const SearchText& search, PassControl& control)
     : search_(search), control_(control), found_(OrderedPool::SlotCount), pool_(*this, control)
 {
-    for (int k = 0; k < std::max(1, control.threads); ++k)
+    for (int k = 0; k < control.toolSets(); ++k)
         searchers_.push_back(std::make_unique<Searcher>(search));
 }
 
@@ -184,6 +184,7 @@ void SearchPass::run(const QString& directory, int dirFd, const std::vector<Pass
     rows_ = &rows;
     errors_ = &errors;
     onFile_ = &onFile;
+    const PathsShown shown(control_, directory, files);
     pool_.run(files.size());
 }
 
@@ -204,11 +205,15 @@ void SearchPass::commit(size_t file, int slot)
         (*onFile_)(passFile);
     state.filePath = passFile.path(*directory_);
     state.searchLen = search_.text().size();
+    // On the calling thread's tools; a window goes on with its events meanwhile.
+    const auto searchAgain = [&] {
+        control_.runPulsing([&] { searchers_[0]->search(dirFd_, passFile, found, control_); });
+    };
     bool alone = !pool_.hasWorkers(); // searched with no other file read at once
     for (;;) {
         if (found.outcome == Found::Outcome::OutOfMemory && !alone) {
             // The files read beside it may have had the memory it lacked.
-            pool_.alone([&] { searchers_[0]->search(dirFd_, passFile, found, control_); });
+            pool_.alone(searchAgain);
             alone = true;
             continue;
         }
@@ -220,7 +225,7 @@ void SearchPass::commit(size_t file, int slot)
             found.outcome == Found::Outcome::Failed ? found.error : FileError::fromErrno(ENOMEM);
         if (!errors_->askRetry(error, state.filePath))
             return;
-        searchers_[0]->search(dirFd_, passFile, found, control_);
+        searchAgain();
     }
     if (found.lastLine) {
         state.lineText = std::move(*found.lastLine); // not shared with the thread that made it

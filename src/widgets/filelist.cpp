@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QEvent>
 #include <QScopedValueRollback>
+#include <algorithm>
 #include <utility>
 
 namespace kelvara {
@@ -119,6 +120,29 @@ void FileList::setEntrySelected(int k, bool selected)
         runSettled_ = true;
     }
     selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+}
+
+void FileList::selectRange(int first, int last)
+{
+    last = std::min(last, count() - 1);
+    if (first < 0 || first > last)
+        return;
+    setEntrySelected(first, true);
+    if (last == first)
+        return;
+    const auto rest = selected_.begin() + first + 1, end = selected_.begin() + last + 1;
+    if (runLast_ != first || std::find(rest, end, true) != end) {
+        for (int k = first + 1; k <= last; ++k)
+            setEntrySelected(k, true);
+        return;
+    }
+    // Each entry would grow the run of entries selected one after the other (see setEntrySelected()).
+    const QScopedValueRollback quiet(settingFromCode_, true);
+    selectionModel()->select(QItemSelection(model_->index(runFirst_), model_->index(last)),
+                             QItemSelectionModel::Select | QItemSelectionModel::Current);
+    runLast_ = last;
+    runSettled_ = false;
+    selectionModel()->setCurrentIndex(model_->index(last), QItemSelectionModel::NoUpdate);
 }
 
 // What code changes, the view repaints, scrolls to and tells assistive technology about once events

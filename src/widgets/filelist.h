@@ -43,6 +43,8 @@ public:
     bool isEntrySelected(int k) const override;
     int selectedEntryCount() const override { return selectedCount_; }
     void setEntrySelected(int k, bool selected) override;
+    // Selects entries first..last as selecting them one after the other would, at the cost of one.
+    void selectRange(int first, int last);
     int currentEntry() const override { return currentIndex().row(); }
     std::optional<FileError> reread() override { return refresh(); }
     // The text of the current entry, empty when there is none.
