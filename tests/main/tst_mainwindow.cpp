@@ -182,7 +182,8 @@ private slots:
         QCOMPARE(main->Text1->text() + main->Text2->text(), u"almakorte"_s);
         QVERIFY(main->Option2->isChecked() && main->Check1->checkState() == Qt::PartiallyChecked);
         QCOMPARE(main->Label6->text(), u" 2 db sor"_s);
-        QVERIFY(main->Label6->isVisible() && main->Command1->isEnabled() && !main->Command2->isEnabled());
+        QVERIFY(main->Label3->isVisible() && main->Label6->isVisible() && main->Command1->isEnabled() &&
+                !main->Command2->isEnabled());
 
         QFETCH(bool, byFrame);
         QPointer<QTimer> banner = main->Timer1;
