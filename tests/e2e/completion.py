@@ -37,10 +37,6 @@ ROWS = [
 ]
 
 
-def words(value):
-    return value.encode() if isinstance(value, str) else value
-
-
 def make_directory(root):
     def touch(name):
         with open(os.path.join(os.fsencode(root), os.fsencode(name)), "wb"):
@@ -77,8 +73,7 @@ def main():
         work = os.path.join(tmp, "work")
         os.mkdir(work)
         make_directory(work)
-        said = os.path.join(tmp, "said")
-        rc = os.path.join(tmp, "rc")
+        said, rc = os.path.join(tmp, "said"), os.path.join(tmp, "rc")
         with open(rc, "w") as f:
             f.write(f"""
 PS1='{READY.decode()}'
@@ -113,7 +108,7 @@ kelvara-cli() {{ printf '%s\\0' "$@" >'{said}'; }}
                 if not read_until_ready(fd, output):
                     return 1
             got = open(said, "rb").read().split(b"\0")[:-1] if os.path.exists(said) else None
-            if got != [words(w) for w in expected]:
+            if got != [w.encode() if isinstance(w, str) else w for w in expected]:
                 print(f"completion: {name}: typed {typed!r}, the program got {got}, not {expected}", file=sys.stderr)
                 failures += 1
         os.write(fd, b"exit\n")
