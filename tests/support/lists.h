@@ -27,9 +27,9 @@ inline QList<int> selectedEntries(const FileList& files)
     return selected;
 }
 
-inline void clickRow(HitList& list, int row)
+inline void clickRow(QListView& list, int row, Qt::KeyboardModifiers modifiers = {})
 {
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, modifiers,
                       list.visualRect(list.model()->index(row, 0)).center());
 }
 
