@@ -27,9 +27,9 @@ inline QList<int> selectedEntries(const FileList& files)
     return selected;
 }
 
-inline void clickRow(QListView& list, int row, Qt::KeyboardModifiers modifiers = {})
+inline void clickRow(HitList& list, int row)
 {
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, modifiers,
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
                       list.visualRect(list.model()->index(row, 0)).center());
 }
 
