@@ -287,6 +287,7 @@ private slots:
         QCOMPARE(rowsOf(*main.List1), searched + block(copy("b.txt")) + hit + block(copy("c.txt")) + hit);
         QCOMPARE(main.List1->selectedIndex(), rewritten.isEmpty() ? -1 : int(searched.indexOf(row)));
         QCOMPARE(selectedEntries(*main.File1), (QList<int>{1, 2}));
+        QCOMPARE(main.modeMarker, u"ujak"_s);
     }
 
     // A command that cannot start, or has nowhere to write, says why once and writes nothing.
