@@ -160,6 +160,8 @@ private slots:
         main->Text1->clear();
         QTest::keyClicks(main->Text2, u"korte"_s);
         QVERIFY(!main->Command1->isEnabled() && !main->Command6->isEnabled());
+        clickRow(*main->File1, 1);
+        QCOMPARE(main->Label7->text(), u" 1  db file"_s); // a click recounts the selected files
         main->Text1->setText(u"alma"_s);
         main->Option2->setChecked(true);
         main->Check1->setCheckState(Qt::PartiallyChecked); // a greyed switch: case ignored
@@ -294,24 +296,27 @@ private slots:
     void refusals_data()
     {
         QTest::addColumn<QString>("command");
-        QTest::addColumn<bool>("link");       // uj links back; else the search text is empty
+        QTest::addColumn<QByteArray>("uj");   // how makeTree() makes uj; without one the search text is empty
         QTest::addColumn<QString>("message"); // the box's title and how its text begins
         for (const char* command : {"Command2", "Command3", "Command4", "Command7"})
             QTest::addRow("empty search text, %s", command)
-                << text(command) << false << u"Kelvara Nincs megadva keresett szöveg."_s;
+                << text(command) << QByteArray() << u"Kelvara Nincs megadva keresett szöveg."_s;
         QTest::newRow("uj leads back")
-            << u"Command4"_s << true << u"Kelvara Az uj nem könyvtár, hanem hivatkozás"_s;
+            << u"Command4"_s << QByteArray("ln . uj") << u"Kelvara Az uj nem könyvtár, hanem hivatkozás"_s;
+        QTest::newRow("uj is a file")
+            << u"Command3"_s << QByteArray("file uj") << u"Kelvara Az uj nem könyvtár, hanem fájl"_s;
     }
     void refusals()
     {
-        QFETCH(bool, link);
+        QFETCH(QByteArray, uj);
+        const bool started = !uj.isEmpty(); // the command starts, then finds no uj to write into
         writeFile(path("a.txt"), "alma\r\n");
-        if (link)
-            QVERIFY(QFile::link(u"."_s, path("uj")));
+        if (started)
+            makeTree(dir.path(), uj);
         Application app;
         cserel& main = open(app, "alma", "szilva");
         main.Command6->click();
-        if (!link)
+        if (!started)
             main.Text1->clear();
         const QStringList searched = rowsOf(*main.List1);
         // The old count is gone while the box is open, and comes back when the command refused to start.
@@ -321,14 +326,14 @@ private slots:
         QFETCH(QString, command);
         main.findChild<QPushButton*>(command)->click();
         QCOMPARE(std::tuple(countDuringBox, main.Label3->isVisible(), main.Label6->isVisible()),
-                 std::tuple(false, !link, !link));
+                 std::tuple(false, !started, !started));
         expectedBoxes = 1;
         QCOMPARE(boxes->seam->requests.size(), expectedBoxes);
         const QString box = boxes->seam->requests[0].title + u' ' + boxes->seam->requests[0].message;
         QFETCH(QString, message);
-        QVERIFY2(box.startsWith(message) && (!link || box.endsWith(u'\n' + path("uj"))), qPrintable(box));
-        QCOMPARE(rowsOf(*main.List1), link ? QStringList{} : searched);
-        QCOMPARE(QFileInfo::exists(path("uj")), link);
+        QVERIFY2(box.startsWith(message) && (!started || box.endsWith(u'\n' + path("uj"))), qPrintable(box));
+        QCOMPARE(rowsOf(*main.List1), started ? QStringList{} : searched);
+        QCOMPARE(QFileInfo::exists(path("uj")), started);
     }
 
     // A command whose file `stall` of f0.txt.. stalls on opening, with `selected` selected: once the
