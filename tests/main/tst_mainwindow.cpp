@@ -157,6 +157,7 @@ private slots:
         QPointer<cserel> main = &open(app);
         QVERIFY(!main->Command1->isEnabled() && !main->Label6->isVisible() && !main->List2->isVisible());
         QTest::keyClicks(main->Text1, u" "_s);
+        QVERIFY(main->Command1->isEnabled() && main->Command6->isEnabled() && !main->Command3->isEnabled());
         main->Text1->clear();
         QTest::keyClicks(main->Text2, u"korte"_s);
         QVERIFY(!main->Command1->isEnabled() && !main->Command6->isEnabled());
