@@ -200,8 +200,8 @@ private slots:
                 QVERIFY(QDir(directory).removeRecursively()); // gone before it is opened
             QTest::mouseClick(start.Command1, Qt::LeftButton);
         }
-        QCOMPARE(boxes.requests().size(), size_t(answers.size()));
-        for (const MsgRequest& request : boxes.requests()) {
+        QCOMPARE(boxes->requests.size(), size_t(answers.size()));
+        for (const MsgRequest& request : boxes->requests) {
             QCOMPARE(request.title, u"Fájlhiba"_s);
             QCOMPARE(request.message,
                      u"Az útvonal nem létezik."_s + (onDrive ? QString() : u'\n' + directory));
@@ -422,7 +422,7 @@ private slots:
         qputenv("PATH", oldPath);
         started.replace(u"%1"_s, place);
         QCOMPARE(launcher->started, started == u"-" ? QStringList() : QStringList{started});
-        QCOMPARE(int(boxes.requests().size()), ran ? 0 : 1);
+        QCOMPARE(int(boxes->requests.size()), ran ? 0 : 1);
         QTRY_COMPARE(QDir(place).entryList({u"*.ran"_s}).size(), ran ? 1 : 0);
     }
 
@@ -458,7 +458,7 @@ private slots:
             about->close();
         else
             QTest::keySequence(about->windowHandle(), QKeySequence(QString::fromLatin1(way)));
-        QTRY_COMPARE(int(boxes.requests().size()), closes ? 0 : 1); // an access key works a moment later
+        QTRY_COMPARE(int(boxes->requests.size()), closes ? 0 : 1); // an access key works a moment later
         QCOMPARE(finished.count(), closes ? 1 : 0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(about.isNull(), closes);

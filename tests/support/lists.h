@@ -27,7 +27,7 @@ inline QList<int> selectedEntries(const FileList& files)
     return selected;
 }
 
-inline void clickRow(HitList& list, int row)
+inline void clickRow(QListView& list, int row)
 {
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
                       list.visualRect(list.model()->index(row, 0)).center());

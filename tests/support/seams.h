@@ -12,7 +12,6 @@
 
 namespace kelvara::test {
 
-// Installs a seam for the lifetime of this object and gives access to it.
 template <class Seam, class Base, void (*install)(std::unique_ptr<Base>)> struct Installed
 {
     template <class... Args> explicit Installed(Args&&... args) : seam(new Seam(std::forward<Args>(args)...))
@@ -32,29 +31,22 @@ struct ScriptedMessageBox : MessageBoxSeam
     struct Step
     {
         MsgAnswer answer;
-        std::function<void()> before = {};
+        std::function<void()> before = [] {};
     };
-    explicit ScriptedMessageBox(std::vector<Step> steps) : steps(std::move(steps)) {}
+    explicit ScriptedMessageBox(std::vector<Step> steps = {}) : steps(std::move(steps)) {}
     MsgAnswer ask(const MsgRequest& request) override
     {
         requests.push_back(request);
         if (requests.size() > steps.size())
             return MsgAnswer::Cancel;
-        const Step& step = steps[requests.size() - 1];
-        if (step.before)
-            step.before();
-        return step.answer;
+        steps[requests.size() - 1].before();
+        return steps[requests.size() - 1].answer;
     }
     std::vector<Step> steps;
     std::vector<MsgRequest> requests;
 };
 
-struct MessageBoxScript : Installed<ScriptedMessageBox, MessageBoxSeam, installMessageBox>
-{
-    explicit MessageBoxScript(std::vector<ScriptedMessageBox::Step> steps = {}) : Installed(std::move(steps))
-    {}
-    const std::vector<MsgRequest>& requests() const { return seam->requests; }
-};
+using MessageBoxScript = Installed<ScriptedMessageBox, MessageBoxSeam, installMessageBox>;
 
 struct FixedVolumeSource : VolumeSource
 {
