@@ -153,13 +153,10 @@ private slots:
         QTest::addColumn<int>("vanished"); // f1 vanishing in a search of all files: 1 back, 0 not
         QTest::newRow("0 and 2 of 3") << 3 << QList<int>{0, 2} << QList<int>{0, 2} << -1;
         QTest::newRow("0 and 1 of 3") << 3 << QList<int>{0, 1} << QList<int>{0} << -1;
-        QTest::newRow("both of 2") << 2 << QList<int>{0, 1} << QList<int>{0} << -1;
         QTest::newRow("0 and 1 of 4") << 4 << QList<int>{0, 1} << QList<int>{0, 1} << -1;
         QTest::newRow("all of 3") << 3 << QList<int>{0, 1, 2} << QList<int>{0} << -1;
-        QTest::newRow("none of 3") << 3 << QList<int>{} << QList<int>{} << -1;
         QTest::newRow("only the last") << 3 << QList<int>{2} << QList<int>{2} << -1;
         QTest::newRow("single, unselected") << 1 << QList<int>{} << QList<int>{0} << -1;
-        QTest::newRow("single, selected") << 1 << QList<int>{0} << QList<int>{0} << -1;
         QTest::newRow("empty list") << 0 << QList<int>{} << QList<int>{} << -1;
         QTest::newRow("all files, one given up") << 3 << QList<int>{} << QList<int>{0, 1, 2} << 0;
         QTest::newRow("all files, one back") << 3 << QList<int>{} << QList<int>{0, 1, 2} << 1;
@@ -347,7 +344,6 @@ private slots:
         row("temporaries of killed runs", "dir uj;file uj/.kelvara-0123456789abcdef;file uj/.kelvara-held", 0,
             true, {}, ".kelvara-held a.txt");
         row("uj is a link to the directory", "ln . uj", 0, false, link, "");
-        row("uj is a link elsewhere", "ln .elsewhere uj", 0, false, link, "");
         row("uj links nowhere", "ln nowhere uj", 0, false, link, "");
         row("source is a link into uj", "dir uj;file uj/a.txt;rm a.txt;ln uj/a.txt a.txt", 0, false, over,
             "a.txt");
