@@ -491,7 +491,7 @@ private slots:
             u"Túl sok a megnyitott fájl."_s);
         row("unknown option", "replace|--nope|DIR|a|b", 2, {}, u"ismeretlen kapcsoló: --nope"_s);
         row("a command without its operands", "search", 2, {}, u"a KÖNYVTÁR és a SZÖVEG kell"_s);
-        row("unknown command", "keres|DIR|a", 2, {}, u"ismeretlen parancs: keres"_s);
+        row("unknown command", "keres", 2, {}, u"ismeretlen parancs: keres"_s);
         row("no thread", "search|--threads=0|DIR|a", 2, {}, u"a --threads értéke"_s);
         row("help", "replace|--help", 0, u"replace"_s);
         // Also a search without a hit.
