@@ -58,12 +58,33 @@ bool OrderedPool::canTake() const
            !control_.stopped();
 }
 
-void OrderedPool::run(size_t count)
+bool OrderedPool::canStep() const
+{
+    return stepsAhead_ && !stepping_ && !halted_ && !paused_ && ahead_ < next_ && done_[ahead_ % SlotCount] &&
+           !control_.stopped();
+}
+
+// Whether the next file to commit may be committed now.
+bool OrderedPool::committable() const
+{
+    return stepsAhead_ ? committed_ < ahead_ || halted_ : done_[committed_ % SlotCount];
+}
+
+// Whether a caller that only commits is to be woken: for a batch of files, when the workers can take
+// no more, or for a file left to its commit. A wake per file would cost more than the commit.
+bool OrderedPool::callerDue() const
+{
+    const size_t waiting = stepsAhead_ ? ahead_ - committed_ : ready_;
+    return committable() && (halted_ || waiting >= CommitBatch || !canTake());
+}
+
+void OrderedPool::run(size_t count, bool stepsAhead)
 {
     {
         std::lock_guard lock(mutex_);
         count_ = count;
-        next_ = committed_ = held_ = ready_ = 0;
+        next_ = committed_ = held_ = ready_ = ahead_ = 0;
+        stepping_ = halted_ = false;
         std::fill(std::begin(done_), std::end(done_), false); // files done ahead of a stop
     }
     control_.filesToDo = qint64(count);
@@ -81,20 +102,24 @@ void OrderedPool::run(size_t count)
     } join{*this};
     parallel_ = control_.callerCommitsOnly ? count > 0 : control_.threads > 1 && count > 1;
     callerTakes_ = !control_.callerCommitsOnly; // read by the workers from their start
+    stepsAhead_ = stepsAhead && control_.callerCommitsOnly;
     if (parallel_)
         startWorkers();
-    if (workers_.empty())
+    if (workers_.empty()) {
         callerTakes_ = true;
+        stepsAhead_ = false;
+    }
     lastPulse_ = Clock::now();
     std::unique_lock lock(mutex_);
     while (committed_ < count_) {
         const int slot = int(committed_ % SlotCount);
         // While the next file to commit is not done, the calling thread works on a file too, unless it
         // only commits.
-        waitForTurn(lock, slot);
-        if (control_.stopped())
+        waitForTurn(lock);
+        // Files the steps ahead passed are committed even after a stop: their part is done.
+        if (control_.stopped() && !(stepsAhead_ && committed_ < ahead_))
             break;
-        if (!done_[slot]) {
+        if (!committable()) {
             const size_t file = next_++;
             lock.unlock();
             const size_t bytes = task_.work(file, int(file % SlotCount), 0);
@@ -110,9 +135,13 @@ void OrderedPool::run(size_t count)
         done_[slot] = false;
         --ready_;
         ++committed_;
+        if (halted_ && committed_ > ahead_) {
+            ahead_ = committed_;
+            halted_ = false;
+        }
         // Workers that wait for room are woken once half the slots are free again, not at every
         // commit: each wake-up costs both threads more than a small file's reading.
-        if (next_ - committed_ <= SlotCount / 2 && canTake()) {
+        if ((next_ - committed_ <= SlotCount / 2 && canTake()) || canStep()) {
             lock.unlock();
             workable_.notify_all();
             lock.lock();
@@ -125,11 +154,13 @@ void OrderedPool::run(size_t count)
     }
 }
 
-// Waits until the file in `slot` is done, the calling thread may take a file, or the pass stops;
-// pulses meanwhile. Under the lock.
-void OrderedPool::waitForTurn(std::unique_lock<std::mutex>& lock, int slot)
+// Waits until the next file to commit may be committed, the calling thread may take a file, or the
+// pass stops (and no step ahead runs); pulses meanwhile. Under the lock.
+void OrderedPool::waitForTurn(std::unique_lock<std::mutex>& lock)
 {
-    const auto ready = [&] { return done_[slot] || (callerTakes_ && canTake()) || control_.stopped(); };
+    const auto ready = [&] {
+        return committable() || (callerTakes_ && canTake()) || (control_.stopped() && !stepping_);
+    };
     if (!control_.pulse) {
         changed_.wait(lock, ready);
         return;
@@ -183,24 +214,48 @@ void OrderedPool::workerLoop(int thread)
 {
     std::unique_lock lock(mutex_);
     for (;;) {
-        workable_.wait(lock, [this] { return ending_ || canTake(); });
+        workable_.wait(lock, [this] { return ending_ || canTake() || canStep(); });
         if (ending_)
             return;
-        const size_t file = next_++;
-        ++busy_;
-        lock.unlock();
-        const size_t bytes = task_.work(file, int(file % SlotCount), thread);
-        lock.lock();
-        --busy_;
-        finished(file, bytes);
-        // The caller waits only for the next file to commit, or for no worker to be busy. One that
-        // only commits is woken for a batch of files, or when the workers can take no more: a wake
-        // per file would cost more than the commit.
-        const bool next = done_[committed_ % SlotCount];
-        if ((callerTakes_ ? file == committed_ : next && (ready_ >= CommitBatch || !canTake())) ||
-            (paused_ && busy_ == 0))
+        bool first = false; // worked on the next file to commit
+        if (!canStep()) {
+            const size_t file = next_++;
+            ++busy_;
+            lock.unlock();
+            const size_t bytes = task_.work(file, int(file % SlotCount), thread);
+            lock.lock();
+            --busy_;
+            finished(file, bytes);
+            first = file == committed_;
+        }
+        if (canStep())
+            stepAhead(lock);
+        // The caller waits only for the next file to commit, or for no worker to be busy; after a
+        // stop, for the steps ahead to end.
+        if ((callerTakes_ ? first : callerDue() || control_.stopped()) || (paused_ && busy_ == 0))
             changed_.notify_one();
     }
+}
+
+// Runs the steps ahead of the files done, in their order, until one is not done or is left to its
+// commit. Under the lock.
+void OrderedPool::stepAhead(std::unique_lock<std::mutex>& lock)
+{
+    stepping_ = true;
+    ++busy_;
+    while (!paused_ && !control_.stopped() && ahead_ < next_ && done_[ahead_ % SlotCount]) {
+        const size_t file = ahead_;
+        lock.unlock();
+        const bool passed = task_.commitAhead(file, int(file % SlotCount));
+        lock.lock();
+        if (!passed) {
+            halted_ = true;
+            break;
+        }
+        ++ahead_;
+    }
+    stepping_ = false;
+    --busy_;
 }
 
 void OrderedPool::startWorkers()
