@@ -54,8 +54,8 @@ void PassControl::runPulsing(const std::function<void()>& step)
 
 bool OrderedPool::canTake() const
 {
-    return !paused_ && next_ < count_ && next_ < committed_ + SlotCount && held_ < control_.heldBytesLimit &&
-           !control_.stopped();
+    return !paused_ && next_ < count_ && next_ < committed_ + reach_ && held_ < control_.heldBytesLimit &&
+           (!stepsAhead_ || next_ < ahead_ + OpenAhead) && !control_.stopped();
 }
 
 bool OrderedPool::canStep() const
@@ -103,11 +103,13 @@ void OrderedPool::run(size_t count, bool stepsAhead)
     parallel_ = control_.callerCommitsOnly ? count > 0 : control_.threads > 1 && count > 1;
     callerTakes_ = !control_.callerCommitsOnly; // read by the workers from their start
     stepsAhead_ = stepsAhead && control_.callerCommitsOnly;
+    reach_ = control_.callerCommitsOnly ? SlotCount : OpenAhead;
     if (parallel_)
         startWorkers();
     if (workers_.empty()) {
         callerTakes_ = true;
         stepsAhead_ = false;
+        reach_ = OpenAhead;
     }
     lastPulse_ = Clock::now();
     std::unique_lock lock(mutex_);
@@ -141,7 +143,7 @@ void OrderedPool::run(size_t count, bool stepsAhead)
         }
         // Workers that wait for room are woken once half the slots are free again, not at every
         // commit: each wake-up costs both threads more than a small file's reading.
-        if ((next_ - committed_ <= SlotCount / 2 && canTake()) || canStep()) {
+        if ((next_ - committed_ <= reach_ / 2 && canTake()) || canStep()) {
             lock.unlock();
             workable_.notify_all();
             lock.lock();

@@ -17,19 +17,23 @@ namespace kelvara {
 //
 // Invariant: files are taken in their order, each by one thread that works on it into its own slot;
 // only the calling thread commits, strictly in file order, and a file is taken only while it is less
-// than SlotCount ahead of the next to commit and the files done ahead hold fewer bytes than the
-// limit (so the next to commit is always let in).
+// than reach_ ahead of the next to commit and the files done ahead hold fewer bytes than the limit
+// (so the next to commit is always let in). A caller that only commits has the workers reach all the
+// slots, so that they go on while it handles its events; otherwise they reach OpenAhead, as each
+// file done may hold its copy open until its commit.
 //
 // With steps ahead (a caller that only commits, and a task that asks for them), the part of each
 // commit that needs no calling thread runs on the workers, one step at a time and in file order:
 // files [committed_, ahead_) have had theirs. The caller commits a file only once the steps have
 // passed it, or stopped at it (halted_), leaving it to its commit; they go on only after that commit.
-// A stop lets no step start, and the caller still commits the files the steps passed.
+// A stop lets no step start, and the caller still commits the files the steps passed. A file is
+// taken only while it is less than OpenAhead ahead of the steps.
 class OrderedPool
 {
 public:
-    static constexpr int SlotCount = 64;
-    static constexpr size_t CommitBatch = SlotCount / 2;
+    static constexpr int SlotCount = 1024;
+    static constexpr size_t OpenAhead = 64;
+    static constexpr size_t CommitBatch = OpenAhead / 2;
 
     class Task
     {
@@ -90,6 +94,7 @@ private:
     size_t committed_ = 0; // files committed; the next to commit
     size_t held_ = 0;      // bytes held by files done and not committed
     size_t ready_ = 0;     // files done and not committed
+    size_t reach_ = OpenAhead; // set before the workers start
     size_t bytes_[SlotCount] = {};
     bool done_[SlotCount] = {};
     int busy_ = 0;        // workers working on a file
