@@ -60,14 +60,14 @@ bool OrderedPool::canTake() const
 
 bool OrderedPool::canStep() const
 {
-    return stepsAhead_ && !stepping_ && !halted_ && !paused_ && ahead_ < next_ && done_[ahead_ % SlotCount] &&
+    return stepsAhead_ && !stepping_ && !halted_ && !paused_ && ahead_ < next_ && done_[slotOf(ahead_)] &&
            !control_.stopped();
 }
 
 // Whether the next file to commit may be committed now.
 bool OrderedPool::committable() const
 {
-    return stepsAhead_ ? committed_ < ahead_ || halted_ : done_[committed_ % SlotCount];
+    return stepsAhead_ ? committed_ < ahead_ || halted_ : done_[slotOf(committed_)];
 }
 
 // Whether a caller that only commits is to be woken: for a batch of files, when the workers can take
@@ -114,7 +114,7 @@ void OrderedPool::run(size_t count, bool stepsAhead)
     lastPulse_ = Clock::now();
     std::unique_lock lock(mutex_);
     while (committed_ < count_) {
-        const int slot = int(committed_ % SlotCount);
+        const int slot = slotOf(committed_);
         // While the next file to commit is not done, the calling thread works on a file too, unless it
         // only commits.
         waitForTurn(lock);
@@ -124,7 +124,7 @@ void OrderedPool::run(size_t count, bool stepsAhead)
         if (!committable()) {
             const size_t file = next_++;
             lock.unlock();
-            const size_t bytes = task_.work(file, int(file % SlotCount), 0);
+            const size_t bytes = task_.work(file, slotOf(file), 0);
             lock.lock();
             finished(file, bytes);
             continue;
@@ -183,7 +183,7 @@ void OrderedPool::pulse()
 // Under the lock.
 void OrderedPool::finished(size_t file, size_t bytes)
 {
-    const int slot = int(file % SlotCount);
+    const int slot = slotOf(file);
     bytes_[slot] = bytes;
     held_ += bytes;
     done_[slot] = true;
@@ -224,7 +224,7 @@ void OrderedPool::workerLoop(int thread)
             const size_t file = next_++;
             ++busy_;
             lock.unlock();
-            const size_t bytes = task_.work(file, int(file % SlotCount), thread);
+            const size_t bytes = task_.work(file, slotOf(file), thread);
             lock.lock();
             --busy_;
             finished(file, bytes);
@@ -245,10 +245,10 @@ void OrderedPool::stepAhead(std::unique_lock<std::mutex>& lock)
 {
     stepping_ = true;
     ++busy_;
-    while (!paused_ && !control_.stopped() && ahead_ < next_ && done_[ahead_ % SlotCount]) {
+    while (!paused_ && !control_.stopped() && ahead_ < next_ && done_[slotOf(ahead_)]) {
         const size_t file = ahead_;
         lock.unlock();
-        const bool passed = task_.commitAhead(file, int(file % SlotCount));
+        const bool passed = task_.commitAhead(file, slotOf(file));
         lock.lock();
         if (!passed) {
             halted_ = true;

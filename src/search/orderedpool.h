@@ -38,9 +38,9 @@ public:
     class Task
     {
     public:
-        // Works on file `file` into slot `slot` (file % SlotCount) with the tools of thread `thread`
-        // (0 is the calling thread's, 1 to control.toolSets() - 1 the workers'). Returns the bytes the slot
-        // holds until its commit. Must not throw.
+        // Works on file `file` into slot `slot` (below SlotCount, its own until its commit) with the
+        // tools of thread `thread` (0 is the calling thread's, 1 to control.toolSets() - 1 the
+        // workers'). Returns the bytes the slot holds until its commit. Must not throw.
         virtual size_t work(size_t file, int slot, int thread) = 0;
         // Hands out the work of file `file` from its slot, on the calling thread. May call alone().
         virtual void commit(size_t file, int slot) = 0;
@@ -71,6 +71,8 @@ private:
     using Clock = std::chrono::steady_clock;
     static constexpr Clock::duration PulseInterval = std::chrono::milliseconds(PassControl::PulseIntervalMs);
 
+    // Files reach_ apart share a slot: the fewer slots, the fewer buffers in use.
+    int slotOf(size_t file) const { return int(file % reach_); }
     bool canTake() const;
     bool canStep() const;
     bool committable() const;
