@@ -80,14 +80,6 @@ bool OrderedPool::callerDue() const
 
 void OrderedPool::run(size_t count, bool stepsAhead)
 {
-    {
-        std::lock_guard lock(mutex_);
-        count_ = count;
-        next_ = committed_ = held_ = ready_ = ahead_ = 0;
-        stepping_ = halted_ = false;
-        std::fill(std::begin(done_), std::end(done_), false); // files done ahead of a stop
-    }
-    control_.filesToDo = qint64(count);
     // However run() ends, no worker outlives it: what the workers use need only outlive the call.
     // An exception from a commit stops the files in work too.
     struct Join
@@ -100,17 +92,7 @@ void OrderedPool::run(size_t count, bool stepsAhead)
             pool.stopWorkers();
         }
     } join{*this};
-    parallel_ = control_.callerCommitsOnly ? count > 0 : control_.threads > 1 && count > 1;
-    callerTakes_ = !control_.callerCommitsOnly; // read by the workers from their start
-    stepsAhead_ = stepsAhead && control_.callerCommitsOnly;
-    reach_ = control_.callerCommitsOnly ? SlotCount : OpenAhead;
-    if (parallel_)
-        startWorkers();
-    if (workers_.empty()) {
-        callerTakes_ = true;
-        stepsAhead_ = false;
-        reach_ = OpenAhead;
-    }
+    start(count, stepsAhead);
     lastPulse_ = Clock::now();
     std::unique_lock lock(mutex_);
     while (committed_ < count_) {
@@ -133,26 +115,57 @@ void OrderedPool::run(size_t count, bool stepsAhead)
         task_.commit(committed_, slot);
         control_.filesCommitted.fetch_add(1, std::memory_order_relaxed);
         lock.lock();
-        held_ -= bytes_[slot];
-        done_[slot] = false;
-        --ready_;
-        ++committed_;
-        if (halted_ && committed_ > ahead_) {
-            ahead_ = committed_;
-            halted_ = false;
-        }
-        // Workers that wait for room are woken once half the slots are free again, not at every
-        // commit: each wake-up costs both threads more than a small file's reading.
-        if ((next_ - committed_ <= reach_ / 2 && canTake()) || canStep()) {
-            lock.unlock();
-            workable_.notify_all();
-            lock.lock();
-        }
+        committedOne(lock, slot);
         if (control_.pulse && Clock::now() - lastPulse_ >= PulseInterval) {
             lock.unlock();
             pulse();
             lock.lock();
         }
+    }
+}
+
+// Resets the pool for `count` files and starts the workers.
+void OrderedPool::start(size_t count, bool stepsAhead)
+{
+    {
+        std::lock_guard lock(mutex_);
+        count_ = count;
+        next_ = committed_ = held_ = ready_ = ahead_ = 0;
+        stepping_ = halted_ = false;
+        std::fill(std::begin(done_), std::end(done_), false); // files done ahead of a stop
+    }
+    control_.filesToDo = qint64(count);
+    parallel_ = control_.callerCommitsOnly ? count > 0 : control_.threads > 1 && count > 1;
+    callerTakes_ = !control_.callerCommitsOnly; // read by the workers from their start
+    stepsAhead_ = stepsAhead && control_.callerCommitsOnly;
+    reach_ = control_.callerCommitsOnly ? SlotCount : OpenAhead;
+    if (parallel_)
+        startWorkers();
+    if (workers_.empty()) {
+        callerTakes_ = true;
+        stepsAhead_ = false;
+        reach_ = OpenAhead;
+    }
+}
+
+// After the commit of the file in `slot`: the slot is free, steps ahead that waited for the file go
+// on. Under the lock.
+void OrderedPool::committedOne(std::unique_lock<std::mutex>& lock, int slot)
+{
+    held_ -= bytes_[slot];
+    done_[slot] = false;
+    --ready_;
+    ++committed_;
+    if (halted_ && committed_ > ahead_) {
+        ahead_ = committed_;
+        halted_ = false;
+    }
+    // Workers that wait for room are woken once half the slots are free again, not at every
+    // commit: each wake-up costs both threads more than a small file's reading.
+    if ((next_ - committed_ <= reach_ / 2 && canTake()) || canStep()) {
+        lock.unlock();
+        workable_.notify_all();
+        lock.lock();
     }
 }
 

@@ -73,6 +73,8 @@ private:
 
     // Files reach_ apart share a slot: the fewer slots, the fewer buffers in use.
     int slotOf(size_t file) const { return int(file % reach_); }
+    void start(size_t count, bool stepsAhead);
+    void committedOne(std::unique_lock<std::mutex>& lock, int slot);
     bool canTake() const;
     bool canStep() const;
     bool committable() const;
