@@ -256,9 +256,9 @@ void cserel::runSearch(SearchCommand command)
 // second and fills the hit list in batches. Closing the window meanwhile stops the command first.
 //
 // Invariant: the window's thread is the pass's calling thread, so it alone touches the window, its
-// state fields and the questions (rows, selection, "Fájlhiba", naming copies, all in file order);
-// other threads only read files and write copies without a name, and no second command starts
-// while running_ is set.
+// state fields and the questions (rows, selection, "Fájlhiba", all in file order); other threads
+// read files, write copies without a name and name them in file order ahead of their commits
+// (OrderedPool), and no second command starts while running_ is set.
 template <typename Command> ReplaceSummary cserel::runPass(Command command)
 {
     PassControl control;

@@ -51,6 +51,7 @@ struct ReplacePass::Copy
     FileError error;
     bool errorInCopy = false; // else in the source
     WrittenFile file;         // written, not yet at its name
+    bool placed = false;      // at its name, ahead of the commit
     RowBytes rows;            // the rewritten lines; UTF-8 once written
     std::string lastMatch;    // the last occurrence replaced, as it stood
     size_t lastPrefix = 0;    // bytes in front of it in its line
@@ -72,6 +73,7 @@ public:
                bool followLinks)
     {
         copy_ = &copy;
+        copy.placed = false;
         try {
             copy.outcome = writeCopy(dirs, file, control, followLinks);
         } catch (const std::bad_alloc&) {
@@ -313,7 +315,7 @@ void ReplacePass::run(const ReplaceDirectories& dirs, const std::vector<PassFile
     rows_ = &rows;
     errors_ = &errors;
     const PathsShown shown(control_, dirs.path, files);
-    pool_.run(files.size());
+    pool_.run(files.size(), true);
 }
 
 size_t ReplacePass::work(size_t file, int slot, int thread)
@@ -364,6 +366,27 @@ void ReplacePass::commit(size_t file, int slot)
     }
 }
 
+// A written copy is put at its name on a worker, in file order, when the calling thread only commits;
+// anything else about the file is left to its commit.
+bool ReplacePass::commitAhead(size_t, int slot)
+{
+    Copy& copy = copies_[size_t(slot)];
+    return copy.outcome == Copy::Outcome::Written && place(copy);
+}
+
+// Puts a written copy at its name; false, with the copy failed, when it cannot be.
+bool ReplacePass::place(Copy& copy)
+{
+    if (std::optional<FileError> e = copy.file.place()) {
+        copy.outcome = Copy::Outcome::Failed;
+        copy.error = *e;
+        copy.errorInCopy = true;
+        return false;
+    }
+    copy.placed = true;
+    return true;
+}
+
 // Writes the copy again where its turn asks for it, and puts a written one at its name. False when
 // the file is given up after an error, or the pass stops.
 bool ReplacePass::settle(const PassFile& file, Copy& copy)
@@ -391,13 +414,9 @@ bool ReplacePass::settle(const PassFile& file, Copy& copy)
             writeAgain();
             break;
         case Copy::Outcome::Written:
-            if (std::optional<FileError> e = copy.file.place()) {
-                copy.outcome = Copy::Outcome::Failed;
-                copy.error = *e;
-                copy.errorInCopy = true;
-                break;
-            }
-            return true;
+            if (copy.placed || place(copy))
+                return true;
+            break;
         case Copy::Outcome::Stopped:
             return false;
         default:

@@ -54,19 +54,32 @@ void PassControl::runPulsing(const std::function<void()>& step)
 
 bool OrderedPool::canTake() const
 {
-    return !paused_ && next_ < count_ && next_ < committed_ + SlotCount && held_ < control_.heldBytesLimit &&
+    return !paused_ && next_ < count_ && next_ < committed_ + reach_ && held_ < control_.heldBytesLimit &&
+           (!stepsAhead_ || next_ < ahead_ + OpenAhead) && !control_.stopped();
+}
+
+bool OrderedPool::canStep() const
+{
+    return stepsAhead_ && !stepping_ && !halted_ && !paused_ && ahead_ < next_ && done_[slotOf(ahead_)] &&
            !control_.stopped();
 }
 
-void OrderedPool::run(size_t count)
+// Whether the next file to commit may be committed now.
+bool OrderedPool::committable() const
 {
-    {
-        std::lock_guard lock(mutex_);
-        count_ = count;
-        next_ = committed_ = held_ = ready_ = 0;
-        std::fill(std::begin(done_), std::end(done_), false); // files done ahead of a stop
-    }
-    control_.filesToDo = qint64(count);
+    return stepsAhead_ ? committed_ < ahead_ || halted_ : done_[slotOf(committed_)];
+}
+
+// Whether a caller that only commits is to be woken: for a batch of files, when the workers can take
+// no more, or for a file left to its commit. A wake per file would cost more than the commit.
+bool OrderedPool::callerDue() const
+{
+    const size_t waiting = stepsAhead_ ? ahead_ - committed_ : ready_;
+    return committable() && (halted_ || waiting >= CommitBatch || !canTake());
+}
+
+void OrderedPool::run(size_t count, bool stepsAhead)
+{
     // However run() ends, no worker outlives it: what the workers use need only outlive the call.
     // An exception from a commit stops the files in work too.
     struct Join
@@ -79,25 +92,21 @@ void OrderedPool::run(size_t count)
             pool.stopWorkers();
         }
     } join{*this};
-    parallel_ = control_.callerCommitsOnly ? count > 0 : control_.threads > 1 && count > 1;
-    callerTakes_ = !control_.callerCommitsOnly; // read by the workers from their start
-    if (parallel_)
-        startWorkers();
-    if (workers_.empty())
-        callerTakes_ = true;
+    start(count, stepsAhead);
     lastPulse_ = Clock::now();
     std::unique_lock lock(mutex_);
     while (committed_ < count_) {
-        const int slot = int(committed_ % SlotCount);
+        const int slot = slotOf(committed_);
         // While the next file to commit is not done, the calling thread works on a file too, unless it
         // only commits.
-        waitForTurn(lock, slot);
-        if (control_.stopped())
+        waitForTurn(lock);
+        // Files the steps ahead passed are committed even after a stop: their part is done.
+        if (control_.stopped() && !(stepsAhead_ && committed_ < ahead_))
             break;
-        if (!done_[slot]) {
+        if (!committable()) {
             const size_t file = next_++;
             lock.unlock();
-            const size_t bytes = task_.work(file, int(file % SlotCount), 0);
+            const size_t bytes = task_.work(file, slotOf(file), 0);
             lock.lock();
             finished(file, bytes);
             continue;
@@ -106,17 +115,7 @@ void OrderedPool::run(size_t count)
         task_.commit(committed_, slot);
         control_.filesCommitted.fetch_add(1, std::memory_order_relaxed);
         lock.lock();
-        held_ -= bytes_[slot];
-        done_[slot] = false;
-        --ready_;
-        ++committed_;
-        // Workers that wait for room are woken once half the slots are free again, not at every
-        // commit: each wake-up costs both threads more than a small file's reading.
-        if (next_ - committed_ <= SlotCount / 2 && canTake()) {
-            lock.unlock();
-            workable_.notify_all();
-            lock.lock();
-        }
+        committedOne(lock, slot);
         if (control_.pulse && Clock::now() - lastPulse_ >= PulseInterval) {
             lock.unlock();
             pulse();
@@ -125,11 +124,58 @@ void OrderedPool::run(size_t count)
     }
 }
 
-// Waits until the file in `slot` is done, the calling thread may take a file, or the pass stops;
-// pulses meanwhile. Under the lock.
-void OrderedPool::waitForTurn(std::unique_lock<std::mutex>& lock, int slot)
+// Resets the pool for `count` files and starts the workers.
+void OrderedPool::start(size_t count, bool stepsAhead)
 {
-    const auto ready = [&] { return done_[slot] || (callerTakes_ && canTake()) || control_.stopped(); };
+    {
+        std::lock_guard lock(mutex_);
+        count_ = count;
+        next_ = committed_ = held_ = ready_ = ahead_ = 0;
+        stepping_ = halted_ = false;
+        std::fill(std::begin(done_), std::end(done_), false); // files done ahead of a stop
+    }
+    control_.filesToDo = qint64(count);
+    parallel_ = control_.callerCommitsOnly ? count > 0 : control_.threads > 1 && count > 1;
+    callerTakes_ = !control_.callerCommitsOnly; // read by the workers from their start
+    stepsAhead_ = stepsAhead && control_.callerCommitsOnly;
+    reach_ = control_.callerCommitsOnly ? SlotCount : OpenAhead;
+    if (parallel_)
+        startWorkers();
+    if (workers_.empty()) {
+        callerTakes_ = true;
+        stepsAhead_ = false;
+        reach_ = OpenAhead;
+    }
+}
+
+// After the commit of the file in `slot`: the slot is free, steps ahead that waited for the file go
+// on. Under the lock.
+void OrderedPool::committedOne(std::unique_lock<std::mutex>& lock, int slot)
+{
+    held_ -= bytes_[slot];
+    done_[slot] = false;
+    --ready_;
+    ++committed_;
+    if (halted_ && committed_ > ahead_) {
+        ahead_ = committed_;
+        halted_ = false;
+    }
+    // Workers that wait for room are woken once half the slots are free again, not at every
+    // commit: each wake-up costs both threads more than a small file's reading.
+    if ((next_ - committed_ <= reach_ / 2 && canTake()) || canStep()) {
+        lock.unlock();
+        workable_.notify_all();
+        lock.lock();
+    }
+}
+
+// Waits until the next file to commit may be committed, the calling thread may take a file, or the
+// pass stops (and no step ahead runs); pulses meanwhile. Under the lock.
+void OrderedPool::waitForTurn(std::unique_lock<std::mutex>& lock)
+{
+    const auto ready = [&] {
+        return committable() || (callerTakes_ && canTake()) || (control_.stopped() && !stepping_);
+    };
     if (!control_.pulse) {
         changed_.wait(lock, ready);
         return;
@@ -150,7 +196,7 @@ void OrderedPool::pulse()
 // Under the lock.
 void OrderedPool::finished(size_t file, size_t bytes)
 {
-    const int slot = int(file % SlotCount);
+    const int slot = slotOf(file);
     bytes_[slot] = bytes;
     held_ += bytes;
     done_[slot] = true;
@@ -183,24 +229,48 @@ void OrderedPool::workerLoop(int thread)
 {
     std::unique_lock lock(mutex_);
     for (;;) {
-        workable_.wait(lock, [this] { return ending_ || canTake(); });
+        workable_.wait(lock, [this] { return ending_ || canTake() || canStep(); });
         if (ending_)
             return;
-        const size_t file = next_++;
-        ++busy_;
-        lock.unlock();
-        const size_t bytes = task_.work(file, int(file % SlotCount), thread);
-        lock.lock();
-        --busy_;
-        finished(file, bytes);
-        // The caller waits only for the next file to commit, or for no worker to be busy. One that
-        // only commits is woken for a batch of files, or when the workers can take no more: a wake
-        // per file would cost more than the commit.
-        const bool next = done_[committed_ % SlotCount];
-        if ((callerTakes_ ? file == committed_ : next && (ready_ >= CommitBatch || !canTake())) ||
-            (paused_ && busy_ == 0))
+        bool first = false; // worked on the next file to commit
+        if (!canStep()) {
+            const size_t file = next_++;
+            ++busy_;
+            lock.unlock();
+            const size_t bytes = task_.work(file, slotOf(file), thread);
+            lock.lock();
+            --busy_;
+            finished(file, bytes);
+            first = file == committed_;
+        }
+        if (canStep())
+            stepAhead(lock);
+        // The caller waits only for the next file to commit, or for no worker to be busy; after a
+        // stop, for the steps ahead to end.
+        if ((callerTakes_ ? first : callerDue() || control_.stopped()) || (paused_ && busy_ == 0))
             changed_.notify_one();
     }
+}
+
+// Runs the steps ahead of the files done, in their order, until one is not done or is left to its
+// commit. Under the lock.
+void OrderedPool::stepAhead(std::unique_lock<std::mutex>& lock)
+{
+    stepping_ = true;
+    ++busy_;
+    while (!paused_ && !control_.stopped() && ahead_ < next_ && done_[slotOf(ahead_)]) {
+        const size_t file = ahead_;
+        lock.unlock();
+        const bool passed = task_.commitAhead(file, slotOf(file));
+        lock.lock();
+        if (!passed) {
+            halted_ = true;
+            break;
+        }
+        ++ahead_;
+    }
+    stepping_ = false;
+    --busy_;
 }
 
 void OrderedPool::startWorkers()

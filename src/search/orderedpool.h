@@ -17,23 +17,36 @@ namespace kelvara {
 //
 // Invariant: files are taken in their order, each by one thread that works on it into its own slot;
 // only the calling thread commits, strictly in file order, and a file is taken only while it is less
-// than SlotCount ahead of the next to commit and the files done ahead hold fewer bytes than the
-// limit (so the next to commit is always let in).
+// than reach_ ahead of the next to commit and the files done ahead hold fewer bytes than the limit
+// (so the next to commit is always let in). A caller that only commits has the workers reach all the
+// slots, so that they go on while it handles its events; otherwise they reach OpenAhead, as each
+// file done may hold its copy open until its commit.
+//
+// With steps ahead (a caller that only commits, and a task that asks for them), the part of each
+// commit that needs no calling thread runs on the workers, one step at a time and in file order:
+// files [committed_, ahead_) have had theirs. The caller commits a file only once the steps have
+// passed it, or stopped at it (halted_), leaving it to its commit; they go on only after that commit.
+// A stop lets no step start, and the caller still commits the files the steps passed. A file is
+// taken only while it is less than OpenAhead ahead of the steps.
 class OrderedPool
 {
 public:
-    static constexpr int SlotCount = 64;
-    static constexpr size_t CommitBatch = SlotCount / 2;
+    static constexpr int SlotCount = 1024;
+    static constexpr size_t OpenAhead = 64;
+    static constexpr size_t CommitBatch = OpenAhead / 2;
 
     class Task
     {
     public:
-        // Works on file `file` into slot `slot` (file % SlotCount) with the tools of thread `thread`
-        // (0 is the calling thread's, 1 to control.toolSets() - 1 the workers'). Returns the bytes the slot
-        // holds until its commit. Must not throw.
+        // Works on file `file` into slot `slot` (below SlotCount, its own until its commit) with the
+        // tools of thread `thread` (0 is the calling thread's, 1 to control.toolSets() - 1 the
+        // workers'). Returns the bytes the slot holds until its commit. Must not throw.
         virtual size_t work(size_t file, int slot, int thread) = 0;
         // Hands out the work of file `file` from its slot, on the calling thread. May call alone().
         virtual void commit(size_t file, int slot) = 0;
+        // With steps ahead: the part of file `file`'s commit that may run on a worker, once every file
+        // before it has had its own or its commit. False leaves it to the commit. Must not throw.
+        virtual bool commitAhead(size_t /*file*/, int /*slot*/) { return true; }
 
     protected:
         ~Task() = default;
@@ -46,8 +59,9 @@ public:
 
     // Works on and commits files [0, count), pulsing the control as it goes. Stops early when the
     // control asks; an exception from a commit ends it too, asking the control to stop. Every worker
-    // is joined when it returns.
-    void run(size_t count);
+    // is joined when it returns. With `stepsAhead` and a caller that only commits, the workers take
+    // the task's commitAhead() too.
+    void run(size_t count, bool stepsAhead = false);
     // Runs `step` on the calling thread while no worker works on a file (from a commit).
     void alone(const std::function<void()>& step);
     // Whether files may be read on other threads than the calling one (only during run()).
@@ -57,8 +71,16 @@ private:
     using Clock = std::chrono::steady_clock;
     static constexpr Clock::duration PulseInterval = std::chrono::milliseconds(PassControl::PulseIntervalMs);
 
+    // Files reach_ apart share a slot: the fewer slots, the fewer buffers in use.
+    int slotOf(size_t file) const { return int(file % reach_); }
+    void start(size_t count, bool stepsAhead);
+    void committedOne(std::unique_lock<std::mutex>& lock, int slot);
     bool canTake() const;
-    void waitForTurn(std::unique_lock<std::mutex>& lock, int slot);
+    bool canStep() const;
+    bool committable() const;
+    bool callerDue() const;
+    void stepAhead(std::unique_lock<std::mutex>& lock);
+    void waitForTurn(std::unique_lock<std::mutex>& lock);
     void pulse();
     void workerLoop(int thread);
     void finished(size_t file, size_t bytes);
@@ -76,12 +98,17 @@ private:
     size_t committed_ = 0; // files committed; the next to commit
     size_t held_ = 0;      // bytes held by files done and not committed
     size_t ready_ = 0;     // files done and not committed
+    size_t reach_ = OpenAhead; // set before the workers start
     size_t bytes_[SlotCount] = {};
     bool done_[SlotCount] = {};
     int busy_ = 0;        // workers working on a file
     bool paused_ = false; // the caller runs a step alone
     bool ending_ = false;
-    bool parallel_ = false; // set before the workers start, read-only while they run
+    size_t ahead_ = 0;        // with steps ahead: the next file to step
+    bool stepping_ = false;   // a worker runs the steps
+    bool halted_ = false;     // file ahead_ is left to its commit
+    bool parallel_ = false;   // set before the workers start, read-only while they run
+    bool stepsAhead_ = false; // likewise
     // The calling thread's own: whether it takes files, and when it last pulsed.
     bool callerTakes_ = true;
     Clock::time_point lastPulse_;

@@ -23,7 +23,8 @@ struct PassControl
     size_t heldBytesLimit = 8 << 20;
     // The calling thread only commits, and reads a file only when a commit asks for it again (after
     // a "try again", or alone when memory ran out); the others go to `threads` workers. For a
-    // window's thread, which must stay free for its events.
+    // window's thread, which must stay free for its events. A replace then has the workers name its
+    // copies, in file order, ahead of their commits; a stop commits the files already named too.
     bool callerCommitsOnly = false;
     // Runs on the calling thread about every PulseInterval while the pass runs, between commits
     // and while it waits for a file: a window handles its events there, a terminal shows progress.

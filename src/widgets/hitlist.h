@@ -3,6 +3,7 @@
 #include "io/rowsink.h"
 
 #include <QAbstractListModel>
+#include <QElapsedTimer>
 #include <QListView>
 #include <string>
 #include <string_view>
@@ -11,7 +12,8 @@
 namespace kelvara {
 
 // The rows of a hit list, stored end to end as UTF-8 so that a million rows cost little more than
-// their text: what the commands write to. Appended rows reach the views in bulk, when flush() runs.
+// their text: what the commands write to. Appended rows reach the views in bulk, when flush() runs:
+// called, or queued by the appending.
 class HitListModel : public QAbstractListModel, public RowSink
 {
     Q_OBJECT
@@ -31,10 +33,13 @@ public:
     void clear() override;
 
 private:
+    void flushQueued();
+
     std::string text_;
     std::vector<size_t> ends_; // where each row ends in text_; it starts where the one before ends
     int shown_ = 0;            // rows the views know of
     bool flushQueued_ = false;
+    QElapsedTimer sinceShown_; // since rows last reached the views
 };
 
 // The longest part of a row that the list draws; Qt's text layout fails on rows of a hundred
