@@ -536,6 +536,17 @@ private slots:
             QCOMPARE(readFile(copy("a.txt")), cli.out.contains(copy("a.txt")) ? "-körte\r\n" : "<none>");
     }
 
+    // A replace makes its copies safe from a power loss before it reports: one flush of uj's file system.
+    void commandLineFlushes()
+    {
+        writeFile(path("a.txt"), "alma\r\n");
+        rememberSources();
+        const Run cli(
+            {u"-f"_s, u"-qq"_s, u"-e"_s, u"trace=syncfs"_s, Cli, u"replace"_s, dir.path(), u"alma"_s, u"x"_s},
+            u"strace"_s);
+        QVERIFY2(cli.exitCode() == 0 && cli.err.count(u"syncfs("_s) == 1, qPrintable(cli.err));
+    }
+
     // kelvara-cli ended by a signal halfway through a copy, even outright, leaves nothing of it.
     void commandLineKilled_data()
     {
