@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace kelvara {
@@ -66,22 +67,26 @@ mode_t followedType(DIR* dir, const dirent* entry)
 }
 
 // Appends the key that orders names as QString::compare(a, b, Qt::CaseInsensitive) does: each
-// UTF-16 unit folded on its own, a low surrogate after a high one as part of their character.
-// Computed once per name, it turns every comparison of the sort into a plain one.
-void appendSortKey(const QString& text, std::u16string& keys)
+// UTF-16 unit folded on its own, a low surrogate after a high one as part of their character, and
+// written as two bytes, high first. Computed once per name, it turns every comparison of the sort
+// into a plain comparison of bytes.
+void appendSortKey(const QString& text, std::string& keys)
 {
     const size_t at = keys.size();
-    keys.resize(at + size_t(text.size()));
-    char16_t* out = keys.data() + at;
+    keys.resize(at + 2 * size_t(text.size()));
+    char* out = keys.data() + at;
     char16_t last = 0;
     for (const QChar c : text) {
         const char16_t unit = c.unicode();
+        char16_t folded;
         if (unit < 0x80)
-            *out++ = unit >= 'A' && unit <= 'Z' ? char16_t(unit + 32) : unit;
+            folded = unit >= 'A' && unit <= 'Z' ? char16_t(unit + 32) : unit;
         else if (QChar::isLowSurrogate(unit) && QChar::isHighSurrogate(last))
-            *out++ = QChar::lowSurrogate(QChar::toCaseFolded(QChar::surrogateToUcs4(last, unit)));
+            folded = QChar::lowSurrogate(QChar::toCaseFolded(QChar::surrogateToUcs4(last, unit)));
         else
-            *out++ = QChar(unit).toCaseFolded().unicode();
+            folded = QChar(unit).toCaseFolded().unicode();
+        *out++ = char(folded >> 8);
+        *out++ = char(folded & 0xff);
         last = unit;
     }
 }
@@ -92,7 +97,7 @@ std::optional<FileError> listOfType(const QString& directory, mode_t type, std::
     // The keys of all names end to end, and where each ends: no allocation per name, and the sort
     // moves indices rather than entries.
     std::vector<DirectoryEntry> listed;
-    std::u16string keys;
+    std::string keys;
     std::vector<size_t> keyEnds;
     auto error = forEachEntry(directory, [&](DIR* dir, const dirent* entry) {
         if (!isDotName(entry->d_name) && followedType(dir, entry) == type) {
@@ -108,13 +113,13 @@ std::optional<FileError> listOfType(const QString& directory, mode_t type, std::
         return error;
     const auto key = [&](size_t k) {
         const size_t start = k == 0 ? 0 : keyEnds[k - 1];
-        return QStringView(keys.data() + start, qsizetype(keyEnds[k] - start));
+        return std::string_view(keys.data() + start, keyEnds[k] - start);
     };
     std::vector<quint32> order(listed.size());
     for (size_t k = 0; k < order.size(); ++k)
         order[k] = quint32(k);
     std::sort(order.begin(), order.end(), [&](quint32 a, quint32 b) {
-        const int byKey = key(a).compare(key(b), Qt::CaseSensitive);
+        const int byKey = key(a).compare(key(b));
         return byKey != 0 ? byKey < 0 : listed[a].name < listed[b].name;
     });
     out.reserve(listed.size());

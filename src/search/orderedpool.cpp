@@ -71,11 +71,14 @@ bool OrderedPool::committable() const
 }
 
 // Whether a caller that only commits is to be woken: for a batch of files, when the workers can take
-// no more, or for a file left to its commit. A wake per file would cost more than the commit.
+// no more, or for a file left to its commit. A wake per file would cost more than the commit; the
+// caller also commits what is ready at each pulse. Files named ahead are committed in small batches:
+// a replace of 100 000 small files measured a quarter slower with batches of 2048.
 bool OrderedPool::callerDue() const
 {
     const size_t waiting = stepsAhead_ ? ahead_ - committed_ : ready_;
-    return committable() && (halted_ || waiting >= CommitBatch || !canTake());
+    const size_t batch = stepsAhead_ ? OpenAhead / 2 : reach_ / 4;
+    return committable() && (halted_ || waiting >= batch || !canTake());
 }
 
 void OrderedPool::run(size_t count, bool stepsAhead)
@@ -132,7 +135,7 @@ void OrderedPool::start(size_t count, bool stepsAhead)
         count_ = count;
         next_ = committed_ = held_ = ready_ = ahead_ = 0;
         stepping_ = halted_ = false;
-        std::fill(std::begin(done_), std::end(done_), false); // files done ahead of a stop
+        std::fill(done_.begin(), done_.end(), false); // files done ahead of a stop
     }
     control_.filesToDo = qint64(count);
     parallel_ = control_.callerCommitsOnly ? count > 0 : control_.threads > 1 && count > 1;

@@ -15,25 +15,19 @@ namespace kelvara {
 // Works on the files of a pass on several threads and commits them on the calling thread, one after
 // another in their order.
 //
-// Invariant: files are taken in their order, each by one thread that works on it into its own slot;
-// only the calling thread commits, strictly in file order, and a file is taken only while it is less
-// than reach_ ahead of the next to commit and the files done ahead hold fewer bytes than the limit
-// (so the next to commit is always let in). A caller that only commits has the workers reach all the
-// slots, so that they go on while it handles its events; otherwise they reach OpenAhead, as each
-// file done may hold its copy open until its commit.
-//
-// With steps ahead (a caller that only commits, and a task that asks for them), the part of each
-// commit that needs no calling thread runs on the workers, one step at a time and in file order:
-// files [committed_, ahead_) have had theirs. The caller commits a file only once the steps have
-// passed it, or stopped at it (halted_), leaving it to its commit; they go on only after that commit.
-// A stop lets no step start, and the caller still commits the files the steps passed. A file is
-// taken only while it is less than OpenAhead ahead of the steps.
+// Invariant: files are taken in their order, each into a slot of its own, and only the calling
+// thread commits them, strictly in file order; a file is taken only while it is less than reach_
+// ahead of the next to commit and the files done ahead hold fewer bytes than the limit, so the next
+// to commit is always let in. With steps ahead, the workers also run the part of each commit that
+// needs no calling thread, in file order, over [committed_, ahead_), and the caller commits a file
+// only once the steps passed it or halted at it.
 class OrderedPool
 {
 public:
-    static constexpr int SlotCount = 1024;
+    // Enough for the workers to go on through a window's repaint at a pulse: 8192 small files take
+    // some 30 ms to read.
+    static constexpr int SlotCount = 8192;
     static constexpr size_t OpenAhead = 64;
-    static constexpr size_t CommitBatch = OpenAhead / 2;
 
     class Task
     {
@@ -98,13 +92,19 @@ private:
     size_t committed_ = 0; // files committed; the next to commit
     size_t held_ = 0;      // bytes held by files done and not committed
     size_t ready_ = 0;     // files done and not committed
-    size_t reach_ = OpenAhead; // set before the workers start
-    size_t bytes_[SlotCount] = {};
-    bool done_[SlotCount] = {};
+    // Set before the workers start: all the slots for a caller that only commits, so that the workers
+    // go on while it handles its events; otherwise OpenAhead, as each file done may hold its copy
+    // open until its commit.
+    size_t reach_ = OpenAhead;
+    std::vector<size_t> bytes_ = std::vector<size_t>(SlotCount);
+    std::vector<char> done_ = std::vector<char>(SlotCount);
     int busy_ = 0;        // workers working on a file
     bool paused_ = false; // the caller runs a step alone
     bool ending_ = false;
-    size_t ahead_ = 0;        // with steps ahead: the next file to step
+    // With steps ahead: the next file to step. A stop lets no step start, and the caller still
+    // commits the files the steps passed; a file is taken only while it is less than OpenAhead ahead
+    // of the steps.
+    size_t ahead_ = 0;
     bool stepping_ = false;   // a worker runs the steps
     bool halted_ = false;     // file ahead_ is left to its commit
     bool parallel_ = false;   // set before the workers start, read-only while they run
