@@ -351,7 +351,7 @@ ReplaceText cserel::currentReplace() const
     return ReplaceText(Text1->text(), Text2->text(), Check1->checkState() == Qt::Checked);
 }
 
-// The number of selected files, which the list keeps counted.
+// The number of selected files, which File1's model keeps counted.
 void cserel::onFile1Click()
 {
     Label7->setText(countDisplay(File1->files().selectedEntryCount()) + QStringLiteral("  db file"));

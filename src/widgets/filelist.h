@@ -14,7 +14,8 @@ namespace kelvara {
 // The selection lives in the selection model the view shows; the flags, the count and the current
 // entry of ListedFiles follow each of its changes, code's and the user's alike, so a command reads
 // them in O(1). Code selects through setEntrySelected() and selectRange(), which change the selection
-// model; the user's input changes it through the view. Either way mirror() brings the flags in step.
+// model; the user's input changes it through the view. Either way mirror() brings the flags and the
+// count in step, and the current entry follows the selection model's.
 //
 // Every step a command repeats per file costs O(1): the entries code selects one after the other stay
 // one range of the selection model rather than one range each (the run, see selectRange()).
