@@ -177,7 +177,7 @@ int main(int argc, char** argv)
         cserel& main = app.mainWindow();
         main.Text1->setText(text);
         main.Text2->setText(text);
-        std::printf("%d files, %d ms more per opened file\n", main.File1->count(), slowMs);
+        std::printf("%d files, %d ms more per opened file\n", main.File1->files().entryCount(), slowMs);
         slowRuns(main, args.first());
         return 0;
     }
@@ -196,7 +196,7 @@ int main(int argc, char** argv)
             app.startWindow()->Dir1->setPath(dir);
             time("open", [&] { app.startWindow()->Command1->click(); });
             cserel& main = app.mainWindow();
-            files = main.File1->count();
+            files = main.File1->files().entryCount();
             if (files < 2)
                 return fail("the directory needs two files at least");
             main.Text1->setText(text);

@@ -1,5 +1,7 @@
 #include "fileselection.h"
 
+#include <algorithm>
+
 namespace kelvara {
 
 QString ListedFiles::entryText(int k) const
@@ -21,12 +23,20 @@ void ListedFiles::setEntrySelected(int k, bool selected)
 {
     if (k < 0 || k >= entryCount())
         return;
-    if (selected_[size_t(k)] != selected) {
-        selected_[size_t(k)] = selected;
-        selectedCount_ += selected ? 1 : -1;
-    }
+    markRange(k, k, selected);
     if (selected)
         current_ = k;
+}
+
+void ListedFiles::markRange(int first, int last, bool selected)
+{
+    last = std::min(last, entryCount() - 1);
+    for (int k = std::max(first, 0); k <= last; ++k) {
+        if (selected_[size_t(k)] != selected) {
+            selected_[size_t(k)] = selected;
+            selectedCount_ += selected ? 1 : -1;
+        }
+    }
 }
 
 std::optional<FileError> ListedFiles::reread()

@@ -30,7 +30,9 @@ public:
     virtual std::optional<FileError> reread() = 0;
 };
 
-// The file list of a directory without a window, as listFiles() gives it.
+// The file list of a directory, as listFiles() gives it, with one flag per entry, the number of
+// selected entries and the current entry: every read a command makes costs O(1). kelvara-cli uses
+// it as it is; the window's file list model keeps these in step with what its view shows.
 class ListedFiles : public FileSelection
 {
 public:
@@ -45,6 +47,17 @@ public:
     void setEntrySelected(int k, bool selected) override;
     int currentEntry() const override { return current_; }
     std::optional<FileError> reread() override;
+    // Lists `directory` from now on; the path stays when it cannot be listed, for reread().
+    std::optional<FileError> setDirectory(const QString& directory)
+    {
+        directory_ = directory;
+        return reread();
+    }
+
+protected:
+    // Sets the flags of the entries first..last that exist; the current entry stays.
+    void markRange(int first, int last, bool selected);
+    void setCurrentEntry(int k) { current_ = k; }
 
 private:
     QString directory_;

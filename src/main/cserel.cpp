@@ -58,7 +58,7 @@ private:
 class BatchedSelection final : public FileSelection
 {
 public:
-    explicit BatchedSelection(FileList& list) : list_(list) {}
+    explicit BatchedSelection(FileListModel& list) : list_(list) {}
     ~BatchedSelection() override { flush(); }
 
     void flush() const
@@ -87,7 +87,7 @@ public:
     }
 
 private:
-    FileList& list_;
+    FileListModel& list_;
     mutable int first_ = -1; // entries first_..last_ wait to be selected; -1: none
     mutable int last_ = -1;
 };
@@ -180,10 +180,10 @@ void cserel::openDirectory(const QString& directory)
 {
     // A directory that cannot be listed goes to the "Fájlhiba" dialog: Retry lists it again,
     // Cancel leaves the file list empty.
-    std::optional<FileError> error = File1->setPath(directory);
+    std::optional<FileError> error = File1->files().setDirectory(directory);
     while (error && fileErrorDialog(*error, directory) == FileErrorAnswer::Retry)
-        error = File1->refresh();
-    Label7->setText(countDisplay(File1->count()) + QStringLiteral("  db file"));
+        error = File1->files().reread();
+    Label7->setText(countDisplay(File1->files().entryCount()) + QStringLiteral("  db file"));
     List1->update();
     disableReplaceButtons();
     onText1Change();
@@ -264,7 +264,7 @@ template <typename Command> ReplaceSummary cserel::runPass(Command command)
     PassControl control;
     control.callerCommitsOnly = true;
     ProgressWindow progress(this, control);
-    BatchedSelection files(*File1);
+    BatchedSelection files(File1->files());
     control.pulse = [&] {
         files.flush();
         progress.pulse();
@@ -351,10 +351,10 @@ ReplaceText cserel::currentReplace() const
     return ReplaceText(Text1->text(), Text2->text(), Check1->checkState() == Qt::Checked);
 }
 
-// The number of selected files, which the list keeps counted.
+// The number of selected files, which File1's model keeps counted.
 void cserel::onFile1Click()
 {
-    Label7->setText(countDisplay(File1->selectedEntryCount()) + QStringLiteral("  db file"));
+    Label7->setText(countDisplay(File1->files().selectedEntryCount()) + QStringLiteral("  db file"));
 }
 
 // Only hit rows can be chosen: star rows and file header rows begin with "*".

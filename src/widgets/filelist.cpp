@@ -2,7 +2,6 @@
 
 #include "text/pathcodec.h"
 
-#include <QAbstractListModel>
 #include <QAccessible>
 #include <QEvent>
 #include <QScopedValueRollback>
@@ -11,138 +10,114 @@
 
 namespace kelvara {
 
-// The entries of a FileList as the view reads them; only the rows on screen are ever asked for.
-class FileListModel : public QAbstractListModel
+FileListModel::FileListModel(QObject* parent)
+    : QAbstractListModel(parent), ListedFiles(QString()), selection_(this)
 {
-public:
-    FileListModel(const std::vector<DirectoryEntry>& entries, QObject* parent)
-        : QAbstractListModel(parent), entries_(entries)
-    {}
-
-    int rowCount(const QModelIndex& parent) const override
-    {
-        return parent.isValid() ? 0 : int(entries_.size());
-    }
-    QVariant data(const QModelIndex& index, int role) const override
-    {
-        if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
-            return {};
-        return displayPath(entries_[size_t(index.row())].text);
-    }
-    Qt::ItemFlags flags(const QModelIndex& index) const override
-    {
-        return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
-    }
-    // Wraps the change of the entries, which the list makes itself.
-    template <typename Change> void reset(Change change)
-    {
-        beginResetModel();
-        change();
-        endResetModel();
-    }
-
-private:
-    const std::vector<DirectoryEntry>& entries_;
-};
-
-FileList::FileList(QWidget* parent) : QListView(parent), model_(new FileListModel(entries_, this))
-{
-    setModel(model_);
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setUniformItemSizes(true);
-    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &FileList::mirror);
+    connect(&selection_, &QItemSelectionModel::selectionChanged, this, &FileListModel::mirror);
+    connect(&selection_, &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) { setCurrentEntry(current.row()); });
 }
 
-std::optional<FileError> FileList::setPath(const QString& directory)
+int FileListModel::rowCount(const QModelIndex& parent) const
 {
-    path_ = directory;
-    return refresh();
+    return parent.isValid() ? 0 : entryCount();
 }
 
-std::optional<FileError> FileList::refresh()
+QVariant FileListModel::data(const QModelIndex& index, int role) const
 {
-    const QScopedValueRollback quiet(settingFromCode_, true);
-    std::vector<DirectoryEntry> listed;
-    std::optional<FileError> error = listFiles(path_, listed);
-    if (error)
-        listed.clear();
-    // A reset of the model clears the view's selection and current entry without telling.
-    model_->reset([&] {
-        entries_ = std::move(listed);
-        selected_.assign(entries_.size(), false);
-        selectedCount_ = 0;
-        runFirst_ = runLast_ = -1;
-        runSettled_ = true;
-    });
+    if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+        return {};
+    return displayPath(entryText(index.row()));
+}
+
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
+{
+    return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+}
+
+std::optional<FileError> FileListModel::reread()
+{
+    const QScopedValueRollback quiet(fromCode_, true);
+    // A reset of the model clears the selection model and its current entry without telling.
+    beginResetModel();
+    std::optional<FileError> error = ListedFiles::reread();
+    runFirst_ = runLast_ = -1;
+    runSettled_ = true;
+    endResetModel();
     return error;
 }
 
-QString FileList::entryText(int k) const
+void FileListModel::setEntrySelected(int k, bool selected)
 {
-    return k >= 0 && k < count() ? entries_[size_t(k)].text : QString();
-}
-
-QByteArray FileList::entryName(int k) const
-{
-    return k >= 0 && k < count() ? entries_[size_t(k)].name : QByteArray();
-}
-
-bool FileList::isEntrySelected(int k) const
-{
-    return k >= 0 && k < count() && selected_[size_t(k)];
-}
-
-void FileList::setEntrySelected(int k, bool selected)
-{
-    if (k < 0 || k >= count())
+    if (selected)
+        return selectRange(k, k);
+    if (k < 0 || k >= entryCount())
         return;
-    const QScopedValueRollback quiet(settingFromCode_, true);
-    const QModelIndex index = model_->index(k);
-    if (!selected) {
-        runFirst_ = runLast_ = -1;
-        selectionModel()->select(index, QItemSelectionModel::Deselect);
-        return;
-    }
-    // Selecting an entry finishes the selection model's current range and starts a new one with the
-    // entry. When code selects the entries one after the other into an empty selection, the current
-    // range grows by the entry instead, and settleRun() cuts it as the entry-by-entry selection
-    // would have before the user can act on it.
-    if (runLast_ >= 0 && k == runLast_ + 1 && !selected_[size_t(k)] &&
-        selectedCount_ == runLast_ - runFirst_ + 1) {
-        selectionModel()->select(QItemSelection(model_->index(runFirst_), index),
-                                 QItemSelectionModel::Select | QItemSelectionModel::Current);
-        runLast_ = k;
-        runSettled_ = false;
-    } else {
-        selectionModel()->select(index, QItemSelectionModel::Select);
-        runFirst_ = runLast_ = selectedCount_ == 1 ? k : -1;
-        runSettled_ = true;
-    }
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    const QScopedValueRollback quiet(fromCode_, true);
+    runFirst_ = runLast_ = -1;
+    selection_.select(index(k), QItemSelectionModel::Deselect);
 }
 
-void FileList::selectRange(int first, int last)
+void FileListModel::selectRange(int first, int last)
 {
-    last = std::min(last, count() - 1);
+    last = std::min(last, entryCount() - 1);
     if (first < 0 || first > last)
         return;
-    setEntrySelected(first, true);
-    if (last == first)
-        return;
-    const auto rest = selected_.begin() + first + 1, end = selected_.begin() + last + 1;
-    if (runLast_ != first || std::find(rest, end, true) != end) {
-        for (int k = first + 1; k <= last; ++k)
-            setEntrySelected(k, true);
-        return;
+    const QScopedValueRollback quiet(fromCode_, true);
+    // Selecting an entry finishes the selection model's current range and starts a new one with the
+    // entry. When code selects the entries one after the other into an empty selection, the current
+    // range grows by them instead, and settleRun() cuts it as the entry-by-entry selection would have
+    // before the user can act on it. The entries after the run are not selected, so growing it by all
+    // of them at once selects what selecting them one by one would.
+    for (int k = first; k <= last; ++k) {
+        if (runLast_ >= 0 && k == runLast_ + 1) {
+            selection_.select(QItemSelection(index(runFirst_), index(last)),
+                              QItemSelectionModel::Select | QItemSelectionModel::Current);
+            runLast_ = last;
+            runSettled_ = false;
+            break;
+        }
+        selection_.select(index(k), QItemSelectionModel::Select);
+        runFirst_ = runLast_ = selectedEntryCount() == 1 ? k : -1;
+        runSettled_ = true;
     }
-    // Each entry would grow the run of entries selected one after the other (see setEntrySelected()).
-    const QScopedValueRollback quiet(settingFromCode_, true);
-    selectionModel()->select(QItemSelection(model_->index(runFirst_), model_->index(last)),
-                             QItemSelectionModel::Select | QItemSelectionModel::Current);
-    runLast_ = last;
-    runSettled_ = false;
-    selectionModel()->setCurrentIndex(model_->index(last), QItemSelectionModel::NoUpdate);
+    selection_.setCurrentIndex(index(last), QItemSelectionModel::NoUpdate);
+}
+
+// The selection model's current range is the one that the user's Shift ranges replace: with entries
+// selected one by one it holds only the last of them, the others are finished ranges.
+void FileListModel::settleRun()
+{
+    if (runSettled_ || runLast_ <= runFirst_)
+        return;
+    const QScopedValueRollback quiet(fromCode_, true);
+    selection_.select(QItemSelection(index(runFirst_), index(runLast_ - 1)),
+                      QItemSelectionModel::ClearAndSelect);
+    selection_.select(index(runLast_), QItemSelectionModel::Select);
+    runSettled_ = true;
+}
+
+void FileListModel::mirror(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    for (const QItemSelectionRange& range : deselected)
+        markRange(range.top(), range.bottom(), false);
+    for (const QItemSelectionRange& range : selected)
+        markRange(range.top(), range.bottom(), true);
+    if (!fromCode_) { // the user's change replaced what the selection model held as the current range
+        runFirst_ = runLast_ = -1;
+        runSettled_ = true;
+    }
+}
+
+FileList::FileList(QWidget* parent) : QListView(parent), files_(new FileListModel(this))
+{
+    setModel(files_);
+    QItemSelectionModel* made = selectionModel(); // the view's own, which files_ replaces
+    setSelectionModel(files_->selection());
+    delete made;
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformItemSizes(true);
 }
 
 // What code changes, the view repaints, scrolls to and tells assistive technology about once events
@@ -150,15 +125,18 @@ void FileList::selectRange(int first, int last)
 // working out the rows to repaint, scrolling and one event per entry cost more than the step itself.
 void FileList::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
 {
-    if (settingFromCode_)
-        afterCodeChange(false);
+    if (files_->changingFromCode())
+        return afterCodeChange(false);
+    QListView::selectionChanged(selected, deselected);
+    if (inUserInput_)
+        userChanged_ = true; // click() follows the event
     else
-        QListView::selectionChanged(selected, deselected);
+        emit click();
 }
 
 void FileList::currentChanged(const QModelIndex& current, const QModelIndex& previous)
 {
-    if (settingFromCode_)
+    if (files_->changingFromCode())
         afterCodeChange(true);
     else
         QListView::currentChanged(current, previous);
@@ -188,19 +166,6 @@ void FileList::announceSelection()
     QAccessible::updateAccessibility(&changed);
 }
 
-// The selection model's current range is the one that the user's Shift ranges replace: with entries
-// selected one by one it holds only the last of them, the others are finished ranges.
-void FileList::settleRun()
-{
-    if (runSettled_ || runLast_ <= runFirst_)
-        return;
-    const QScopedValueRollback quiet(settingFromCode_, true);
-    selectionModel()->select(QItemSelection(model_->index(runFirst_), model_->index(runLast_ - 1)),
-                             QItemSelectionModel::ClearAndSelect);
-    selectionModel()->select(model_->index(runLast_), QItemSelectionModel::Select);
-    runSettled_ = true;
-}
-
 template <typename Handle> auto FileList::userInput(bool press, Handle handle)
 {
     if (inUserInput_)
@@ -225,7 +190,7 @@ bool FileList::viewportEvent(QEvent* event)
         [[fallthrough]];
     case QEvent::MouseMove:
     case QEvent::MouseButtonRelease:
-        settleRun();
+        files_->settleRun();
         return userInput(press, [&] { return QListView::viewportEvent(event); });
     default:
         return QListView::viewportEvent(event);
@@ -234,42 +199,11 @@ bool FileList::viewportEvent(QEvent* event)
 
 void FileList::keyPressEvent(QKeyEvent* event)
 {
-    settleRun();
+    files_->settleRun();
     userInput(true, [&] {
         QListView::keyPressEvent(event);
         return true;
     });
-}
-
-QString FileList::currentText() const
-{
-    return entryText(currentEntry());
-}
-
-void FileList::mirror(const QItemSelection& selected, const QItemSelection& deselected)
-{
-    const auto set = [this](const QItemSelection& ranges, bool value) {
-        for (const QItemSelectionRange& range : ranges) {
-            const int last = std::min(range.bottom(), count() - 1);
-            for (int k = std::max(range.top(), 0); k <= last; ++k) {
-                if (selected_[size_t(k)] != value) {
-                    selected_[size_t(k)] = value;
-                    selectedCount_ += value ? 1 : -1;
-                }
-            }
-        }
-    };
-    set(deselected, false);
-    set(selected, true);
-    if (!settingFromCode_) {
-        // The user's change replaced what the selection model held as the current range.
-        runFirst_ = runLast_ = -1;
-        runSettled_ = true;
-        if (inUserInput_)
-            userChanged_ = true; // click() follows the event
-        else
-            emit click();
-    }
 }
 
 } // namespace kelvara

@@ -1,54 +1,74 @@
 #pragma once
 
-#include "io/directory.h"
-#include "io/fileerror.h"
 #include "io/fileselection.h"
 
+#include <QAbstractListModel>
+#include <QItemSelectionModel>
 #include <QListView>
-#include <optional>
-#include <vector>
 
 namespace kelvara {
 
-class FileListModel;
+// The files of the window's working directory: the entries as a view reads them (only the rows on
+// screen are ever asked for) and, as commands see it, their selection.
+//
+// The selection lives in the selection model the view shows; the flags, the count and the current
+// entry of ListedFiles follow each of its changes, code's and the user's alike, so a command reads
+// them in O(1). Code selects through setEntrySelected() and selectRange(), which change the selection
+// model; the user's input changes it through the view. Either way mirror() brings the flags and the
+// count in step, and the current entry follows the selection model's.
+//
+// Every step a command repeats per file costs O(1): the entries code selects one after the other stay
+// one range of the selection model rather than one range each (the run, see selectRange()).
+class FileListModel : public QAbstractListModel, public ListedFiles
+{
+public:
+    explicit FileListModel(QObject* parent);
+
+    QItemSelectionModel* selection() { return &selection_; }
+    // True while code changes the selection, which the view then repaints once, later.
+    bool changingFromCode() const { return fromCode_; }
+
+    int rowCount(const QModelIndex& parent) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    void setEntrySelected(int k, bool selected) override;
+    // Selects entries first..last as selecting them one after the other would, at the cost of one
+    // when they follow the run.
+    void selectRange(int first, int last);
+    // Reads the directory again: new entries, no selection, no current entry.
+    std::optional<FileError> reread() override;
+    // Cuts the run as the entry-by-entry selection would have left it; the view calls it before the
+    // user's input.
+    void settleRun();
+
+private:
+    void mirror(const QItemSelection& selected, const QItemSelection& deselected);
+
+    QItemSelectionModel selection_;
+    // The entries runFirst_..runLast_, and no others, are selected, by code one after the other; -1
+    // when there is no such run. Any other change of the selection ends it.
+    int runFirst_ = -1;
+    int runLast_ = -1;
+    // False while the selection model holds the run as its current range (see settleRun()).
+    bool runSettled_ = true;
+    bool fromCode_ = false;
+};
 
 // The file list of one directory: its regular files by name, with extended multiple selection
 // (Shift for ranges, Ctrl to add or remove one entry). click() comes after every press of a mouse
 // button or a key in the list, whether the selection changed or not, and when the user changes the
 // selection otherwise (dragging); selections made from code raise nothing. Those are told to
 // assistive technology once the command that made them is over, not entry by entry.
-//
-// Every step a command repeats per file costs O(1): the list keeps one flag per entry and the number
-// of selected entries, mirrored from the changes of the view's selection, and the entries a command
-// selects one after the other stay one range of that selection rather than one range each.
-class FileList : public QListView, public FileSelection
+class FileList : public QListView
 {
     Q_OBJECT
 
 public:
     explicit FileList(QWidget* parent = nullptr);
 
-    QString path() const { return path_; }
-    // Lists the files of `directory`. When it cannot be listed the list stays empty and the error
-    // comes back; the path is kept, so refresh() tries the same directory again.
-    std::optional<FileError> setPath(const QString& directory);
-    // Reads the directory again: new entries, no selection, no current entry.
-    std::optional<FileError> refresh();
-    int count() const { return int(entries_.size()); }
-
-    QString directoryPath() const override { return path_; }
-    int entryCount() const override { return count(); }
-    QString entryText(int k) const override;
-    QByteArray entryName(int k) const override;
-    bool isEntrySelected(int k) const override;
-    int selectedEntryCount() const override { return selectedCount_; }
-    void setEntrySelected(int k, bool selected) override;
-    // Selects entries first..last as selecting them one after the other would, at the cost of one.
-    void selectRange(int first, int last);
-    int currentEntry() const override { return currentIndex().row(); }
-    std::optional<FileError> reread() override { return refresh(); }
-    // The text of the current entry, empty when there is none.
-    QString currentText() const;
+    // The entries and their selection, as commands read and change them.
+    FileListModel& files() const { return *files_; }
 
 signals:
     void click();
@@ -62,27 +82,14 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void settleRun();
-    void mirror(const QItemSelection& selected, const QItemSelection& deselected);
     // Runs the view's handling of a user's input event, then raises click() once when the event
     // was a press or changed the selection.
     template <typename Handle> auto userInput(bool press, Handle handle);
     void afterCodeChange(bool currentMoved);
 
-    FileListModel* model_;
-    std::vector<DirectoryEntry> entries_;
-    std::vector<bool> selected_;
-    int selectedCount_ = 0;
-    // The entries runFirst_..runLast_, and no others, were selected by code one after the other; -1
-    // when there is no such run.
-    int runFirst_ = -1;
-    int runLast_ = -1;
-    // False while the selection model holds the run as its current range (see settleRun()).
-    bool runSettled_ = true;
+    FileListModel* files_;
     bool scrollPending_ = false;
     bool codeChangePending_ = false;
-    QString path_;
-    bool settingFromCode_ = false;
     // Inside a user's input event; userChanged_ when it changed the selection.
     bool inUserInput_ = false;
     bool userChanged_ = false;

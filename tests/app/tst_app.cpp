@@ -229,7 +229,7 @@ private slots:
             QTest::mouseClick(start.Command1, Qt::LeftButton);
         }
         QVERIFY(main.isVisible() && !start.isVisible());
-        QCOMPARE(main.File1->path(), directory);
+        QCOMPARE(main.File1->files().directoryPath(), directory);
         QCOMPARE(main.Label7->text(), readable ? u" 2  db file"_s : u" 0  db file"_s);
         QVERIFY(main.Command1->isEnabled() && main.Command6->isEnabled());
         for (QPushButton* button : {main.Command2, main.Command3, main.Command4, main.Command7})

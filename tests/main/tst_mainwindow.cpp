@@ -228,7 +228,7 @@ private slots:
         Application app;
         cserel& main = open(app, "alma", "szilva");
         for (const int k : selected)
-            main.File1->setEntrySelected(k, true);
+            main.File1->files().setEntrySelected(k, true);
         for (const QString& step : commands.split(u' ')) {
             main.findChild<QPushButton*>(u"Command"_s + step)->click();
             if (!QFile::exists(path(name(files))))
@@ -248,7 +248,7 @@ private slots:
         QCOMPARE(main.List1->model()->rowCount(), rows.size()); // the view shows them all
         QTEST(selectedEntries(*main.File1), "selectedAfter");
         QFETCH(bool, reread);
-        QCOMPARE(main.File1->count(), reread ? files + 1 : files);
+        QCOMPARE(main.File1->files().entryCount(), reread ? files + 1 : files);
         QTest::keyClick(main.File1, Qt::Key_Shift);
         QCOMPARE(main.Label7->text(), u" %1  db file"_s.arg(selectedEntries(*main.File1).size()));
         QCOMPARE(main.Label6->isVisible() ? main.Label6->text() : QString(),
@@ -277,8 +277,8 @@ private slots:
         Application app;
         cserel& main = open(app, "ABC", "Q");
         main.Check1->setChecked(false);
-        main.File1->setEntrySelected(1, true);
-        main.File1->setEntrySelected(2, true);
+        main.File1->files().setEntrySelected(1, true);
+        main.File1->files().setEntrySelected(2, true);
         main.Command1->click();
         const QStringList searched = rowsOf(*main.List1);
         clickRow(*main.List1, int(searched.indexOf(row)));
@@ -380,7 +380,7 @@ private slots:
         QPointer<cserel> main = &open(app, "alma", "szilva");
         main->enableReplaceButtons();
         for (const int k : selected)
-            main->File1->setEntrySelected(k, true);
+            main->File1->files().setEntrySelected(k, true);
         const Stall stalled(name(stall).toUtf8());
         bool progressUnderQuestion = false;
         if (question) {

@@ -18,10 +18,11 @@ inline QStringList rowsOf(const HitList& list)
     return rows;
 }
 
-inline QList<int> selectedEntries(const FileList& files)
+inline QList<int> selectedEntries(const FileList& list)
 {
+    const FileListModel& files = list.files();
     QList<int> selected;
-    for (int k = 0; k < files.count(); ++k)
+    for (int k = 0; k < files.entryCount(); ++k)
         if (files.isEntrySelected(k))
             selected.append(k);
     return selected;

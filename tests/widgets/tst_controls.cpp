@@ -76,13 +76,15 @@ private slots:
         QFETCH(QList<int>, byCode);
         QFETCH(QString, input);
         AnnouncingFileList list;
+        FileListModel& files = list.files();
+        const auto currentText = [&] { return files.entryText(files.currentEntry()); };
         const QString later = dir->filePath(u"later"_s);
-        QCOMPARE(list.setPath(later).value_or(FileError{}).kind, FileErrorKind::PathNotFound);
+        QCOMPARE(files.setDirectory(later).value_or(FileError{}).kind, FileErrorKind::PathNotFound);
         QVERIFY(QDir().mkdir(later));
         const QStringList names = u"a b c d e f"_s.split(u' ');
         for (const QString& name : names)
             writeFile(later + u'/' + name, {});
-        QVERIFY(!list.refresh()); // the same directory again
+        QVERIFY(!files.reread()); // the same directory again
         QListWidget plain;
         plain.setSelectionMode(QAbstractItemView::ExtendedSelection);
         plain.addItems(names);
@@ -90,13 +92,13 @@ private slots:
         showOn(plain);
         QSignalSpy clicks(&list, &FileList::click);
         for (const int k : byCode) {
-            list.setEntrySelected(k, true);
+            files.setEntrySelected(k, true);
             plain.selectionModel()->setCurrentIndex(plain.model()->index(k, 0), QItemSelectionModel::Select);
         }
         QCoreApplication::processEvents();
         QCOMPARE(clicks.count(), 0); // selections from code raise no click, and make the last one current
-        QVERIFY(byCode.isEmpty() || list.currentText() == list.entryText(byCode.back()));
-        QVERIFY(!list.isEntrySelected(-1) && !list.isEntrySelected(6));
+        QVERIFY(byCode.isEmpty() || currentText() == files.entryText(byCode.back()));
+        QVERIFY(!files.isEntrySelected(-1) && !files.isEntrySelected(6));
         // What a command selects is told to assistive technology once, not entry by entry.
         QCOMPARE(list.announcements, byCode.isEmpty() ? 0 : 1);
         for (QAbstractItemView* view : std::initializer_list<QAbstractItemView*>{&list, &plain}) {
@@ -116,11 +118,11 @@ private slots:
         for (int k = 0; k < plain.count(); ++k)
             if (plain.item(k)->isSelected())
                 expected.append(k);
-        QCOMPARE(std::tuple(selectedEntries(list), list.selectedEntryCount(), list.currentText()),
+        QCOMPARE(std::tuple(selectedEntries(list), files.selectedEntryCount(), currentText()),
                  std::tuple(expected, expected.size(), plain.currentItem()->text()));
         QVERIFY(clicks.count() >= 1);
-        QVERIFY(!list.refresh());
-        QVERIFY(list.count() == 6 && list.selectedEntryCount() == 0 && list.currentText().isEmpty());
+        QVERIFY(!files.reread());
+        QVERIFY(files.entryCount() == 6 && files.selectedEntryCount() == 0 && currentText().isEmpty());
     }
 
     // The open directory's ancestors, then its visible subdirectories by name, case ignored; a double
