@@ -1,6 +1,7 @@
 #include "directory.h"
 
 #include "text/pathcodec.h"
+#include "textlines.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,7 +28,9 @@ bool isDotOrDotDot(const char* name)
 // Calls `visit(dir, entry)` for each entry; stops early when it returns false.
 template <typename Visit> std::optional<FileError> forEachEntry(const QString& directory, Visit visit)
 {
-    DIR* dir = ::opendir(pathToBytes(directory).constData());
+    const QByteArray path = pathToBytes(directory);
+    beforeOpening(path.constData());
+    DIR* dir = ::opendir(path.constData());
     if (!dir)
         return FileError::fromErrno(errno);
     std::optional<FileError> error;

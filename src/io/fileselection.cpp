@@ -39,10 +39,10 @@ void ListedFiles::markRange(int first, int last, bool selected)
     }
 }
 
-std::optional<FileError> ListedFiles::reread()
+std::optional<FileError> ListedFiles::rereadThrough(const Lister& list)
 {
     entries_.clear();
-    std::optional<FileError> error = listFiles(directory_, entries_);
+    std::optional<FileError> error = list(directory_, entries_);
     if (error)
         entries_.clear();
     selected_.assign(entries_.size(), false);

@@ -4,6 +4,7 @@
 #include "fileerror.h"
 
 #include <QString>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -46,7 +47,11 @@ public:
     int selectedEntryCount() const override { return selectedCount_; }
     void setEntrySelected(int k, bool selected) override;
     int currentEntry() const override { return current_; }
-    std::optional<FileError> reread() override;
+    std::optional<FileError> reread() override { return rereadThrough(listFiles); }
+    // Lists the directory again through `list`, which has listFiles()'s signature and may run it
+    // elsewhere (a window lists on another thread while it handles its events).
+    using Lister = std::function<std::optional<FileError>(const QString&, std::vector<DirectoryEntry>&)>;
+    virtual std::optional<FileError> rereadThrough(const Lister& list);
     // Lists `directory` from now on; the path stays when it cannot be listed, for reread().
     std::optional<FileError> setDirectory(const QString& directory)
     {

@@ -53,11 +53,16 @@ void runBeforeOpening(void (*hook)(const char* name))
     openingHook = hook;
 }
 
+void beforeOpening(const char* name)
+{
+    if (void (*const hook)(const char*) = openingHook.load(std::memory_order_relaxed))
+        hook(name);
+}
+
 std::optional<FileError> LineBlockReader::openAt(int dirFd, const QByteArray& name, bool followLink)
 {
     close();
-    if (void (*const hook)(const char*) = openingHook.load(std::memory_order_relaxed))
-        hook(name.constData());
+    beforeOpening(name.constData());
     // Non-blocking, so that a FIFO put in place of a listed file cannot hang the open; it is refused
     // below like a directory.
     const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW);

@@ -16,8 +16,11 @@
 namespace kelvara {
 
 // Tests and benchmarks: `hook` runs with the entry's name each time LineBlockReader is about to open
-// a file, on the thread that opens it, to stand for a slow or stalled drive. nullptr: none.
+// a file, and with the directory's path each time a directory is listed, on the thread that does
+// it, to stand for a slow or stalled drive. nullptr: none.
 void runBeforeOpening(void (*hook)(const char* name));
+// Runs that hook, if there is one.
+void beforeOpening(const char* name);
 
 // Reads a text file in blocks of whole lines, each ending right after a line terminator (CR, or CR
 // LF) or at the end of the file. The file is read in large chunks through a buffer that only grows

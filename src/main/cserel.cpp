@@ -58,7 +58,7 @@ private:
 class BatchedSelection final : public FileSelection
 {
 public:
-    explicit BatchedSelection(FileListModel& list) : list_(list) {}
+    BatchedSelection(FileListModel& list, PassControl& control) : list_(list), control_(control) {}
     ~BatchedSelection() override { flush(); }
 
     void flush() const
@@ -73,7 +73,16 @@ public:
     bool isEntrySelected(int k) const override { return flush(), list_.isEntrySelected(k); }
     int selectedEntryCount() const override { return flush(), list_.selectedEntryCount(); }
     int currentEntry() const override { return flush(), list_.currentEntry(); }
-    std::optional<FileError> reread() override { return flush(), list_.reread(); }
+    // The directory is listed on another thread, which a slow drive may take long.
+    std::optional<FileError> reread() override
+    {
+        flush();
+        return list_.rereadThrough([this](const QString& directory, std::vector<DirectoryEntry>& entries) {
+            std::optional<FileError> error;
+            control_.runPulsing([&] { error = listFiles(directory, entries); });
+            return error;
+        });
+    }
     void setEntrySelected(int k, bool selected) override
     {
         if (selected && first_ < 0) {
@@ -88,6 +97,7 @@ public:
 
 private:
     FileListModel& list_;
+    PassControl& control_;
     mutable int first_ = -1; // entries first_..last_ wait to be selected; -1: none
     mutable int last_ = -1;
 };
@@ -264,7 +274,7 @@ template <typename Command> ReplaceSummary cserel::runPass(Command command)
     PassControl control;
     control.callerCommitsOnly = true;
     ProgressWindow progress(this, control);
-    BatchedSelection files(File1->files());
+    BatchedSelection files(File1->files(), control);
     control.pulse = [&] {
         files.flush();
         progress.pulse();

@@ -1,7 +1,6 @@
 #include "outputdirectory.h"
 
 #include "io/directory.h"
-#include "io/tempfiles.h"
 #include "text/pathcodec.h"
 
 #include <cerrno>
@@ -63,7 +62,6 @@ std::optional<OutputDirectoryProblem> openOutputDirectory(const QString& directo
         return OutputDirectoryProblem{Kind::FileError, FileError::fromErrno(errno), state.outDirPath};
     if (isSameFile(dirs.source.get(), dirs.output.get()))
         return OutputDirectoryProblem{Kind::Same, FileError(), state.outDirPath};
-    removeAbandonedTemporaries(dirs.output.get());
     return std::nullopt;
 }
 

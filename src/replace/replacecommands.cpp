@@ -1,5 +1,6 @@
 #include "replacecommands.h"
 
+#include "io/tempfiles.h"
 #include "outputdirectory.h"
 #include "search/searchcommands.h"
 #include "text/pathcodec.h"
@@ -20,9 +21,11 @@ bool refuseEmptySearch(const ReplaceText& text, ReplaceErrors& errors)
     return true;
 }
 
-// Opens the working directory and its uj for the whole command. False, after telling why, when no
-// copy can go into uj.
-bool prepareOutput(FileSelection& files, MainState& state, ReplaceErrors& errors, ReplaceDirectories& dirs)
+// Opens the working directory and its uj for the whole command, and removes what killed runs left in
+// uj (off the calling thread: listing uj may take long). False, after telling why, when no copy can
+// go into uj.
+bool prepareOutput(FileSelection& files, MainState& state, ReplaceErrors& errors, ReplaceDirectories& dirs,
+                   PassControl& control)
 {
     using Kind = OutputDirectoryProblem::Kind;
     while (const std::optional<OutputDirectoryProblem> problem =
@@ -49,6 +52,7 @@ bool prepareOutput(FileSelection& files, MainState& state, ReplaceErrors& errors
             return false;
         }
     }
+    control.runPulsing([&] { removeAbandonedTemporaries(dirs.output.get()); });
     return true;
 }
 
@@ -75,8 +79,9 @@ ReplaceSummary replaceEntries(FileSelection& files, const ReplaceText& text, con
     // them.
     ReplaceDirectories dirs;
     PassControl defaults;
-    ReplacePass pass(text, filter, control ? *control : defaults);
-    if (prepareOutput(files, state, errors, dirs)) {
+    PassControl& how = control ? *control : defaults;
+    ReplacePass pass(text, filter, how);
+    if (prepareOutput(files, state, errors, dirs, how)) {
         std::vector<PassFile> toWrite;
         const int n = files.entryCount();
         toWrite.reserve(size_t(n));
@@ -84,8 +89,8 @@ ReplaceSummary replaceEntries(FileSelection& files, const ReplaceText& text, con
             if (chosen(k))
                 toWrite.push_back({files.entryName(k), files.entryText(k), k});
         pass.run(dirs, toWrite, state, rows, errors, onFile);
-        if (!(control ? *control : defaults).stopped())
-            flushOutput(dirs, state, errors, control ? *control : defaults);
+        if (!how.stopped())
+            flushOutput(dirs, state, errors, how);
     }
     return {true, pass.rewrittenLines()};
 }

@@ -35,12 +35,18 @@ Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
     return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
 }
 
-std::optional<FileError> FileListModel::reread()
+std::optional<FileError> FileListModel::rereadThrough(const Lister& list)
 {
+    // Listed before the reset: the view shows the old entries meanwhile.
+    std::vector<DirectoryEntry> listed;
+    std::optional<FileError> error = list(directoryPath(), listed);
     const QScopedValueRollback quiet(fromCode_, true);
     // A reset of the model clears the selection model and its current entry without telling.
     beginResetModel();
-    std::optional<FileError> error = ListedFiles::reread();
+    ListedFiles::rereadThrough([&](const QString&, std::vector<DirectoryEntry>& entries) {
+        entries = std::move(listed);
+        return error;
+    });
     runFirst_ = runLast_ = -1;
     runSettled_ = true;
     endResetModel();

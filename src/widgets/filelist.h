@@ -37,7 +37,7 @@ public:
     // when they follow the run.
     void selectRange(int first, int last);
     // Reads the directory again: new entries, no selection, no current entry.
-    std::optional<FileError> reread() override;
+    std::optional<FileError> rereadThrough(const Lister& list) override;
     // Cuts the run as the entry-by-entry selection would have left it; the view calls it before the
     // user's input.
     void settleRun();

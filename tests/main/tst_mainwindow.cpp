@@ -76,8 +76,8 @@ struct Stall
     }
     static void opening(const char* file)
     {
-        if (name == file)
-            released.wait(false);
+        for (int ms = 0; name == file && !released && ms < 20000; ++ms) // at most 20 s: a failure, not a hang
+            ::usleep(1000);
     }
     static void release()
     {
@@ -337,7 +337,7 @@ private slots:
         QCOMPARE(QFileInfo::exists(path("uj")), started);
     }
 
-    // A command whose file `stall` of f0.txt.. stalls on opening, with `selected` selected: once the
+    // A command whose file `stall` of f0.txt.. (-1: the listing) stalls, with `selected` selected: once the
     // progress window shows that the files before it are done, the user acts (`how`): stops it with
     // Escape or "Mégse", closes the main window, or, when the file was removed, answers the
     // "Fájlhiba" question that comes over the progress window (Retry puts it back first). What stands
@@ -354,6 +354,7 @@ private slots:
         QTest::newRow("search all, Escape") << u"6"_s << L{} << 2 << u"Escape"_s << L{0, 1};
         QTest::newRow("search selected, Mégse") << u"1"_s << L{1, 3, 4} << 3 << u"Mégse"_s << L{1};
         QTest::newRow("replace all, Escape") << u"3"_s << L{} << 2 << u"Escape"_s << L{0, 1};
+        QTest::newRow("replace all, listing, Escape") << u"3"_s << L{} << -1 << u"Escape"_s << L{};
         QTest::newRow("replace one file, Escape") << u"2"_s << L{2} << 2 << u"Escape"_s << L{};
         QTest::newRow("replace all, window closed") << u"3"_s << L{} << 2 << u"close"_s << L{0, 1};
         QTest::newRow("search selected, question, Cancel")
@@ -381,7 +382,7 @@ private slots:
         main->enableReplaceButtons();
         for (const int k : selected)
             main->File1->files().setEntrySelected(k, true);
-        const Stall stalled(name(stall).toUtf8());
+        const Stall stalled(stall < 0 ? QFile::encodeName(dir.path()) : name(stall).toUtf8());
         bool progressUnderQuestion = false;
         if (question) {
             QFile::remove(path(name(stall)));
@@ -395,8 +396,8 @@ private slots:
                          writeFile(path(name(stall)), lines("alma", stall));
                  }}});
         }
-        const QString doneBeforeStall =
-            selected.isEmpty() ? u"%1 / 5 file"_s.arg(stall)
+        const QString doneBeforeStall = stall < 0 ? u"0 / 0 file"_s
+            : selected.isEmpty() ? u"%1 / 5 file"_s.arg(stall)
                                : u"%1 / %2 file"_s.arg(selected.indexOf(stall)).arg(selected.size());
         QTimer user;
         QElapsedTimer clock;
