@@ -174,6 +174,13 @@ QString joinPath(const QString& directory, const QString& name)
     return path;
 }
 
+bool isWithin(const QString& path, const QString& dir)
+{
+    if (dir == QStringLiteral("/"))
+        return path.startsWith(QLatin1Char('/'));
+    return path == dir || (path.startsWith(dir) && path.at(dir.size()) == QLatin1Char('/'));
+}
+
 bool isDirectory(const QString& path)
 {
     struct stat st;

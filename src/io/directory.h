@@ -31,6 +31,9 @@ std::optional<FileError> firstOrdinaryEntry(const QString& directory, QString& n
 // `directory` + "/" + `name`, without doubling the separator after the root.
 QString joinPath(const QString& directory, const QString& name);
 
+// True when the absolute `path` is `dir` or lies below it, on whole path components.
+bool isWithin(const QString& path, const QString& dir);
+
 // True when `path` exists and is a directory (after following links).
 bool isDirectory(const QString& path);
 

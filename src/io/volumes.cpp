@@ -16,14 +16,6 @@ namespace {
 
 const QChar Separator = QLatin1Char('/');
 
-// True when `path` is `dir` or lies below it, on whole path components.
-bool isWithin(const QString& path, const QString& dir)
-{
-    if (dir == QStringLiteral("/"))
-        return path.startsWith(Separator);
-    return path == dir || (path.startsWith(dir) && path.at(dir.size()) == Separator);
-}
-
 // Kernel interfaces and other file systems that hold nothing a person browses.
 bool isPseudoFileSystem(const QByteArray& type)
 {

@@ -53,12 +53,6 @@ QString parentOf(const QString& path)
     return slash <= 0 ? QStringLiteral("/") : path.left(slash);
 }
 
-// True when `path` is `dir` or lies below it, on whole path components.
-bool isWithin(const QString& path, const QString& dir)
-{
-    return isRoot(dir) || path == dir || (path.startsWith(dir) && path.at(dir.size()) == QLatin1Char('/'));
-}
-
 // The directories from `top` down to `path`, both included.
 QStringList chainTo(const QString& path, const QString& top)
 {

@@ -337,6 +337,14 @@ private slots:
         QCOMPARE(QFileInfo::exists(path("uj")), started);
     }
 
+    // The window program takes one directory at most.
+    void windowCommandLine()
+    {
+        const Run two({dir.path(), dir.path()}, QStringLiteral(KELVARA_APP));
+        QVERIFY2(two.exitCode() == 2 && two.err.contains(u"csak egy könyvtár adható meg: "_s + dir.path()),
+                 qPrintable(two.err));
+    }
+
     // A command whose file `stall` of f0.txt.. (-1: the listing) stalls, with `selected` selected: once the
     // progress window shows that the files before it are done, the user acts (`how`): stops it with
     // Escape or "Mégse", closes the main window, or, when the file was removed, answers the

@@ -211,18 +211,20 @@ private slots:
         list.deselect(1);
         QVERIFY(list.selectedIndex() == -1 && clicks.count() == 1);
 
-        // A row of 200 MB is drawn and shown as a tooltip by its start, and kept whole.
+        // A row of 200 MB is drawn and shown as a tooltip by its start, not cutting a character of two
+        // units in half, and kept whole.
         list.clear();
         std::string huge(200 << 20, 'x');
+        huge.replace(size_t(MaxShownRowLength) - 1, 4, "\xF0\x9F\x98\x80");
         huge.back() = 'y';
         list.rows().appendRow(huge);
         list.flush();
-        const QString start = QString(MaxShownRowLength, u'x') + u'…';
+        const QString start = QString(MaxShownRowLength - 1, u'x') + u'…';
         QCOMPARE(list.model()->index(0, 0).data().toString(), start);
         QVERIFY(!list.grab().isNull());
         const QString tip = tipOf(0);
         QVERIFY(!tip.isEmpty() && tip.size() < start.size());
-        QVERIFY(list.text(0).size() == qsizetype(huge.size()) && list.text(0).endsWith(u'y'));
+        QVERIFY(list.text(0).size() == qsizetype(huge.size()) - 2 && list.text(0).endsWith(u'y'));
     }
 
     // The real message box: the button pressed comes back, and closing it counts as Cancel (as Ok
