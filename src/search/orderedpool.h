@@ -106,7 +106,7 @@ private:
     // of the steps.
     size_t ahead_ = 0;
     bool stepping_ = false;   // a worker runs the steps
-    bool halted_ = false;     // file ahead_ is left to its commit
+    bool halted_ = false;     // file ahead_ is left to its commit; the steps go on after it
     bool parallel_ = false;   // set before the workers start, read-only while they run
     bool stepsAhead_ = false; // likewise
     // The calling thread's own: whether it takes files, and when it last pulsed.
