@@ -15,9 +15,9 @@
 // from the click until the events it left are processed. The uj folder is removed before every
 // replace, outside the timing.
 //
-// With --slow, every file's opening takes MS milliseconds longer, as on a slow network drive, and
-// "Keres az összes file-ban" and "Cserél az összes file-ban" run twice each: to their end, and with
-// Escape pressed in the progress window 1.5 s after the click. Printed for each: the longest gap
+// With --slow, every file's opening and every listing take MS milliseconds longer, as on a slow
+// network drive, and "Keres az összes file-ban" and "Cserél az összes file-ban" run twice each: to
+// their end, and with Escape pressed in the progress window 1.5 s after the click. Printed for each: the longest gap
 // between two ticks of a 10 ms timer of the window (how long it answered nothing), when the progress
 // window showed, and the time from the Escape to the end of the command.
 
