@@ -17,9 +17,9 @@
 //
 // With --slow, every file's opening and every listing take MS milliseconds longer, as on a slow
 // network drive, and "Keres az összes file-ban" and "Cserél az összes file-ban" run twice each: to
-// their end, and with Escape pressed in the progress window 1.5 s after the click. Printed for each: the longest gap
-// between two ticks of a 10 ms timer of the window (how long it answered nothing), when the progress
-// window showed, and the time from the Escape to the end of the command.
+// their end, and with Escape pressed in the progress window 1.5 s after the click. Printed for
+// each: the longest gap between two ticks of a 10 ms timer of the window (how long it answered
+// nothing), when the progress window showed, and the time from the Escape to the end of the command.
 
 #include "app/application.h"
 #include "app/indit.h"
