@@ -304,7 +304,9 @@ private slots:
             // Qt's decoder as the plain model: valid UTF-8, and only that, comes back unchanged.
             const bool expected = QString::fromUtf8(bytes).toUtf8() == bytes;
             const QString path = pathFromBytes(bytes);
-            const std::string text = bytes.toStdString();
+            // Followed by a byte of no character, as a block read from a file may be.
+            const std::string block = bytes.toStdString() + '\xFF';
+            const std::string_view text(block.data(), block.size() - 1);
             if (isValidUtf8(text) != expected || isValidUtf8Scalar(text) != expected ||
                 detectCodePage(text) != (expected ? CodePage::Utf8 : CodePage::Windows1250) ||
                 pathToBytes(path) != bytes || (expected && path != QString::fromUtf8(bytes)))
