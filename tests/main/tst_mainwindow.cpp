@@ -561,16 +561,23 @@ private slots:
     void commandLineKilled_data()
     {
         QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("ignored"); // as under nohup: the run goes on to its end
         for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL})
-            QTest::addRow("%s", sigabbrev_np(signal)) << signal;
+            QTest::addRow("%s", sigabbrev_np(signal)) << signal << false;
+        QTest::addRow("HUP, ignored") << SIGHUP << true;
     }
     void commandLineKilled()
     {
         QFETCH(int, signal);
+        QFETCH(bool, ignored);
         writeFile(path("big.txt"), QByteArray("alma fa\r\n").repeated(2 << 20));
         rememberSources();
         QProcess cli;
-        cli.start(Cli, {u"replace"_s, dir.path(), u"alma"_s, u"szilva"_s});
+        const QStringList args{u"replace"_s, dir.path(), u"alma"_s, u"szilva"_s};
+        if (ignored)
+            cli.start(u"/bin/sh"_s, QStringList{u"-c"_s, u"trap '' HUP; exec \"$0\" \"$@\""_s, Cli} + args);
+        else
+            cli.start(Cli, args);
         QVERIFY(cli.waitForStarted());
         const auto writing = [&] {
             for (const QFileInfo& fd :
@@ -584,9 +591,9 @@ private slots:
         QCOMPARE(cli.state(), QProcess::Running); // a pid of 0 would signal this test's own group
         ::kill(pid_t(cli.processId()), signal);
         QVERIFY(cli.waitForFinished());
-        QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(cli.exitStatus(), ignored ? QProcess::NormalExit : QProcess::CrashExit);
         QCOMPARE(QDir(path("uj")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList{});
+                 ignored ? QStringList{u"big.txt"_s} : QStringList{});
     }
 };
 
