@@ -2,6 +2,7 @@
 // commands on real files, where no byte of the working directory's own files may ever change.
 
 #include "io/descriptor.h"
+#include "io/textlines.h"
 #include "replace/replacecommands.h"
 #include "search/searchcommands.h"
 #include "support/files.h"
@@ -405,12 +406,16 @@ private slots:
     }
 
     // Copies written in the background bring their header blocks, rows and errors in the order of
-    // copies written one by one, and a link read after the copy it leads to reads that copy.
+    // copies written one by one, and a link read after the copy it leads to reads that copy. A caller
+    // that only commits, whose workers name the copies ahead, waits after a file they left to it (f12)
+    // for the next to be written: f13's opening waits until it does.
     void backgroundKeepsTheOrder_data()
     {
         QTest::addColumn<int>("threads");
-        QTest::newRow("one by one") << 1;
-        QTest::newRow("in the background") << 3;
+        QTest::addColumn<bool>("commitsOnly");
+        QTest::newRow("one by one") << 1 << false;
+        QTest::newRow("in the background") << 3 << false;
+        QTest::newRow("caller only commits") << 2 << true;
     }
     void backgroundKeepsTheOrder()
     {
@@ -427,7 +432,13 @@ private slots:
         writeFile(d.filePath(u"uj/f03"_s), "alma old\r\n");
         QVERIFY(d.remove(u"f04"_s) && QFile::link(u"uj/f03"_s, d.filePath(u"f04"_s)));
         QFETCH(int, threads);
+        QFETCH(bool, commitsOnly);
         Run run(dir.path(), threads);
+        run.control.callerCommitsOnly = commitsOnly;
+        runBeforeOpening(commitsOnly ? +[](const char* name) {
+            if (std::string_view(name) == "f13")
+                waitForOtherThreadsToSleep();
+        } : nullptr);
         run.errors.log = &run.rows;
         // The copy of f03 stands only once the files after it, the link f04 among them, were read.
         run.rows.hook = [&](std::string_view row, int) {
@@ -437,6 +448,7 @@ private slots:
         // Not through run.replace(): the source f04 reads its copy's target, which changes.
         replaceInAllFiles(run.files, ReplaceText(u"alma"_s, u"RETЖ"_s, true), run.state, run.rows, run.errors,
                           &run.control);
+        runBeforeOpening(nullptr);
 
         const QString unencodable =
             u"A csereszöveg egyik karaktere nem írható le ennek a fájlnak a kódlapján, ezért a fájl kimarad:"_s;
