@@ -177,7 +177,8 @@ int main(int argc, char** argv)
         cserel& main = app.mainWindow();
         main.Text1->setText(text);
         main.Text2->setText(text);
-        std::printf("%d files, %d ms more per opened file and per listing\n", main.File1->files().entryCount(), slowMs);
+        std::printf("%d files, %d ms more per opened file and per listing\n",
+                    main.File1->files().entryCount(), slowMs);
         slowRuns(main, args.first());
         return 0;
     }

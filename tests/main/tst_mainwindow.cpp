@@ -404,9 +404,10 @@ private slots:
                          writeFile(path(name(stall)), lines("alma", stall));
                  }}});
         }
-        const QString doneBeforeStall = stall < 0 ? u"0 / 0 file"_s
+        const QString doneBeforeStall =
+            stall < 0            ? u"0 / 0 file"_s
             : selected.isEmpty() ? u"%1 / 5 file"_s.arg(stall)
-                               : u"%1 / %2 file"_s.arg(selected.indexOf(stall)).arg(selected.size());
+                                 : u"%1 / %2 file"_s.arg(selected.indexOf(stall)).arg(selected.size());
         QTimer user;
         QElapsedTimer clock;
         clock.start();
