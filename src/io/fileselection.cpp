@@ -1,6 +1,9 @@
 #include "fileselection.h"
 
+#include <QThreadPool>
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace kelvara {
 
@@ -41,14 +44,24 @@ void ListedFiles::markRange(int first, int last, bool selected)
 
 std::optional<FileError> ListedFiles::rereadThrough(const Lister& list)
 {
-    entries_.clear();
-    std::optional<FileError> error = list(directory_, entries_);
+    std::vector<DirectoryEntry> listed;
+    std::optional<FileError> error = list(directory_, listed);
     if (error)
-        entries_.clear();
+        listed.clear();
+    adopt(std::move(listed));
+    return error;
+}
+
+void ListedFiles::adopt(std::vector<DirectoryEntry>&& listed)
+{
+    // The names of a large directory take tens of milliseconds to free one by one, which the command
+    // that lists again would wait for before its first file: a thread of the pool frees them.
+    auto retired = std::make_shared<std::vector<DirectoryEntry>>(std::exchange(entries_, std::move(listed)));
+    if (retired->size() >= 4096)
+        QThreadPool::globalInstance()->start([retired] { retired->clear(); });
     selected_.assign(entries_.size(), false);
     selectedCount_ = 0;
     current_ = -1;
-    return error;
 }
 
 } // namespace kelvara

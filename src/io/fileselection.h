@@ -51,7 +51,7 @@ public:
     // Lists the directory again through `list`, which has listFiles()'s signature and may run it
     // elsewhere (a window lists on another thread while it handles its events).
     using Lister = std::function<std::optional<FileError>(const QString&, std::vector<DirectoryEntry>&)>;
-    virtual std::optional<FileError> rereadThrough(const Lister& list);
+    std::optional<FileError> rereadThrough(const Lister& list);
     // Lists `directory` from now on; the path stays when it cannot be listed, for reread().
     std::optional<FileError> setDirectory(const QString& directory)
     {
@@ -60,6 +60,8 @@ public:
     }
 
 protected:
+    // Takes `listed` as the entries, none selected, no current entry.
+    virtual void adopt(std::vector<DirectoryEntry>&& listed);
     // Sets the flags of the entries first..last that exist; the current entry stays.
     void markRange(int first, int last, bool selected);
     void setCurrentEntry(int k) { current_ = k; }

@@ -35,22 +35,15 @@ Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
     return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
 }
 
-std::optional<FileError> FileListModel::rereadThrough(const Lister& list)
+void FileListModel::adopt(std::vector<DirectoryEntry>&& listed)
 {
-    // Listed before the reset: the view shows the old entries meanwhile.
-    std::vector<DirectoryEntry> listed;
-    std::optional<FileError> error = list(directoryPath(), listed);
     const QScopedValueRollback quiet(fromCode_, true);
     // A reset of the model clears the selection model and its current entry without telling.
     beginResetModel();
-    ListedFiles::rereadThrough([&](const QString&, std::vector<DirectoryEntry>& entries) {
-        entries = std::move(listed);
-        return error;
-    });
+    ListedFiles::adopt(std::move(listed));
     runFirst_ = runLast_ = -1;
     runSettled_ = true;
     endResetModel();
-    return error;
 }
 
 void FileListModel::setEntrySelected(int k, bool selected)

@@ -36,11 +36,14 @@ public:
     // Selects entries first..last as selecting them one after the other would, at the cost of one
     // when they follow the run.
     void selectRange(int first, int last);
-    // Reads the directory again: new entries, no selection, no current entry.
-    std::optional<FileError> rereadThrough(const Lister& list) override;
     // Cuts the run as the entry-by-entry selection would have left it; the view calls it before the
     // user's input.
     void settleRun();
+
+protected:
+    // New entries, no selection, no current entry. Called once the listing is in hand: the view shows
+    // the old entries until then.
+    void adopt(std::vector<DirectoryEntry>&& listed) override;
 
 private:
     void mirror(const QItemSelection& selected, const QItemSelection& deselected);
