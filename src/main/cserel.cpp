@@ -280,10 +280,7 @@ template <typename Command> ReplaceSummary cserel::runPass(Command command)
     control.callerCommitsOnly = true;
     ProgressWindow progress(this, control);
     BatchedSelection files(File1->files(), control);
-    control.pulse = [&] {
-        files.flush();
-        progress.pulse();
-    };
+    control.pulse = [&] { progress.pulse([&] { files.flush(); }); };
     DialogReplaceErrors errors(control);
     running_ = &control;
     const struct Done

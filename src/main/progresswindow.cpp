@@ -52,16 +52,20 @@ ProgressWindow::~ProgressWindow()
         QGuiApplication::restoreOverrideCursor();
 }
 
-void ProgressWindow::pulse()
+void ProgressWindow::pulse(const std::function<void()>& refreshOwner)
 {
-    if (!isVisible() && running_.elapsed() >= ShowAfterMs) {
-        showFigures();
-        show();
-        // The command's wait cursor stays over its window; here the user may press "Mégse".
-        QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
-        cursorSet_ = true;
-    } else if (isVisible()) {
-        showFigures();
+    if (!refreshed_.isValid() || refreshed_.hasExpired(RefreshEveryMs)) {
+        refreshed_.start();
+        refreshOwner();
+        if (!isVisible() && running_.elapsed() >= ShowAfterMs) {
+            showFigures();
+            show();
+            // The command's wait cursor stays over its window; here the user may press "Mégse".
+            QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+            cursorSet_ = true;
+        } else if (isVisible()) {
+            showFigures();
+        }
     }
     // All that is pending, not one round of the event loop: a round may leave the window's own
     // repaint for later, and later is the next pulse.

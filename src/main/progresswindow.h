@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QElapsedTimer>
+#include <functional>
 
 class QLabel;
 class QProgressBar;
@@ -21,14 +22,18 @@ class ProgressWindow : public QDialog
 
 public:
     static constexpr int ShowAfterMs = 500;
+    // Painting takes processor time from the workers: what a command changes in the windows is shown
+    // at most this often, though events are handled at every pulse.
+    static constexpr int RefreshEveryMs = 100;
 
     ProgressWindow(QWidget* owner, PassControl& control);
     ~ProgressWindow() override;
 
     // On the window's thread while the pass runs: handles the events that came meanwhile (input to
-    // the owner only once this window stands before it, so that nothing else starts), shows this
-    // window when its time has come and brings its figures up to date.
-    void pulse();
+    // the owner only once this window stands before it, so that nothing else starts). When a refresh
+    // is due, first runs `refreshOwner`, shows this window when its time has come and brings its
+    // figures up to date.
+    void pulse(const std::function<void()>& refreshOwner);
 
     // "Mégse"
     void reject() override;
@@ -43,6 +48,7 @@ private:
 
     PassControl& control_;
     QElapsedTimer running_;
+    QElapsedTimer refreshed_;
     bool cursorSet_ = false;
 };
 
