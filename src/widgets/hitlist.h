@@ -12,8 +12,9 @@
 namespace kelvara {
 
 // The rows of a hit list, stored end to end as UTF-8 so that a million rows cost little more than
-// their text: what the commands write to. Appended rows reach the views in bulk, when flush() runs:
-// called, or queued by the appending.
+// their text; a row equal to one of the two before it is stored once (the star rows of the header
+// blocks, most of a replace's rows). What the commands write to. Appended rows reach the views in
+// bulk, when flush() runs: called, or queued by the appending.
 class HitListModel : public QAbstractListModel, public RowSink
 {
     Q_OBJECT
@@ -24,7 +25,7 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
-    int size() const { return int(ends_.size()); }
+    int size() const { return int(rows_.size()); }
     std::string_view row(int k) const;
     // Both leave the rows as they were when they run out of memory.
     void appendRow(std::string_view utf8) override;
@@ -36,8 +37,8 @@ private:
     void flushQueued();
 
     std::string text_;
-    std::vector<size_t> ends_; // where each row ends in text_; it starts where the one before ends
-    int shown_ = 0;            // rows the views know of
+    std::vector<std::pair<size_t, size_t>> rows_; // where each row starts in text_, and its length
+    int shown_ = 0;                               // rows the views know of
     bool flushQueued_ = false;
     QElapsedTimer sinceShown_; // since rows last reached the views
 };
