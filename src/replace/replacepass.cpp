@@ -296,13 +296,18 @@ void ReplacePass::Writer::copyLines(const char* from, const char* to, const char
 }
 
 ReplacePass::ReplacePass(const ReplaceText& text, const LineFilter& filter, PassControl& control)
-    : text_(text), control_(control), copies_(OrderedPool::SlotCount), pool_(*this, control)
+    : text_(text), control_(control), pool_(*this, control)
 {
     for (int k = 0; k < control.toolSets(); ++k)
         writers_.push_back(std::make_unique<Writer>(text, filter));
 }
 
 ReplacePass::~ReplacePass() = default;
+
+void ReplacePass::useSlots(int count)
+{
+    copies_.resize(size_t(count));
+}
 
 void ReplacePass::run(const ReplaceDirectories& dirs, const std::vector<PassFile>& files, MainState& state,
                       RowSink& rows, ReplaceErrors& errors,

@@ -91,6 +91,7 @@ private:
 
     size_t work(size_t file, int slot, int thread) override;
     void commit(size_t file, int slot) override;
+    void useSlots(int count) override;
     bool commitAhead(size_t file, int slot) override;
     bool place(Copy& copy);
     bool settle(const PassFile& file, Copy& copy);

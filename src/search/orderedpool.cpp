@@ -141,10 +141,11 @@ void OrderedPool::start(size_t count, bool stepsAhead)
     parallel_ = control_.callerCommitsOnly ? count > 0 : control_.threads > 1 && count > 1;
     callerTakes_ = !control_.callerCommitsOnly; // read by the workers from their start
     stepsAhead_ = stepsAhead && control_.callerCommitsOnly;
-    reach_ = control_.callerCommitsOnly ? SlotCount : OpenAhead;
+    reach_ = !control_.callerCommitsOnly ? OpenAhead : stepsAhead_ ? SlotCount / 4 : SlotCount;
+    task_.useSlots(int(std::min(reach_, std::max<size_t>(count, 1))));
     if (parallel_)
         startWorkers();
-    if (workers_.empty()) {
+    if (workers_.empty()) { // fewer slots, all among those in use
         callerTakes_ = true;
         stepsAhead_ = false;
         reach_ = OpenAhead;

@@ -41,6 +41,8 @@ public:
         // With steps ahead: the part of file `file`'s commit that may run on a worker, once every file
         // before it has had its own or its commit. False leaves it to the commit. Must not throw.
         virtual bool commitAhead(size_t /*file*/, int /*slot*/) { return true; }
+        // Before the first work() of a run: the slots it uses are 0 to `count` - 1.
+        virtual void useSlots(int count) = 0;
 
     protected:
         ~Task() = default;

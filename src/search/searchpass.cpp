@@ -165,13 +165,18 @@ private:
 };
 
 SearchPass::SearchPass(const SearchText& search, PassControl& control)
-    : search_(search), control_(control), found_(OrderedPool::SlotCount), pool_(*this, control)
+    : search_(search), control_(control), pool_(*this, control)
 {
     for (int k = 0; k < control.toolSets(); ++k)
         searchers_.push_back(std::make_unique<Searcher>(search));
 }
 
 SearchPass::~SearchPass() = default;
+
+void SearchPass::useSlots(int count)
+{
+    found_.resize(size_t(count));
+}
 
 void SearchPass::run(const QString& directory, int dirFd, const std::vector<PassFile>& files,
                      MainState& state, RowSink& rows, FileErrorHandler& errors,

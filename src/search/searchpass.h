@@ -130,6 +130,7 @@ private:
 
     size_t work(size_t file, int slot, int thread) override;
     void commit(size_t file, int slot) override;
+    void useSlots(int count) override;
 
     const SearchText& search_;
     PassControl& control_;
