@@ -95,8 +95,9 @@ private:
     size_t held_ = 0;      // bytes held by files done and not committed
     size_t ready_ = 0;     // files done and not committed
     // Set before the workers start: all the slots for a caller that only commits, so that the workers
-    // go on while it handles its events; otherwise OpenAhead, as each file done may hold its copy
-    // open until its commit.
+    // go on while it handles its events, and a quarter of them when they also step ahead (fewer
+    // slots stay in the caches, and the steps leave the commits little to do); otherwise OpenAhead,
+    // as each file done may hold its copy open until its commit.
     size_t reach_ = OpenAhead;
     std::vector<size_t> bytes_ = std::vector<size_t>(SlotCount);
     std::vector<char> done_ = std::vector<char>(SlotCount);
