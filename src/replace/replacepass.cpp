@@ -340,7 +340,7 @@ void ReplacePass::commit(size_t file, int slot)
     if (*onFile_)
         (*onFile_)(passFile);
     state.filePath = passFile.path(dirs_->path);
-    state.outFilePath = joinPath(state.outDirPath, pathFromBytes(passFile.name));
+    state.outFilePath = passFile.path(state.outDirPath);
     if (!listRows(state.outFilePath, *errors_,
                   [&] { appendHeaderBlock(state, *rows_, state.outFilePath); }) ||
         !settle(passFile, copy))
