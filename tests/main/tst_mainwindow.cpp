@@ -444,7 +444,8 @@ private slots:
         row("help", "replace|--help", 0, u"replace"_s);
         // Also a search without a hit.
         row("search, a byte-order mark is a character", "search|DIR|\uFEFFalma", 1, u" 0 db sor"_s);
-        row("search, an operand after --", "search|DIR|--|-körte", 0, u" 1 db sor"_s);
+        row("search a named file, an operand after --", "search|--selected|a.txt|DIR|--|-körte", 0,
+            lines(block(path("a.txt")), "-körte| 1 db sor"));
         row("write failure", "ulimit -f 1;|replace|DIR|körte|szilva", 2, {},
             copy("big.txt") + u": A lemez megtelt."_s);
         row("search named files only", "search|--selected=a.txt|DIR|alma", 1, lines({}, " 0 db sor"));
