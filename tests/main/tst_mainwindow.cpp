@@ -15,7 +15,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -42,6 +41,7 @@ QString text(const char* utf8)
 }
 
 const QString Cli = QStringLiteral(KELVARA_CLI);
+const QString App = QStringLiteral(KELVARA_APP);
 
 // Runs to the end; stdout and stderr are read apart.
 struct Run : QProcess
@@ -79,11 +79,7 @@ struct Stall
         for (int ms = 0; name == file && !released && ms < 20000; ++ms) // at most 20 s: a failure, not a hang
             ::usleep(1000);
     }
-    static void release()
-    {
-        released = true;
-        released.notify_all();
-    }
+    static void release() { released = true; }
 };
 
 } // namespace
@@ -109,8 +105,9 @@ class MainWindowTest : public QObject
         return name.toString().toUtf8() + '\0' + bytes + '\0';
     }
 
-    // Opens the directory as "Könyvtárnyitás" does, with these texts typed.
-    cserel& open(Application& app, const char* search = "", const char* replacement = "")
+    // Opens the directory as "Könyvtárnyitás" does, with these texts typed and these files selected.
+    cserel& open(Application& app, const char* search = "", const char* replacement = "",
+                 const QList<int>& selected = {})
     {
         rememberSources();
         app.startWindow()->Dir1->setPath(dir.path());
@@ -118,6 +115,8 @@ class MainWindowTest : public QObject
         cserel& main = app.mainWindow();
         main.Text1->setText(text(search));
         main.Text2->setText(text(replacement));
+        for (const int k : selected)
+            main.File1->files().setEntrySelected(k, true);
         return main;
     }
 
@@ -161,8 +160,6 @@ private slots:
         main->Text1->clear();
         QTest::keyClicks(main->Text2, u"korte"_s);
         QVERIFY(!main->Command1->isEnabled() && !main->Command6->isEnabled());
-        clickRow(*main->File1, 1);
-        QCOMPARE(main->Label7->text(), u" 1  db file"_s); // a click recounts the selected files
         main->Text1->setText(u"alma"_s);
         main->Option2->setChecked(true);
         main->Check1->setCheckState(Qt::PartiallyChecked); // a greyed switch: case ignored
@@ -177,45 +174,64 @@ private slots:
                 !main->Command2->isEnabled());
 
         QFETCH(bool, byFrame);
-        QPointer<QTimer> banner = main->Timer1;
-        QVERIFY(banner->isActive());
+        QVERIFY(main->Timer1->isActive()); // the banner runs
         QSignalSpy finished(&app, &Application::finished);
         if (byFrame)
             main->close();
         else
             main->Command5->click();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(main.isNull() && banner.isNull() && !app.startWindow());
+        QVERIFY(main.isNull() && !app.startWindow());
         QPointer<frmAbout> about = app.aboutWindow();
         QVERIFY(about && about->isVisible() && !about->isModal() && finished.count() == 0);
         QCOMPARE(QApplication::topLevelWidgets(), QWidgetList{about});
     }
 
-    // Which files each command visits and how it leaves the file list. Files f0.txt.. are selected as
-    // `selected`, then the commands run; after the first one f<files>.txt appears, which the list shows
-    // only if a command reads the directory again. The last command's hit list holds the blocks of `visited`.
-    // A key in the file list, leaving the selection as it is, shows its count.
+    // Which files each command visits and what it leaves. Files f0.txt.. are selected as `selected`, then
+    // the commands run; after the first one f<files>.txt appears, which the list shows only if a command
+    // reads the directory again. With a `how`, file `stall` (-1: the listing) stalls, and once the progress
+    // window shows that the files before it are done the user acts: stops it with Escape or "Mégse", closes
+    // the main window, or, when the file was removed, answers the "Fájlhiba" question that comes over the
+    // progress window (Retry puts it back first). What stands after it: the rows and copies of exactly the
+    // files `visited`, nothing else in uj, the selection `after`, and no box but that question.
     void commands_data()
     {
         QTest::addColumn<int>("files");
         QTest::addColumn<QList<int>>("selected");
         QTest::addColumn<QString>("commands");
         QTest::addColumn<QList<int>>("visited");
-        QTest::addColumn<QList<int>>("selectedAfter");
+        QTest::addColumn<QList<int>>("after");
         QTest::addColumn<bool>("reread");
+        QTest::addColumn<int>("stall");
+        QTest::addColumn<QString>("how");
         using L = QList<int>;
-        QTest::newRow("search all") << 2 << L{} << u"6"_s << L{0, 1} << L{0, 1} << false;
-        QTest::newRow("all, then selected: the first") << 3 << L{} << u"6 1"_s << L{0} << L{0} << true;
-        QTest::newRow("selected as left") << 3 << L{0, 2} << u"1"_s << L{0, 2} << L{0, 2} << false;
-        QTest::newRow("selected, empty list") << 0 << L{} << u"1"_s << L{} << L{} << false;
-        QTest::newRow("replace 1, 3 of 5") << 5 << L{1, 3} << u"1 4"_s << L{1, 3} << L{1, 3} << false;
-        QTest::newRow("replace 0, 2 of 3") << 3 << L{0, 2} << u"1 4"_s << L{0} << L{0} << true;
-        QTest::newRow("replace 0 of 1") << 1 << L{0} << u"1 4"_s << L{0} << L{0} << false;
-        QTest::newRow("replace none") << 3 << L{} << u"1 4"_s << L{} << L{} << false;
-        QTest::newRow("replace all") << 3 << L{0, 2} << u"1 3"_s << L{0, 1, 2, 3} << L{0, 1, 2, 3} << true;
-        QTest::newRow("whole file, after searching all")
-            << 3 << L{} << u"6 2"_s << L{2} << L{0, 1, 2} << false;
-        QTest::newRow("whole file, no current entry") << 3 << L{} << u"1 2"_s << L{} << L{} << false;
+        const auto row = [](const char* tag, int files, const L& selected, const char* commands,
+                            const L& visited, const L& after, bool reread = false, int stall = 0,
+                            const char* how = "") {
+            QTest::newRow(tag) << files << selected << text(commands) << visited << after << reread << stall
+                               << text(how);
+        };
+        row("search all", 2, {}, "6", {0, 1}, {0, 1});
+        row("all, then selected: the first", 3, {}, "6 1", {0}, {0}, true);
+        row("selected as left", 3, {0, 2}, "1", {0, 2}, {0, 2});
+        row("selected, empty list", 0, {}, "1", {}, {});
+        row("replace 1, 3 of 5", 5, {1, 3}, "1 4", {1, 3}, {1, 3});
+        row("replace 0, 2 of 3", 3, {0, 2}, "1 4", {0}, {0}, true);
+        row("replace 0 of 1", 1, {0}, "1 4", {0}, {0});
+        row("replace none", 3, {}, "1 4", {}, {});
+        row("replace all", 3, {0, 2}, "1 3", {0, 1, 2, 3}, {0, 1, 2, 3}, true);
+        row("whole file, after searching all", 3, {}, "6 2", {2}, {0, 1, 2});
+        row("whole file, no current entry", 3, {}, "1 2", {}, {});
+        row("search all, Escape", 5, {}, "6", {0, 1}, {0, 1}, false, 2, "Escape");
+        row("search selected, Mégse", 5, {1, 3, 4}, "1", {1}, {1, 3, 4}, false, 3, "Mégse");
+        row("replace all, Escape", 5, {}, "3", {0, 1}, {0, 1}, false, 2, "Escape");
+        row("replace all, listing, Escape", 5, {}, "3", {}, {}, false, -1, "Escape");
+        row("replace one file, Escape", 5, {2}, "2", {}, {2}, false, 2, "Escape");
+        row("replace all, window closed", 5, {}, "3", {0, 1}, {}, false, 2, "close");
+        row("search selected, question, Cancel", 5, {1, 2, 3}, "1", {1, 3}, {1, 2, 3}, false, 2, "Cancel");
+        row("replace selected, closed during the question, Retry", 5, {1, 2, 3}, "4", {1}, {}, false, 2,
+            "close, Retry");
+        row("replace selected, question, Retry", 5, {1, 2, 3}, "4", {1, 2, 3}, {1, 2, 3}, false, 2, "Retry");
     }
     void commands()
     {
@@ -223,19 +239,68 @@ private slots:
         QFETCH(QList<int>, selected);
         QFETCH(QString, commands);
         QFETCH(QList<int>, visited);
+        QFETCH(int, stall);
+        QFETCH(QString, how);
         for (int k = 0; k < files; ++k)
             writeFile(path(name(k)), lines("alma", k));
+        const bool question = how.endsWith(u"Retry"_s) || how == u"Cancel"_s;
+        const bool closed = how.startsWith(u"close"_s);
+        // Copies that are written under a temporary name until they stand, where one could stay behind.
+        allowUnnamedFiles(false);
         Application app;
-        cserel& main = open(app, "alma", "szilva");
-        for (const int k : selected)
-            main.File1->files().setEntrySelected(k, true);
-        for (const QString& step : commands.split(u' ')) {
-            main.findChild<QPushButton*>(u"Command"_s + step)->click();
+        QPointer<cserel> main = &open(app, "alma", "szilva", selected);
+        const QStringList steps = commands.split(u' ');
+        const auto search = [](const QString& step) { return step == u"1"_s || step == u"6"_s; };
+        if (!search(steps[0]))
+            main->enableReplaceButtons(); // as a search before would
+        if (question) {
+            QFile::remove(path(name(stall)));
+            expectedBoxes = 1;
+            boxes.emplace(std::vector<ScriptedMessageBox::Step>{
+                {how.endsWith(u"Retry"_s) ? MsgAnswer::Retry : MsgAnswer::Cancel, [&] {
+                     const MsgRequest& box = boxes->seam->requests[0];
+                     QVERIFY(box.title == u"Fájlhiba"_s && box.message.endsWith(u'\n' + path(name(stall))));
+                     QVERIFY(main->findChild<ProgressWindow*>()->isVisible()); // over the progress window
+                     if (closed) // the stop leaves no second question about the file
+                         main->close();
+                     else if (how == u"Retry"_s)
+                         writeFile(path(name(stall)), lines("alma", stall));
+                 }}});
+        }
+        // The files done before the stalled one, each with a block and a hit row, and the files to do.
+        const int before = stall < 0 ? 0 : selected.isEmpty() ? stall : int(selected.indexOf(stall));
+        const qsizetype toDo = stall < 0 ? 0 : selected.isEmpty() ? files : selected.size();
+        QTimer user;
+        int rowsSoFar = -1; // of the files done, while it still runs; -1 until the user acts
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            auto* progress = main ? main->findChild<ProgressWindow*>() : nullptr;
+            if (!progress || !progress->isVisible() ||
+                progress->counts->text() != u"%1 / %2 file"_s.arg(before).arg(toDo))
+                return;
+            user.stop();
+            rowsSoFar = main->List1->count();
+            if (how == u"Escape"_s)
+                QTest::keyClick(progress, Qt::Key_Escape);
+            else if (how == u"Mégse"_s)
+                progress->cancel->click();
+            else if (how == u"close"_s)
+                main->close();
+            Stall::release();
+        });
+        std::optional<Stall> stalled;
+        if (!how.isEmpty()) {
+            stalled.emplace(stall < 0 ? QFile::encodeName(dir.path()) : name(stall).toUtf8());
+            user.start(5);
+        }
+        for (const QString& step : steps) {
+            main->findChild<QPushButton*>(u"Command"_s + step)->click();
             if (!QFile::exists(path(name(files))))
                 writeFile(path(name(files)), lines("alma", files));
             rememberSources();
         }
-        const bool searched = commands.endsWith(u'6') || commands.endsWith(u'1');
+        if (!how.isEmpty())
+            QCOMPARE(rowsSoFar, 4 * before);
+        const bool searched = search(steps.last());
         QStringList rows;
         QByteArray copies; // what uj holds, as fingerprint() gives it
         for (const int k : visited) {
@@ -244,51 +309,45 @@ private slots:
             copies += entry(name(k), lines("szilva", k));
         }
         QCOMPARE(fingerprint(path("uj")), searched ? QByteArray() : copies);
-        QCOMPARE(rowsOf(*main.List1), rows);
-        QCOMPARE(main.List1->model()->rowCount(), rows.size()); // the view shows them all
-        QTEST(selectedEntries(*main.File1), "selectedAfter");
+        if (closed) {
+            QCoreApplication::sendPostedEvents(nullptr, 0);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY(main.isNull() && app.aboutWindow() && app.aboutWindow()->isVisible());
+            return;
+        }
+        QCOMPARE(rowsOf(*main->List1), rows);
+        QCOMPARE(main->List1->model()->rowCount(), rows.size()); // the view shows them all
+        QTEST(selectedEntries(*main->File1), "after");
         QFETCH(bool, reread);
-        QCOMPARE(main.File1->files().entryCount(), reread ? files + 1 : files);
-        QTest::keyClick(main.File1, Qt::Key_Shift);
-        QCOMPARE(main.Label7->text(), u" %1  db file"_s.arg(selectedEntries(*main.File1).size()));
-        QCOMPARE(main.Label6->isVisible() ? main.Label6->text() : QString(),
+        QCOMPARE(main->File1->files().entryCount(), reread ? files + 1 : files);
+        QTest::keyClick(main->File1, Qt::Key_Shift); // leaves the selection as it is and shows its count
+        QCOMPARE(main->Label7->text(), u" %1  db file"_s.arg(selectedEntries(*main->File1).size()));
+        QCOMPARE(main->Label6->isVisible() ? main->Label6->text() : QString(),
                  searched ? u" %1 db sor"_s.arg(visited.size()) : QString());
     }
 
-    // "Cserél a kiválasztott sorban", case ignored, with b.txt and c.txt selected (a.txt not), all three
-    // holding `lines`: the first occurrence in each line equal to the selected row, matched with its case.
-    void selectedLine_data()
-    {
-        QTest::addColumn<QByteArray>("lines");
-        QTest::addColumn<QString>("row");          // the hit row the user clicks
-        QTest::addColumn<QByteArray>("rewritten"); // each copy, line 1 the new hit row; none: as its file
-        QTest::newRow("first occurrence")
-            << QByteArray("abc x abc\r\nabc\r\n") << u"abc x abc"_s << QByteArray("Q x abc\r\nabc\r\n");
-        // A header row cannot be chosen, so no row is, and no line equals an empty one.
-        QTest::newRow("a row beginning with *") << QByteArray("*abc\r\n") << u"*abc"_s << QByteArray();
-    }
+    // "Cserél a kiválasztott sorban", case ignored, with b.txt and c.txt selected (a.txt not): the first
+    // occurrence in each line equal to the hit row chosen, matched with its case. A row beginning with *
+    // cannot be chosen, as header rows cannot.
     void selectedLine()
     {
-        QFETCH(QByteArray, lines);
-        QFETCH(QString, row);
-        QFETCH(QByteArray, rewritten);
         for (const char* name : {"a.txt", "b.txt", "c.txt"})
-            writeFile(path(name), lines);
+            writeFile(path(name), "abc x abc\r\nabc\r\n*abc\r\n");
         Application app;
-        cserel& main = open(app, "ABC", "Q");
+        cserel& main = open(app, "ABC", "Q", {1, 2});
         main.Check1->setChecked(false);
-        main.File1->files().setEntrySelected(1, true);
-        main.File1->files().setEntrySelected(2, true);
         main.Command1->click();
         const QStringList searched = rowsOf(*main.List1);
-        clickRow(*main.List1, int(searched.indexOf(row)));
+        clickRow(*main.List1, int(searched.indexOf(u"*abc"_s)));
+        QCOMPARE(main.List1->selectedIndex(), -1);
+        const int row = int(searched.indexOf(u"abc x abc"_s));
+        clickRow(*main.List1, row);
         main.Command7->click();
-        const QByteArray written = rewritten.isEmpty() ? lines : rewritten;
+        const QByteArray written = "Q x abc\r\nabc\r\n*abc\r\n";
         QCOMPARE(fingerprint(path("uj")), entry("b.txt", written) + entry("c.txt", written)); // not a.txt
-        const QStringList hit =
-            rewritten.isEmpty() ? QStringList{} : QStringList{QString::fromUtf8(written.split('\r')[0])};
+        const QStringList hit{u"Q x abc"_s};
         QCOMPARE(rowsOf(*main.List1), searched + block(copy("b.txt")) + hit + block(copy("c.txt")) + hit);
-        QCOMPARE(main.List1->selectedIndex(), rewritten.isEmpty() ? -1 : int(searched.indexOf(row)));
+        QCOMPARE(main.List1->selectedIndex(), row);
         QCOMPARE(selectedEntries(*main.File1), (QList<int>{1, 2}));
         QCOMPARE(main.modeMarker, u"ujak"_s);
     }
@@ -321,13 +380,12 @@ private slots:
             main.Text1->clear();
         const QStringList searched = rowsOf(*main.List1);
         // The old count is gone while the box is open, and comes back when the command refused to start.
-        bool countDuringBox = true;
-        const auto during = [&] { countDuringBox = main.Label3->isVisible() || main.Label6->isVisible(); };
+        const auto during = [&] { QVERIFY(!main.Label3->isVisible() && !main.Label6->isVisible()); };
         boxes.emplace(std::vector<ScriptedMessageBox::Step>{{MsgAnswer::Cancel, during}});
         QFETCH(QString, command);
         main.findChild<QPushButton*>(command)->click();
-        QCOMPARE(std::tuple(countDuringBox, main.Label3->isVisible(), main.Label6->isVisible()),
-                 std::tuple(false, !started, !started));
+        QCOMPARE(std::pair(main.Label3->isVisible(), main.Label6->isVisible()),
+                 std::pair(!started, !started));
         expectedBoxes = 1;
         QCOMPARE(boxes->seam->requests.size(), expectedBoxes);
         const QString box = boxes->seam->requests[0].title + u' ' + boxes->seam->requests[0].message;
@@ -337,136 +395,11 @@ private slots:
         QCOMPARE(QFileInfo::exists(path("uj")), started);
     }
 
-    // The window program takes one directory at most.
-    void windowCommandLine()
-    {
-        const Run two({dir.path(), dir.path()}, QStringLiteral(KELVARA_APP));
-        QVERIFY2(two.exitCode() == 2 && two.err.contains(u"csak egy könyvtár adható meg: "_s + dir.path()),
-                 qPrintable(two.err));
-    }
-
-    // A command whose file `stall` of f0.txt.. (-1: the listing) stalls, with `selected` selected: once the
-    // progress window shows that the files before it are done, the user acts (`how`): stops it with
-    // Escape or "Mégse", closes the main window, or, when the file was removed, answers the
-    // "Fájlhiba" question that comes over the progress window (Retry puts it back first). What stands
-    // after it: the rows, copies and selection of exactly the files `kept`, nothing else in uj, the
-    // search rows as kelvara-cli gives them for those files, and no box but that question.
-    void longCommand_data()
-    {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QList<int>>("selected");
-        QTest::addColumn<int>("stall");
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QList<int>>("kept");
-        using L = QList<int>;
-        QTest::newRow("search all, Escape") << u"6"_s << L{} << 2 << u"Escape"_s << L{0, 1};
-        QTest::newRow("search selected, Mégse") << u"1"_s << L{1, 3, 4} << 3 << u"Mégse"_s << L{1};
-        QTest::newRow("replace all, Escape") << u"3"_s << L{} << 2 << u"Escape"_s << L{0, 1};
-        QTest::newRow("replace all, listing, Escape") << u"3"_s << L{} << -1 << u"Escape"_s << L{};
-        QTest::newRow("replace one file, Escape") << u"2"_s << L{2} << 2 << u"Escape"_s << L{};
-        QTest::newRow("replace all, window closed") << u"3"_s << L{} << 2 << u"close"_s << L{0, 1};
-        QTest::newRow("search selected, question, Cancel")
-            << u"1"_s << L{1, 2, 3} << 2 << u"Cancel"_s << L{1, 3};
-        QTest::newRow("replace selected, closed during the question, Retry")
-            << u"4"_s << L{1, 2, 3} << 2 << u"close, Retry"_s << L{1};
-        QTest::newRow("replace selected, question, Retry")
-            << u"4"_s << L{1, 2, 3} << 2 << u"Retry"_s << L{1, 2, 3};
-    }
-    void longCommand()
-    {
-        QFETCH(QString, command);
-        QFETCH(QList<int>, selected);
-        QFETCH(int, stall);
-        QFETCH(QString, how);
-        QFETCH(QList<int>, kept);
-        for (int k = 0; k < 5; ++k)
-            writeFile(path(name(k)), lines("alma", k));
-        const bool question = how.endsWith(u"Retry"_s) || how == u"Cancel"_s;
-        const bool closed = how.startsWith(u"close"_s);
-        // Copies that are written under a temporary name until they stand, where one could stay behind.
-        allowUnnamedFiles(false);
-        Application app;
-        QPointer<cserel> main = &open(app, "alma", "szilva");
-        main->enableReplaceButtons();
-        for (const int k : selected)
-            main->File1->files().setEntrySelected(k, true);
-        const Stall stalled(stall < 0 ? QFile::encodeName(dir.path()) : name(stall).toUtf8());
-        bool progressUnderQuestion = false;
-        if (question) {
-            QFile::remove(path(name(stall)));
-            expectedBoxes = 1;
-            boxes.emplace(std::vector<ScriptedMessageBox::Step>{
-                {how.endsWith(u"Retry"_s) ? MsgAnswer::Retry : MsgAnswer::Cancel, [&] {
-                     progressUnderQuestion = main->findChild<ProgressWindow*>()->isVisible();
-                     if (closed) // the stop leaves no second question about the file
-                         main->close();
-                     else if (how == u"Retry"_s)
-                         writeFile(path(name(stall)), lines("alma", stall));
-                 }}});
-        }
-        const QString doneBeforeStall =
-            stall < 0            ? u"0 / 0 file"_s
-            : selected.isEmpty() ? u"%1 / 5 file"_s.arg(stall)
-                                 : u"%1 / %2 file"_s.arg(selected.indexOf(stall)).arg(selected.size());
-        QTimer user;
-        QElapsedTimer clock;
-        clock.start();
-        int rowsSoFar = -1; // of the files done, while it still runs; -1 until the user acts
-        QObject::connect(&user, &QTimer::timeout, [&] {
-            if (clock.elapsed() > 20000) // a failure, not a hang
-                Stall::release();
-            auto* progress = main ? main->findChild<ProgressWindow*>() : nullptr;
-            if (!progress || !progress->isVisible() || progress->counts->text() != doneBeforeStall)
-                return;
-            user.stop();
-            rowsSoFar = main->List1->count();
-            if (how == u"Escape"_s)
-                QTest::keyClick(progress, Qt::Key_Escape);
-            else if (how == u"Mégse"_s)
-                progress->cancel->click();
-            else if (how == u"close"_s)
-                main->close();
-            Stall::release();
-        });
-        user.start(5);
-        main->findChild<QPushButton*>(u"Command"_s + command)->click();
-        QVERIFY(rowsSoFar >= 0);
-        rememberSources();
-        QCOMPARE(progressUnderQuestion, question);
-        if (question)
-            QVERIFY(boxes->seam->requests[0].title == u"Fájlhiba"_s &&
-                    boxes->seam->requests[0].message.endsWith(u'\n' + path(name(stall))));
-        const bool searched = command == u"6"_s || command == u"1"_s;
-        QStringList rows, named;
-        QByteArray copies; // what uj holds, as fingerprint() gives it
-        for (const int k : kept) {
-            rows += block(searched ? path(name(k)) : copy(name(k))) +
-                    QStringList{text(searched ? "alma %1" : "szilva %1").arg(k)};
-            copies += entry(name(k), lines("szilva", k));
-            named += {u"--selected"_s, name(k)};
-        }
-        QCOMPARE(fingerprint(path("uj")), searched ? QByteArray() : copies);
-        if (closed) {
-            QCoreApplication::sendPostedEvents(nullptr, 0);
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            QVERIFY(main.isNull() && app.aboutWindow() && app.aboutWindow()->isVisible());
-            return;
-        }
-        QCOMPARE(rowsOf(*main->List1), rows);
-        if (!question)
-            QCOMPARE(rowsSoFar, rows.size());
-        const bool all = command == u"6"_s || command == u"3"_s; // selects each file at its turn
-        QCOMPARE(selectedEntries(*main->File1), all ? kept : selected);
-        if (searched) // the rows and the hit count that kelvara-cli shows for the files kept
-            QCOMPARE(Run(QStringList{u"search"_s} + named + QStringList{dir.path(), u"alma"_s}).out,
-                     (rows + QStringList{main->Label6->text()}).join(u'\n') + u'\n');
-    }
-
     // Exit statuses and what reaches stdout and stderr. In `args`, '|' parts the arguments, DIR stands for
-    // the directory, and a first one with a blank is run by a shell before the program. A copy that cannot
-    // be written whole (past a file size limit of 512 bytes: dash counts 512-byte blocks) is reported,
-    // leaves the earlier copy as it was and the other copies written, and the limit's signal does not end
-    // the program.
+    // the directory, a first one "kelvara" runs the window program instead, and a first one with a blank
+    // is run by a shell before the program. A copy that cannot be written whole (past a file size limit of
+    // 512 bytes: dash counts 512-byte blocks) is reported, leaves the earlier copy as it was and the other
+    // copies written, and the limit's signal does not end the program.
     void commandLineStatus_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -506,9 +439,13 @@ private slots:
         row("help", "replace|--help", 0, u"replace"_s);
         // Also a search without a hit.
         row("search, a byte-order mark is a character", "search|DIR|\uFEFFalma", 1, u" 0 db sor"_s);
-        row("search, an operand after --", "search|DIR|--|-körte", 0, u" 1 db sor"_s);
+        row("search a named file, an operand after --", "search|--selected|a.txt|DIR|--|-körte", 0,
+            lines(block(path("a.txt")), "-körte| 1 db sor"));
         row("write failure", "ulimit -f 1;|replace|DIR|körte|szilva", 2, {},
             copy("big.txt") + u": A lemez megtelt."_s);
+        row("search named files only", "search|--selected=a.txt|DIR|alma", 1, lines({}, " 0 db sor"));
+        row("the window program, two directories", "kelvara|DIR|DIR", 2, {},
+            u"csak egy könyvtár adható meg: "_s + dir.path());
     }
     void commandLineStatus()
     {
@@ -533,7 +470,8 @@ private slots:
         const bool shell = args[0].contains(u' ');
         if (shell)
             args = QStringList{u"-c"_s, args[0] + u" exec \"$0\" \"$@\""_s, Cli} + args.mid(1);
-        const Run cli(args, shell ? u"/bin/sh"_s : Cli);
+        const bool window = args[0] == u"kelvara"_s;
+        const Run cli(window ? args.mid(1) : args, shell ? u"/bin/sh"_s : window ? App : Cli);
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
         QTEST(cli.exitCode(), "status");
         QVERIFY2(out.endsWith(u'\n') ? cli.out == out : cli.out.contains(out), qPrintable(cli.out));
@@ -573,12 +511,10 @@ private slots:
         QFETCH(bool, ignored);
         writeFile(path("big.txt"), QByteArray("alma fa\r\n").repeated(2 << 20));
         rememberSources();
-        QProcess cli;
-        const QStringList args{u"replace"_s, dir.path(), u"alma"_s, u"szilva"_s};
-        if (ignored)
-            cli.start(u"/bin/sh"_s, QStringList{u"-c"_s, u"trap '' HUP; exec \"$0\" \"$@\""_s, Cli} + args);
-        else
-            cli.start(Cli, args);
+        QProcess cli; // the shell becomes kelvara-cli
+        cli.start(u"/bin/sh"_s,
+                  {u"-c"_s, (ignored ? u"trap '' HUP; "_s : QString()) + u"exec \"$0\" \"$@\""_s, Cli,
+                   u"replace"_s, dir.path(), u"alma"_s, u"szilva"_s});
         QVERIFY(cli.waitForStarted());
         const auto writing = [&] {
             for (const QFileInfo& fd :
