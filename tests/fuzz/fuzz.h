@@ -4,10 +4,10 @@
 
 #include "support/rows.h"
 
+#include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 #include <fuzzer/FuzzedDataProvider.h>
-#include <unistd.h>
 
 // The oracles' checks stay on in every build type.
 #undef NDEBUG
@@ -18,17 +18,10 @@ namespace kelvara::fuzz {
 using test::splitLines;
 
 // A directory of its own under $TMPDIR for the whole run, removed when the process ends normally.
-inline const std::string& tempDir()
+inline std::string tempDir()
 {
-    static const struct Dir
-    {
-        std::string path =
-            std::filesystem::temp_directory_path() / ("kelvara-fuzz-" + std::to_string(::getpid()));
-        Dir() { std::filesystem::create_directories(path); }
-        ~Dir() { std::filesystem::remove_all(path, ignored); }
-        std::error_code ignored;
-    } dir;
-    return dir.path;
+    static const QTemporaryDir dir(QDir::tempPath() + QLatin1String("/kelvara-fuzz-XXXXXX"));
+    return QFile::encodeName(dir.path()).toStdString();
 }
 
 inline void writeFile(const std::string& path, std::string_view bytes)
