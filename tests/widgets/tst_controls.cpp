@@ -128,9 +128,8 @@ private slots:
     void directoryList()
     {
         const QString open = dir->filePath(u"open"_s);
-        for (const char* sub : {"open/Beta", "open/alpha/deep", "open/.hidden"})
-            QVERIFY(QDir(dir->path()).mkpath(QLatin1String(sub)));
-        writeFile(open + u"/file"_s, {});
+        makeTree(dir->path(),
+                 "dir open;dir open/Beta;dir open/alpha;dir open/alpha/deep;dir open/.hidden;file open/file");
         DirectoryList list;
         QSignalSpy changes(&list, &DirectoryList::changed);
         list.setPath(open + u"/"_s); // the trailing separator names the same directory
@@ -232,14 +231,12 @@ private slots:
         QWidget front;
         front.show();
         QVERIFY(QTest::qWaitForWindowActive(&front));
-        using A = MsgAnswer;
-        using B = QMessageBox;
+        // A box each: its buttons, a standard button to click or 0 to close it, and the answer.
         const std::tuple<MsgButtons, int, MsgAnswer> boxes[] = {
-            // a standard button to click, or 0 to close
-            {MsgButtons::RetryCancel, B::Retry, A::Retry},
-            {MsgButtons::RetryCancel, B::Cancel, A::Cancel},
-            {MsgButtons::RetryCancel, 0, A::Cancel},
-            {MsgButtons::Ok, 0, A::Ok}};
+            {MsgButtons::RetryCancel, QMessageBox::Retry, MsgAnswer::Retry},
+            {MsgButtons::RetryCancel, QMessageBox::Cancel, MsgAnswer::Cancel},
+            {MsgButtons::RetryCancel, 0, MsgAnswer::Cancel},
+            {MsgButtons::Ok, 0, MsgAnswer::Ok}};
         for (const auto& [buttons, press, answer] : boxes) {
             QWidget* parent = nullptr;
             QImage icon;
