@@ -245,8 +245,8 @@ private slots:
             if (caption.remove(u'&').isEmpty())
                 continue;
             ++checked;
-            // A paragraph wraps at its width. One line needs the width Qt asks for the control, its
-            // indicator included, or for a command button (at least 80 pixels there) its margins.
+            // A paragraph wraps at its width. Other captions need the hinted width (with a box's indicator),
+            // on a command button just the text and margins, as its hint is 80 pixels at least.
             const QFontMetrics metrics = control->fontMetrics();
             QSize needed(control->sizeHint().width(), metrics.height());
             if (label && label->wordWrap())
