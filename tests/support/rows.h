@@ -5,6 +5,7 @@
 #include "replace/replacepass.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <functional>
 #include <thread>
 
