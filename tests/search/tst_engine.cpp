@@ -210,6 +210,7 @@ private slots:
         };
         row("line start, blanks", "  foo\r\nfoo  \r\n", "foo", true);
         row("text at the LF of a CR LF", "ab\r\nb\r\n\nb\r\n", "\nb", true);
+        row("star line", "*note\r\n", "note", true);
         row("empty file", "", "a", true);
         row("replacement not searched again", "banana\r\n", "a", true, "aa");
         row("empty replacement deletes", "hello\r\n", "lo", true, "");
