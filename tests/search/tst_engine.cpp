@@ -273,6 +273,10 @@ private slots:
             QCOMPARE(run.state.hitCount, hits.size());
             QCOMPARE(run.state.lineText, lines.empty() ? u"<none>"_s : decode(lines.back(), page));
         }
+        // A search of the files given, as kelvara-cli's, adds its hits to the count.
+        searchMarkedFiles(run.files, SearchText(text, caseSensitive, MatchMode::LineStart), run.state,
+                          run.rows, run.errors);
+        QCOMPARE(run.state.hitCount, 2 * found.starts.size());
         const auto selected = only.isNull() ? std::nullopt : std::optional(only);
         run.replace(ReplaceText(text, replacement, caseSensitive), selected);
         const Copy expected = plainCopy(bytes, text, replacement, caseSensitive, selected);
