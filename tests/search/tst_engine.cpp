@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -28,47 +27,49 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A command over the files of one directory, and what it leaves.
+// A command over the files of a directory of its own, and what it leaves.
 struct Run
 {
-    explicit Run(const QString& dir, int threads = 0) : dir(dir), files(dir)
+    explicit Run(int threads = defaultThreadCount()) { control.threads = threads; }
+    QString path(const QString& name) const { return dir.filePath(name); }
+    // Every entry of a directory, hidden ones too.
+    QStringList entries(const QString& name) const
     {
-        if (threads)
-            control.threads = threads;
+        return QDir(path(name)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     }
-    void search(const QString& text)
+    // Files f0, f1... each holding "alma k".
+    void writeFiles(int count) const
     {
-        searchAllFiles(files, SearchText(text, true, MatchMode::Anywhere), state, rows, errors, &control);
+        for (int k = 0; k < count; ++k)
+            writeFile(path(u"f%1"_s.arg(k)), "alma " + QByteArray::number(k) + "\r\n");
     }
-    // Replaces in every file (or in the rows equal to `only`), checking that no source changed.
+    // Searches all files, or the selected ones.
+    void search(const SearchText& text, bool selected = false)
+    {
+        (selected ? searchSelectedFiles : searchAllFiles)(files, text, state, rows, errors, &control);
+    }
+    // Replaces in every file (or in the rows equal to `only` of the files that the last search of all
+    // files selected), checking that no source changed.
     void replace(const ReplaceText& text, const std::optional<QString>& only = std::nullopt)
     {
-        const QByteArray before = fingerprint(dir);
+        const QByteArray before = fingerprint(dir.path());
         if (only) {
-            files.reread();
-            for (int k = 0; k < files.entryCount(); ++k)
-                files.setEntrySelected(k, true);
+            rows.clear();
             replaceInSelectedLine(files, text, *only, state, rows, errors, &control);
         } else {
             replaceInAllFiles(files, text, state, rows, errors, &control);
         }
-        if (fingerprint(dir) != before)
+        if (fingerprint(dir.path()) != before)
             QTest::qFail("a source changed", __FILE__, __LINE__);
     }
-    const QString dir;
-    ListedFiles files;
+    QTemporaryDir tmp;
+    const QDir dir{tmp.path()};
+    ListedFiles files{tmp.path()};
     MainState state;
     ScriptedErrors errors;
-    HookedRows rows;
+    Rows rows;
     PassControl control;
 };
-
-// Files `name(k)` for k below `count`, each holding "alma k".
-void writeFiles(const QDir& dir, int count, const std::function<QString(int)>& name)
-{
-    for (int k = 0; k < count; ++k)
-        writeFile(dir.filePath(name(k)), "alma " + QByteArray::number(k) + "\r\n");
-}
 
 // Waits until every other thread of the process sleeps, as the pool's workers do while they may take
 // no file.
@@ -78,10 +79,8 @@ void waitForOtherThreadsToSleep()
     for (int calm = 0; calm < 3; ::usleep(1000)) {
         bool sleeping = true;
         for (const QString& task : QDir(u"/proc/self/task"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            const QByteArray stat =
-                task == self ? QByteArray() : readFile(u"/proc/self/task/"_s + task + u"/stat"_s);
-            const qsizetype end = stat.lastIndexOf(')');
-            sleeping = sleeping && (stat.isEmpty() || (end > 0 && stat.mid(end + 2, 1) == "S"));
+            const QByteArray stat = readFile(u"/proc/self/task/"_s + task + u"/stat"_s);
+            sleeping = sleeping && (task == self || stat.mid(stat.lastIndexOf(')') + 2, 1) == "S");
         }
         calm = sleeping ? calm + 1 : 0;
     }
@@ -94,9 +93,8 @@ class TestEngine : public QObject
     Q_OBJECT
 
 private slots:
-    // The matcher against a plain search of the folded bytes, on every version of the vectorised
-    // loops: the cases that once went wrong, then random lines of letters that fold in every way, at
-    // every alignment of the block-wise search.
+    // The matcher against a plain search of the folded bytes, on every vector level: the cases that
+    // once went wrong, then random lines of letters that fold in every way, at every alignment.
     void matcher_data()
     {
         QTest::addColumn<CodePage>("page");
@@ -156,7 +154,6 @@ private slots:
         QTest::newRow("0 and 1 of 3") << 3 << QList<int>{0, 1} << QList<int>{0} << -1;
         QTest::newRow("0 and 1 of 4") << 4 << QList<int>{0, 1} << QList<int>{0, 1} << -1;
         QTest::newRow("all of 3") << 3 << QList<int>{0, 1, 2} << QList<int>{0} << -1;
-        QTest::newRow("only the last") << 3 << QList<int>{2} << QList<int>{2} << -1;
         QTest::newRow("single, unselected") << 1 << QList<int>{} << QList<int>{0} << -1;
         QTest::newRow("empty list") << 0 << QList<int>{} << QList<int>{} << -1;
         QTest::newRow("all files, one given up") << 3 << QList<int>{} << QList<int>{0, 1, 2} << 0;
@@ -167,52 +164,33 @@ private slots:
         QFETCH(int, entries);
         QFETCH(QList<int>, selected);
         QFETCH(int, vanished);
-        QTemporaryDir dir;
-        const auto name = [&dir](int k) { return dir.filePath(u"f%1.txt"_s.arg(k)); };
-        for (int k = 0; k < entries; ++k)
-            writeFile(name(k), "hit\r\n");
-        // f1 goes away between the search's own rereading of the list and its reading of f1.
-        struct Vanishing : ListedFiles
-        {
-            using ListedFiles::ListedFiles;
-            std::optional<FileError> reread() override
-            {
-                auto error = ListedFiles::reread();
-                QFile::remove(removed);
-                return error;
-            }
-            QString removed;
-        } files(dir.path());
-        QCOMPARE(files.reread(), std::nullopt);
+        Run run(1);
+        const auto name = [&run](int k) { return run.path(u"f%1"_s.arg(k)); };
+        run.writeFiles(entries);
+        QCOMPARE(run.files.reread(), std::nullopt);
         for (const int k : selected)
-            files.setEntrySelected(k, true);
-        ScriptedErrors errors;
-        MainState state;
-        Rows rows;
-        const SearchText search(u"hit"_s, true, MatchMode::Anywhere);
-        if (vanished < 0) {
-            searchSelectedFiles(files, search, state, rows, errors);
-        } else {
-            files.removed = name(1);
-            errors.answer = [&] {
-                writeFile(name(1), "hit\r\n");
+            run.files.setEntrySelected(k, true);
+        if (vanished >= 0) { // f1 goes away after the listing, while f0's rows go out
+            run.rows.hook = [&](std::string_view, int file) {
+                if (file == 0)
+                    QFile::remove(name(1));
+            };
+            run.errors.answer = [&] {
+                writeFile(name(1), "alma 1\r\n");
                 return vanished == 1;
             };
-            searchAllFiles(files, search, state, rows, errors);
         }
-        QList<int> after;
+        run.search(SearchText(u"alma"_s, true, MatchMode::Anywhere), vanished < 0);
+        QFETCH(QList<int>, after);
         QStringList hits;
-        for (int k = 0; k < files.entryCount(); ++k) {
-            if (files.isEntrySelected(k))
-                after.append(k);
-            if (files.isEntrySelected(k) && (k != 1 || vanished != 0))
-                hits += block(name(k)) + QStringList{u"hit"_s};
+        for (int k = 0; k < run.files.entryCount(); ++k) {
+            QCOMPARE(run.files.isEntrySelected(k), after.contains(k));
+            if (after.contains(k) && (k != 1 || vanished != 0))
+                hits += block(name(k)) << u"alma %1"_s.arg(k);
         }
-        QTEST(after, "after");
-        QCOMPARE(rows.rows, hits);
-        QCOMPARE(state.hitCount, hits.size() / 4);
-        QCOMPARE(errors.paths, vanished < 0 ? QStringList() : QStringList{name(1)});
-        QCOMPARE(state.modeMarker, u"ak"_s);
+        QCOMPARE(run.rows.rows, hits);
+        QCOMPARE(run.errors.paths, vanished < 0 ? QStringList() : QStringList{name(1)});
+        QCOMPARE(run.state.modeMarker, u"ak"_s);
     }
 
     // One file searched in both modes and replaced in, against plain models of hits and copy; `only`
@@ -231,8 +209,7 @@ private slots:
                 << (only ? QString::fromUtf8(only) : QString());
         };
         row("line start, blanks", "  foo\r\nfoo  \r\n", "foo", true);
-        row("text at the LF of a CR LF", "ab\r\n\nb\r\n", "\nb", true);
-        row("empty lines only", "\r\n\r\n", "x", true);
+        row("text at the LF of a CR LF", "ab\r\nb\r\n\nb\r\n", "\nb", true);
         row("star line", "*note\r\n", "note", true);
         row("empty file", "", "a", true);
         row("replacement not searched again", "banana\r\n", "a", true, "aa");
@@ -281,44 +258,31 @@ private slots:
         QFETCH(bool, caseSensitive);
         QFETCH(QString, replacement);
         QFETCH(QString, only);
-        QTemporaryDir dir;
-        const QString file = dir.filePath(u"f.txt"_s);
+        Run run;
+        const QString file = run.path(u"f.txt"_s);
         writeFile(file, content);
         const std::string bytes = content.toStdString();
         const CodePage page = detectCodePage(bytes);
-        const std::optional<std::string> needle = encode(text, page);
         const std::vector<std::string_view> lines = splitLines(bytes);
+        const Copy found = plainCopy(bytes, text, text, caseSensitive); // the lines a search finds
         for (const MatchMode mode : {MatchMode::Anywhere, MatchMode::LineStart}) {
-            QStringList hits;
-            for (const std::string_view line : lines) {
-                const size_t at = !needle         ? std::string::npos
-                                  : caseSensitive ? line.find(*needle)
-                                                  : foldText(line, page).find(foldText(*needle, page));
-                if (mode == MatchMode::Anywhere ? at != std::string::npos : at == 0)
-                    hits.append(decode(line, page));
-            }
-            const SearchText search(text, caseSensitive, mode);
-            PassControl control;
-            SearchPass pass(search, control);
-            MainState state;
-            state.modeMarker = u"ak"_s;
-            state.hitCount = 5;
-            state.lineText = u"<none>"_s;
-            Rows rows;
-            ScriptedErrors errors;
-            pass.run(dir.path(), AT_FDCWD, {{QFile::encodeName(file), u"f.txt"_s, 0}}, state, rows, errors);
-            QVERIFY(errors.paths.isEmpty());
-            QCOMPARE(rows.rows, hits.isEmpty() ? QStringList() : block(file) + hits);
-            QCOMPARE(state.hitCount, 5 + hits.size());
-            QCOMPARE(state.lineText, lines.empty() ? u"<none>"_s : decode(lines.back(), page));
+            const QStringList& hits = mode == MatchMode::Anywhere ? found.hits : found.starts;
+            run.state.lineText = u"<none>"_s;
+            run.search(SearchText(text, caseSensitive, mode));
+            QCOMPARE(run.rows.rows, hits.isEmpty() ? QStringList() : block(file) + hits);
+            QCOMPARE(run.state.hitCount, hits.size());
+            QCOMPARE(run.state.lineText, lines.empty() ? u"<none>"_s : decode(lines.back(), page));
         }
+        // A search of the files given, as kelvara-cli's, adds its hits to the count.
+        searchMarkedFiles(run.files, SearchText(text, caseSensitive, MatchMode::LineStart), run.state,
+                          run.rows, run.errors);
+        QCOMPARE(run.state.hitCount, 2 * found.starts.size());
         const auto selected = only.isNull() ? std::nullopt : std::optional(only);
-        Run run(dir.path());
         run.replace(ReplaceText(text, replacement, caseSensitive), selected);
         const Copy expected = plainCopy(bytes, text, replacement, caseSensitive, selected);
-        QCOMPARE(readFile(dir.filePath(u"uj/f.txt"_s)),
+        QCOMPARE(readFile(run.path(u"uj/f.txt"_s)),
                  expected.bytes ? QByteArray::fromStdString(*expected.bytes) : QByteArray("<none>"));
-        QCOMPARE(run.rows.rows, block(dir.filePath(u"uj/f.txt"_s)) + expected.rows);
+        QCOMPARE(run.rows.rows, block(run.path(u"uj/f.txt"_s)) + expected.rows);
         QCOMPARE(run.errors.messages.size(), expected.bytes ? 0 : 1);
         QVERIFY(run.errors.paths.isEmpty());
     }
@@ -327,7 +291,7 @@ private slots:
     // short leaves the earlier one until a complete one replaces it, and rows come from complete copies.
     void safeOutput_data()
     {
-        QTest::addColumn<QByteArray>("setup"); // besides .outside, .elsewhere/ and a.txt; see makeTree
+        QTest::addColumn<QByteArray>("setup"); // besides .outside and a.txt; see makeTree
         QTest::addColumn<int>("cut");          // a.txt too big for the file size limit: 1 skipped, 2 retried
         QTest::addColumn<bool>("written");     // uj/a.txt is the rewritten copy afterwards
         QTest::addColumn<QString>("message");  // the start of what the user is told, if anything
@@ -360,55 +324,37 @@ private slots:
         QFETCH(int, cut);
         QFETCH(QString, message);
         QFETCH(QString, left);
-        QTemporaryDir dir;
-        QDir d(dir.path());
-        const auto path = [&d](const QString& name) { return QFile::encodeName(d.filePath(name)); };
-        writeFile(d.filePath(u".outside"_s), "outside");
-        writeFile(d.filePath(u"a.txt"_s), cut ? QByteArray("a\r\n").repeated(100000) : "a\r\n");
+        Run run;
+        writeFile(run.path(u".outside"_s), "outside");
+        writeFile(run.path(u"a.txt"_s), cut ? QByteArray("a\r\n").repeated(100000) : "a\r\n");
         QFETCH(QByteArray, setup);
-        makeTree(dir.path(), "dir .elsewhere;" + setup);
-        Descriptor held(::open(path(u"uj/.kelvara-held"_s).constData(), O_RDWR | O_CLOEXEC));
+        makeTree(run.dir.path(), setup);
+        Descriptor held(::open(QFile::encodeName(run.path(u"uj/.kelvara-held"_s)), O_RDWR | O_CLOEXEC));
         QVERIFY(!held.isOpen() || ::flock(held.get(), LOCK_EX) == 0);
-        const QString copy = d.filePath(u"uj/a.txt"_s);
-        const QByteArray earlier = readFile(copy),
-                         copied = readFile(d.filePath(u"a.txt"_s)).replace('a', 'b');
+        const QString copy = run.path(u"uj/a.txt"_s);
+        const QByteArray earlier = readFile(copy), copied = readFile(run.path(u"a.txt"_s)).replace('a', 'b');
         std::optional<FileSizeLimit> limit;
         QVERIFY(!cut || limit.emplace(4096).active);
-        Run run(dir.path());
         run.errors.answer = [&] { return cut == 2 && limit->lift(); };
         run.replace(ReplaceText(u"a"_s, u"b"_s, true));
         limit.reset();
-        QCOMPARE(readFile(d.filePath(u".outside"_s)), QByteArray("outside"));
-        QVERIFY(QDir(d.filePath(u".elsewhere"_s))
-                    .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
         QFETCH(bool, written);
         QCOMPARE(readFile(copy), written ? copied : earlier);
         QCOMPARE(run.rows.rows.count(u"b"_s),
-                 readFile(copy).count("b\r\n") + readFile(d.filePath(u"uj/b.txt"_s)).count("b\r\n"));
-        if (written) {
-            QVERIFY(!QFileInfo(copy).isSymLink());
-            // The source's permission bits less the umask, never more open than the source.
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            struct stat source, target;
-            QVERIFY(::stat(path(u"a.txt"_s).constData(), &source) == 0 &&
-                    ::stat(path(u"uj/a.txt"_s).constData(), &target) == 0);
-            QCOMPARE(target.st_mode & 0777, source.st_mode & 0777 & ~mask);
-        }
+                 readFile(copy).count("b\r\n") + readFile(run.path(u"uj/b.txt"_s)).count("b\r\n"));
+        // A file of its own, never more open than the source.
+        QVERIFY(!written || !QFileInfo(copy).isSymLink());
+        QVERIFY(!written || QFileInfo(copy).permissions() == QFileInfo(run.path(u"a.txt"_s)).permissions());
         QCOMPARE(run.errors.messages.size(), message.isEmpty() ? 0 : 1);
         QVERIFY(message.isEmpty() || run.errors.messages[0].startsWith(message));
         QCOMPARE(run.errors.paths, cut ? QStringList{copy} : QStringList());
-        const QFileInfo uj(d.filePath(u"uj"_s));
-        QCOMPARE(uj.isDir() && !uj.isSymLink()
-                     ? QDir(uj.filePath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
-                     : QStringList(),
+        QCOMPARE(QFileInfo(run.path(u"uj"_s)).isSymLink() ? QStringList() : run.entries(u"uj"_s),
                  left.split(u' ', Qt::SkipEmptyParts));
     }
 
-    // Copies written in the background bring their header blocks, rows and errors in the order of
-    // copies written one by one, and a link read after the copy it leads to reads that copy. A caller
-    // that only commits, whose workers name the copies ahead, waits after a file they left to it (f12)
-    // for the next to be written: f13's opening waits until it does.
+    // Copies written in the background bring header blocks, rows and errors in the order of copies
+    // written one by one; a link read after the copy it leads to reads that copy. A caller that only
+    // commits waits after a file its workers left to it (f12) for the next to be written (f13).
     void backgroundKeepsTheOrder_data()
     {
         QTest::addColumn<int>("threads");
@@ -419,21 +365,17 @@ private slots:
     }
     void backgroundKeepsTheOrder()
     {
-        QTemporaryDir dir;
-        QDir d(dir.path());
-        const auto name = [](int k) { return u"f%1"_s.arg(k, 2, 10, QChar(u'0')); };
-        for (int k = 0; k < 24; ++k)
-            writeFile(d.filePath(name(k)), "alma " + QByteArray::number(k) + "\r\nkorte\r\n");
-        writeFile(d.filePath(u"f07"_s), "alma \xe1rv\xedz\r\n"); // Windows-1250, which has no Ж
-        // Found to be Windows-1250 late, after much of it went to be written: given up last, and
-        // nothing of it may stay in uj.
-        writeFile(d.filePath(u"f99"_s), QByteArray(98, 'x').append("\r\n").repeated(3000) + "alma \xe1\r\n");
-        QVERIFY(d.mkpath(u"uj/f12"_s)); // no copy replaces a directory
-        writeFile(d.filePath(u"uj/f03"_s), "alma old\r\n");
-        QVERIFY(d.remove(u"f04"_s) && QFile::link(u"uj/f03"_s, d.filePath(u"f04"_s)));
         QFETCH(int, threads);
         QFETCH(bool, commitsOnly);
-        Run run(dir.path(), threads);
+        Run run(threads);
+        const auto name = [](int k) { return u"f%1"_s.arg(k, 2, 10, QChar(u'0')); };
+        for (int k = 0; k < 24; ++k)
+            writeFile(run.path(name(k)), "alma " + QByteArray::number(k) + "\r\nkorte\r\n");
+        writeFile(run.path(u"f07"_s), "alma \xe1rv\xedz\r\n"); // Windows-1250, which has no Ж
+        // Windows-1250 found late, after much of it went to be written: given up, nothing left in uj.
+        writeFile(run.path(u"f99"_s), QByteArray(98, 'x').append("\r\n").repeated(3000) + "alma \xe1\r\n");
+        // No copy replaces a directory; the link f04 leads to the copy of f03.
+        makeTree(run.dir.path(), "dir uj;dir uj/f12;file uj/f03;rm f04;ln uj/f03 f04");
         run.control.callerCommitsOnly = commitsOnly;
         runBeforeOpening(commitsOnly ? +[](const char* name) {
             if (std::string_view(name) == "f13")
@@ -455,22 +397,20 @@ private slots:
         QStringList expected;
         QByteArray copies;
         for (int k = 0; k < 24; ++k) {
-            const QString copy = d.filePath(u"uj/"_s + name(k));
+            const QString copy = run.path(u"uj/"_s + name(k));
+            const QByteArray bytes = "RETЖ " + QByteArray::number(k == 4 ? 3 : k) + "\r\nkorte\r\n";
             expected += block(copy);
-            const int line = k == 4 ? 3 : k;
-            const QByteArray bytes = "RETЖ " + QByteArray::number(line) + "\r\nkorte\r\n";
-            if (k == 7) {
-                expected += unencodable;
-            } else if (k == 12) {
-                expected += u"error "_s + copy;
-            } else {
-                expected += k == 4 ? QStringList() : QStringList{QString::fromUtf8(bytes.split('\r')[0])};
-                copies += QFile::encodeName(name(k)) + '\0' + bytes + '\0';
+            if (k == 7 || k == 12) {
+                expected += k == 7 ? unencodable : u"error "_s + copy;
+                continue;
             }
+            if (k != 4) // the copy of f03 that the link leads to has nothing to replace
+                expected += QString::fromUtf8(bytes.split('\r')[0]);
+            copies += QFile::encodeName(name(k)) + '\0' + bytes + '\0';
         }
-        expected += block(d.filePath(u"uj/f99"_s)) << unencodable;
+        expected += block(run.path(u"uj/f99"_s)) << unencodable;
         QCOMPARE(run.rows.rows, expected);
-        QCOMPARE(fingerprint(d.filePath(u"uj"_s)), copies);
+        QCOMPARE(fingerprint(run.path(u"uj"_s)), copies);
         QCOMPARE(run.state.lineText, u"korte"_s);
     }
 
@@ -478,12 +418,11 @@ private slots:
     // written: no copy may land on a source.
     void ujSwappedMeanwhile()
     {
-        QTemporaryDir dir;
-        QDir d(dir.path());
-        writeFiles(d, 300, [](int k) { return u"f%1.txt"_s.arg(k); });
-        makeTree(dir.path(), "dir uj;ln . ujx");
+        Run run;
+        run.writeFiles(300);
+        makeTree(run.dir.path(), "dir uj;ln . ujx");
         Descriptor fd;
-        QVERIFY(!openDirectory(dir.path(), fd));
+        QVERIFY(!openDirectory(run.dir.path(), fd));
         std::atomic<bool> stop = false;
         std::thread swapper([&] {
             while (!stop)
@@ -491,7 +430,7 @@ private slots:
         });
         int written = 0;
         for (int k = 0; k < 100 && written < 4; ++k) {
-            Run run(dir.path());
+            run.errors = {};
             run.replace(ReplaceText(u"alma"_s, u"HACKED"_s, true));
             written += run.errors.messages.isEmpty() && run.errors.paths.isEmpty();
         }
@@ -501,17 +440,16 @@ private slots:
     }
 
     // A pass stopped, or ended by its row sink, at file k of 8: exactly the files before it (and k
-    // itself, when stopped) are handed out and selected, and uj holds their copies and nothing else,
-    // also where the files read ahead were being written. A sink out of memory for k's rows costs k
-    // its rows alone. A caller that only commits, as a window's, has the workers name the copies ahead
-    // of their commits: those stand, with their rows, when the stop comes after them.
+    // itself, when stopped) are handed out and selected, and uj holds their copies alone, though the
+    // files after k were read and written meanwhile. A sink out of memory for k's rows costs k its rows
+    // alone. Copies that a window's workers named ahead stand, with their rows, when the stop follows.
     void cutShort_data()
     {
         QTest::addColumn<bool>("replace");
         QTest::addColumn<int>("threads");
         QTest::addColumn<bool>("unnamed"); // copies written as files without a name
-        QTest::addColumn<int>("fault"); // the row sink: 0 asks for the stop, 1 throws, 2 lacks memory,
-                                        // 3 asks for the stop once every copy stands
+        QTest::addColumn<int>("fault");    // the row sink: 0 asks for the stop, 1 throws, 2 lacks memory,
+                                           // 3 asks for the stop once every copy stands
         QTest::addColumn<bool>("commitsOnly");
         QTest::newRow("search, one thread") << false << 1 << true << 0 << false;
         QTest::newRow("search, three threads") << false << 3 << true << 0 << false;
@@ -530,19 +468,17 @@ private slots:
         QFETCH(int, threads);
         QFETCH(int, fault);
         QFETCH(bool, unnamed);
-        constexpr int Stop = 3;
-        QTemporaryDir dir;
-        QDir d(dir.path());
-        writeFiles(d, 8, [](int k) { return u"f%1"_s.arg(k); });
-        Run run(dir.path(), threads);
         QFETCH(bool, commitsOnly);
+        constexpr int Stop = 3;
+        Run run(threads);
+        run.writeFiles(8);
         run.control.callerCommitsOnly = commitsOnly;
         run.rows.hook = [&, failed = false](std::string_view row, int file) mutable {
             if (fault == 2 && row.ends_with(" 3") && !std::exchange(failed, true))
                 throw std::bad_alloc();
             if (fault != 2 && row.starts_with("**  ") && file == Stop) {
                 waitUntilRead(run.control, 8); // files ahead are read meanwhile, and their copies written
-                while (fault == 3 && QDir(d.filePath(u"uj"_s)).entryList(QDir::Files).size() < 8)
+                while (fault == 3 && run.entries(u"uj"_s).size() < 8)
                     std::this_thread::yield();
                 if (fault == 1)
                     throw std::runtime_error("sink");
@@ -551,14 +487,15 @@ private slots:
         };
         allowUnnamedFiles(unnamed);
         try {
-            replace ? run.replace(ReplaceText(u"alma"_s, u"x"_s, true)) : run.search(u"alma"_s);
+            replace ? run.replace(ReplaceText(u"alma"_s, u"x"_s, true))
+                    : run.search(SearchText(u"alma"_s, true, MatchMode::Anywhere));
             QVERIFY(fault != 1);
         } catch (const std::runtime_error&) {
             QVERIFY(fault == 1);
         }
         allowUnnamedFiles(true);
         const int handedOut = fault == 0 ? Stop + 1 : fault == 1 ? Stop : 8;
-        const auto path = [&](int k) { return d.filePath((replace ? u"uj/f%1"_s : u"f%1"_s).arg(k)); };
+        const auto path = [&](int k) { return run.path((replace ? u"uj/f%1"_s : u"f%1"_s).arg(k)); };
         QStringList expected, copies;
         for (int k = 0; k < handedOut; ++k) {
             expected += block(path(k));
@@ -570,8 +507,7 @@ private slots:
             expected += QString(150, u'*');
         QCOMPARE(run.rows.rows, expected);
         QCOMPARE(run.files.selectedEntryCount(), fault >= 2 ? 8 : Stop + 1);
-        QCOMPARE(QDir(d.filePath(u"uj"_s)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 replace ? copies : QStringList());
+        QCOMPARE(run.entries(u"uj"_s), replace ? copies : QStringList());
         QCOMPARE(run.errors.paths, fault == 2 ? QStringList{path(Stop)} : QStringList());
         QCOMPARE(run.state.hitCount, replace ? 0 : handedOut - (fault == 2));
     }
@@ -580,20 +516,18 @@ private slots:
     // reach the limit: the rows held stay bounded, whatever the files hold.
     void heldRowsBounded()
     {
-        QTemporaryDir dir;
-        writeFiles(QDir(dir.path()), 40, [](int k) { return u"f%1"_s.arg(k, 2, 10, QChar(u'0')); });
-        Run run(dir.path(), 2);
-        run.control.heldBytesLimit = 7; // "alma k" and its LF: one file's rows held stop the reading ahead
-        // The first file's rows go out once every worker waits: having read at most the second.
-        qint64 readWhileFirstWaited = -1;
+        Run run(2);
+        run.writeFiles(40);
+        run.control.heldBytesLimit = 7; // "alma 0" and its LF: one file's rows held stop the reading ahead
+        // The first file's rows go out once every worker waits, having read at most the second.
         run.rows.hook = [&](std::string_view row, int file) {
             if (row.starts_with("**  ") && file == 0) {
                 waitForOtherThreadsToSleep();
-                readWhileFirstWaited = run.control.filesRead;
+                QCOMPARE_LE(run.control.filesRead.load(), 2);
             }
         };
-        run.search(u"alma"_s); // a pool whose held rows never fall hangs here, until the time limit
-        QVERIFY2(readWhileFirstWaited <= 2, qPrintable(QString::number(readWhileFirstWaited)));
+        // A pool whose held rows never fall hangs here, until the time limit.
+        run.search(SearchText(u"alma"_s, true, MatchMode::Anywhere));
         QCOMPARE(run.state.hitCount, 40);
     }
 
@@ -605,49 +539,40 @@ private slots:
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
         QSKIP("the sanitizers reserve more address space than any limit would leave");
 #endif
-        constexpr qint64 Line = 32 << 20, Budget = 34 << 20;
-        QTemporaryDir dir;
-        QDir d(dir.path());
-        writeFile(d.filePath(u"0"_s), "alma\r\n");
-        writeFile(d.filePath(u"1"_s),
-                  ("alma " + QByteArray(95, 'r') + "\r\n").repeated(120000)); // 12 MB of rows
+        constexpr qint64 Line = 32 << 20, Budget = 34 << 20, Stack = 9 << 20; // the worker's stack
+        Run run(2);
+        // 1 holds 12 MB of rows; 2 and 3 are sparse, a line of NUL bytes, then "alma".
+        writeFile(run.path(u"0"_s), "alma\r\n");
+        writeFile(run.path(u"1"_s), ("alma " + QByteArray(95, 'r') + "\r\n").repeated(120000));
         for (const auto& [name, size] : {std::pair{u"2"_s, Line}, std::pair{u"3"_s, 4 * Line}}) {
-            QFile f(d.filePath(name)); // sparse: a line of NUL bytes, then "alma"
+            QFile f(run.path(name));
             QVERIFY(f.open(QIODevice::WriteOnly) && f.seek(size) && f.write("\r\nalma\r\n") == 8);
         }
+        run.control.heldBytesLimit = size_t(1) << 30;
+        // The first file's rows go out once files 1 and 2 were read, so 2 is read beside 1's rows.
+        run.rows.keep = false;
+        run.rows.hook = [&](std::string_view row, int) {
+            if (row.starts_with("**  "))
+                waitUntilRead(run.control, 3);
+        };
         const pid_t child = ::fork();
         if (child == 0) {
             ::mallopt(M_ARENA_MAX, 1); // no arena of its own for the worker: the limit counts it
-            Run run(dir.path(), 2);
-            run.control.heldBytesLimit = size_t(1) << 30;
-            // The first file's rows go out once files 1 and 2 were read, so 2 is read beside 1's rows.
-            run.rows.keep = false;
-            run.rows.hook = [&](std::string_view row, int) {
-                if (row.starts_with("**  "))
-                    waitUntilRead(run.control, 3);
-            };
-            QFile statm(u"/proc/self/statm"_s);
-            const qint64 used =
-                statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ')[0].toLongLong() : 0;
-            const rlim_t stack = 9 << 20; // the worker's
-            const struct rlimit limit = {rlim_t(used * ::sysconf(_SC_PAGESIZE)) + stack + Budget,
-                                         RLIM_INFINITY};
-            if (used > 0 &&
-                ::setrlimit(RLIMIT_AS, &limit) == 0) // not through run.replace(): it reads the sources
+            const qint64 used = readFile(u"/proc/self/statm"_s).split(' ')[0].toLongLong() * ::getpagesize();
+            const struct rlimit limit = {rlim_t(used + Stack + Budget), RLIM_INFINITY};
+            // Not through run.replace(): it reads the sources.
+            if (used > 0 && ::setrlimit(RLIMIT_AS, &limit) == 0)
                 replaceInAllFiles(run.files, ReplaceText(u"alma"_s, u"x"_s, true), run.state, run.rows,
                                   run.errors, &run.control);
-            const ScriptedErrors& errors = run.errors;
-            ::_exit(!(errors.messages.size() == 1 && errors.paths.isEmpty() &&
-                      errors.messages[0].startsWith(u"Nincs elég memória"_s) &&
-                      errors.messages[0].endsWith(d.filePath(u"3"_s))));
+            ::_exit(!(run.errors.messages.size() == 1 && run.errors.paths.isEmpty() &&
+                      run.errors.messages[0].startsWith(u"Nincs elég memória"_s) &&
+                      run.errors.messages[0].endsWith(run.path(u"3"_s))));
         }
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
         QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
-        QCOMPARE(QFileInfo(d.filePath(u"uj/2"_s)).size(), Line + 5);
-        QCOMPARE(readFile(d.filePath(u"uj/0"_s)), QByteArray("x\r\n"));
-        QCOMPARE(QDir(d.filePath(u"uj"_s)).entryList(QDir::Files | QDir::Hidden),
-                 QStringList({u"0"_s, u"1"_s, u"2"_s}));
+        QCOMPARE(QFileInfo(run.path(u"uj/2"_s)).size(), Line + 5);
+        QCOMPARE(run.entries(u"uj"_s), QStringList({u"0"_s, u"1"_s, u"2"_s}));
     }
 };
 

@@ -5,30 +5,26 @@
 #include "replace/replacepass.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <functional>
 #include <thread>
 
 namespace kelvara::test {
 
+// Each row goes first to `hook`, if any, with the number of the file whose header block came last (0
+// for the first); the hook may wait, throw or ask for the stop. With `keep` false no row is kept.
 struct Rows : RowSink
 {
     void clear() override { rows.clear(); }
-    void appendRow(std::string_view utf8) override { rows.append(QString::fromUtf8(QByteArrayView(utf8))); }
-    QStringList rows;
-};
-
-// Rows that first show each row to `hook`, with the number of the file whose header block came last
-// (0 for the first); the hook may wait, throw or ask for the stop. With `keep` false no row is kept.
-struct HookedRows : Rows
-{
     void appendRow(std::string_view utf8) override
     {
         files += utf8.starts_with("**  ");
         if (hook)
             hook(utf8, files - 1);
         if (keep)
-            Rows::appendRow(utf8);
+            rows.append(QString::fromUtf8(QByteArrayView(utf8)));
     }
+    QStringList rows;
     std::function<void(std::string_view row, int file)> hook;
     int files = 0;
     bool keep = true;
@@ -45,9 +41,8 @@ inline void waitUntilRead(const PassControl& control, qint64 files)
 // `log`, each error's path and each message's first line go among the rows there too.
 struct ScriptedErrors : ReplaceErrors
 {
-    bool askRetry(const FileError& error, const QString& path) override
+    bool askRetry(const FileError&, const QString& path) override
     {
-        errors.append(error);
         paths.append(path);
         if (log)
             log->rows.append(QStringLiteral("error ") + path);
@@ -60,7 +55,6 @@ struct ScriptedErrors : ReplaceErrors
             log->rows.append(message.section(u'\n', 0, 0));
     }
     std::function<bool()> answer;
-    QList<FileError> errors;
     QStringList paths, messages;
     Rows* log = nullptr;
 };
@@ -76,25 +70,21 @@ inline QStringList block(const QString& path)
 inline std::vector<std::string_view> splitLines(std::string_view s)
 {
     std::vector<std::string_view> lines;
-    size_t start = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\r') {
-            lines.push_back(s.substr(start, i - start));
-            i += i + 1 < s.size() && s[i + 1] == '\n';
-            start = i + 1;
-        }
+    for (size_t start = 0; start < s.size();) {
+        const size_t end = std::min(s.find('\r', start), s.size());
+        lines.push_back(s.substr(start, end - start));
+        start = end + (s.substr(end, 2) == "\r\n" ? 2 : 1);
     }
-    if (start < s.size())
-        lines.push_back(s.substr(start));
     return lines;
 }
 
 // A copy made the plain way: the first occurrence replaced in each line holding the text (and equal to
-// `only`, if given), lines ended in CR LF, rewritten lines as rows; none if the replacement can't be written.
+// `only`, if given), lines ended in CR LF, rewritten lines as rows; none if the replacement can't be
+// written. `hits` are the lines replaced in as they were, `starts` those of them that begin with the text.
 struct Copy
 {
     std::optional<std::string> bytes;
-    QStringList rows;
+    QStringList rows, hits, starts;
 };
 
 inline Copy plainCopy(std::string_view content, const QString& search, const QString& replacement,
@@ -107,13 +97,16 @@ inline Copy plainCopy(std::string_view content, const QString& search, const QSt
     const std::optional<std::string> needle = encode(search, codePage);
     const std::optional<std::string> replacementBytes = encode(replacement, codePage);
     const bool usable = needle && !needle->empty() && needle->find('\r') == std::string::npos;
-    Copy copy{std::string(), {}};
+    Copy copy{std::string(), {}, {}, {}};
     for (const std::string_view line : splitLines(content)) {
         std::string out(line);
         const size_t at = usable && (!only || decode(line, codePage) == *only)
                               ? fold(line).find(fold(*needle))
                               : std::string::npos;
         if (at != std::string::npos) {
+            copy.hits.append(decode(line, codePage));
+            if (at == 0)
+                copy.starts.append(copy.hits.back());
             if (!replacementBytes)
                 return {};
             out.replace(at, needle->size(), *replacementBytes);
