@@ -145,7 +145,7 @@ void OrderedPool::start(size_t count, bool stepsAhead)
     task_.useSlots(int(std::min(reach_, std::max<size_t>(count, 1))));
     if (parallel_)
         startWorkers();
-    if (workers_.empty()) { // fewer slots, all among those in use
+    if (workers_.empty()) { // OpenAhead slots, among those the task was given
         callerTakes_ = true;
         stepsAhead_ = false;
         reach_ = OpenAhead;
