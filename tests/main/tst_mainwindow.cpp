@@ -436,6 +436,7 @@ private slots:
         row("a command without its operands", "search", 2, {}, u"a KÖNYVTÁR és a SZÖVEG kell"_s);
         row("unknown command", "keres", 2, {}, u"ismeretlen parancs: keres"_s);
         row("no thread", "search|--threads=0|DIR|a", 2, {}, u"a --threads értéke"_s);
+        row("an option without its value", "search|DIR|a|--threads", 2, {}, u"hiányzik az értéke"_s);
         row("help", "replace|--help", 0, u"replace"_s);
         // Also a search without a hit.
         row("search, a byte-order mark is a character", "search|DIR|\uFEFFalma", 1, u" 0 db sor"_s);
