@@ -155,7 +155,6 @@ private slots:
         QCOMPARE(Volumes(std::make_unique<Fake>(QStringList{u"/media/usb"_s, u"/home"_s})).driveOf(u"/tmp"_s),
                  u"/home"_s);
         installVolumeSource(std::make_unique<Fake>(QStringList{u"/media/usb"_s}));
-        QCOMPARE(kelvara::volumes().drives(), QStringList{u"/media/usb"_s});
         installVolumeSource(nullptr);
         QVERIFY(!kelvara::volumes().drives().contains(u"/media/usb"_s));
         // No application object here, so this is the answer from /proc/self/exe.
@@ -215,7 +214,6 @@ private slots:
         };
         const QByteArray pad(Buffer - 1, 'x');
         row("mixed", "a\rb\r\nc\nd\r\r\ne", {"a", "b", "c\nd", "", "e"});
-        row("empty file", {}, {});
         row("NUL bytes", QByteArray("a\0b\r\0\r\n", 7), {QByteArray("a\0b", 3), QByteArray(1, '\0')});
         row("far longer than the buffer", pad + pad + pad + "y\r\nz", {pad + pad + pad + "y", "z"});
         // Around the lone-CR search's 32-byte steps: a CR at a step's last byte, its LF the next's first.
