@@ -163,14 +163,12 @@ private slots:
         QCOMPARE(main->Text1->text() + main->Text2->text(), u"almakorte"_s);
         QVERIFY(main->Option2->isChecked() && main->Check1->checkState() == Qt::PartiallyChecked);
         QCOMPARE(main->Label6->text(), u" 2 db sor"_s); // "x alma" does not begin with the text
-        QVERIFY(main->Label3->isVisible() && main->Label6->isVisible() && main->Command1->isEnabled() &&
-                !main->Command2->isEnabled());
+        QVERIFY(main->Label3->isVisible() && main->Label6->isVisible()); // the buttons: tst_app's fileErrors
 
         QVERIFY(main->Timer1->isActive()); // the banner runs
         QSignalSpy finished(&app, &Application::finished);
         main->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(main.isNull() && !app.startWindow());
         QPointer<frmAbout> about = app.aboutWindow();
         QVERIFY(about && about->isVisible() && !about->isModal() && finished.count() == 0);
         QCOMPARE(QApplication::topLevelWidgets(), QWidgetList{about});
@@ -186,7 +184,7 @@ private slots:
     {
         QTest::addColumn<int>("files");
         QTest::addColumn<QList<int>>("selected");
-        QTest::addColumn<QString>("commands");
+        QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QList<int>>("visited");
         QTest::addColumn<QList<int>>("after");
         QTest::addColumn<bool>("reread");
@@ -196,8 +194,8 @@ private slots:
         const auto row = [](const char* tag, int files, const L& selected, const char* commands,
                             const L& visited, const L& after, bool reread = false, int stall = 0,
                             const char* how = "") {
-            QTest::newRow(tag) << files << selected << text(commands) << visited << after << reread << stall
-                               << text(how);
+            QTest::newRow(tag) << files << selected << text(commands).split(u' ') << visited << after
+                               << reread << stall << text(how);
         };
         row("all, then selected: the first", 3, {}, "6 1", {0}, {0}, true);
         row("replace 1, 3 of 5", 5, {1, 3}, "1 4", {1, 3}, {1, 3});
@@ -220,7 +218,7 @@ private slots:
     {
         QFETCH(int, files);
         QFETCH(QList<int>, selected);
-        QFETCH(QString, commands);
+        QFETCH(QStringList, steps);
         QFETCH(QList<int>, visited);
         QFETCH(int, stall);
         QFETCH(QString, how);
@@ -232,7 +230,6 @@ private slots:
         allowUnnamedFiles(false);
         Application app;
         QPointer<cserel> main = &open(app, "alma", "szilva", selected);
-        const QStringList steps = commands.split(u' ');
         const auto search = [](const QString& step) { return step == u"1"_s || step == u"6"_s; };
         if (!search(steps[0]))
             main->enableReplaceButtons(); // as a search before would
@@ -277,8 +274,7 @@ private slots:
         }
         for (const QString& step : steps) {
             main->findChild<QPushButton*>(u"Command"_s + step)->click();
-            if (!QFile::exists(path(name(files))))
-                writeFile(path(name(files)), lines("alma", files));
+            writeFile(path(name(files)), lines("alma", files));
             rememberSources();
         }
         if (!how.isEmpty())
