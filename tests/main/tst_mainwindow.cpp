@@ -35,11 +35,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString text(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
 const QString Cli = QStringLiteral(KELVARA_CLI);
 const QString App = QStringLiteral(KELVARA_APP);
 
@@ -95,6 +90,7 @@ class MainWindowTest : public QObject
     QString path(QAnyStringView name) const { return dir.filePath(name.toString()); }
     QString copy(QAnyStringView name) const { return path(u"uj/"_s + name.toString()); }
     void rememberSources() { sources = fingerprint(dir.path()); }
+    static QString text(const char* utf8) { return QString::fromUtf8(utf8); }
     // f<k>.txt, which holds one line: the word and k.
     static QString name(int k) { return u"f%1.txt"_s.arg(k); }
     static QByteArray lines(const char* word, int k) { return word + (' ' + QByteArray::number(k)) + "\r\n"; }
