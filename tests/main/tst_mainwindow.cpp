@@ -159,7 +159,7 @@ private slots:
         QCOMPARE(main->Text1->text() + main->Text2->text(), u"almakorte"_s);
         QVERIFY(main->Option2->isChecked() && main->Check1->checkState() == Qt::PartiallyChecked);
         QCOMPARE(main->Label6->text(), u" 2 db sor"_s); // "x alma" does not begin with the text
-        QVERIFY(main->Label3->isVisible() && main->Label6->isVisible()); // the buttons: tst_app's fileErrors
+        QVERIFY(main->Label3->isVisible() && main->Label6->isVisible()); // the buttons: AppTest::fileErrors
 
         QVERIFY(main->Timer1->isActive()); // the banner runs
         QSignalSpy finished(&app, &Application::finished);
