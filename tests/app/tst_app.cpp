@@ -155,7 +155,7 @@ private slots:
     void fileErrors_data()
     {
         QTest::addColumn<QString>("target");     // "mount": the directory shown is a mount point inside "/"
-        QTest::addColumn<QList<int>>("answers"); // 1 = Retry, 0 = Cancel; readable at a last Retry
+        QTest::addColumn<QList<int>>("answers"); // 1 = Retry, 0 = Cancel; readable unless Cancel ends them
         const QString drive = u"drive"_s, directory = u"directory"_s;
         QTest::newRow("drive readable at once") << drive << QList<int>{};
         QTest::newRow("drive, retry, then it passes") << drive << QList<int>{1};
@@ -395,8 +395,8 @@ private slots:
         QTRY_COMPARE(QDir(place).entryList({u"*.ran"_s}).size(), ran ? 1 : 0);
     }
 
-    // Each way of closing ends the program; the system-information button shows the message and
-    // leaves the window open. A click is as good as a key: windows() sees each key click its button.
+    // Each way of closing ends the program; the system-information button, by its access key or by Tab
+    // and Return, shows the message and leaves the window open.
     void buttonsAndKeys_data()
     {
         QTest::addColumn<bool>("closes");
