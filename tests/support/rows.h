@@ -12,7 +12,7 @@
 namespace kelvara::test {
 
 // Each row goes first to `hook`, if any, with the number of the file whose header block came last (0
-// for the first); the hook may wait, throw or ask for the stop. With `keep` false no row is kept.
+// for the first); the hook may wait, throw or ask for the stop.
 struct Rows : RowSink
 {
     void clear() override { rows.clear(); }
@@ -21,13 +21,11 @@ struct Rows : RowSink
         files += utf8.starts_with("**  ");
         if (hook)
             hook(utf8, files - 1);
-        if (keep)
-            rows.append(QString::fromUtf8(QByteArrayView(utf8)));
+        rows.append(QString::fromUtf8(QByteArrayView(utf8)));
     }
     QStringList rows;
     std::function<void(std::string_view row, int file)> hook;
     int files = 0;
-    bool keep = true;
 };
 
 // Waits until a pass on more than one thread has read `files` files.
