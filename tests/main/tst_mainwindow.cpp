@@ -20,6 +20,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -33,49 +34,8 @@ using namespace kelvara;
 using namespace kelvara::test;
 using namespace Qt::StringLiterals;
 
-namespace {
-
 const QString Cli = QStringLiteral(KELVARA_CLI);
 const QString App = QStringLiteral(KELVARA_APP);
-
-// Runs to the end; stdout and stderr are read apart.
-struct Run : QProcess
-{
-    Run(const QStringList& args, const QString& program = Cli)
-    {
-        start(program, args);
-        waitForFinished();
-        out = QString::fromUtf8(readAllStandardOutput());
-        err = QString::fromUtf8(readAllStandardError());
-    }
-    QString out, err;
-};
-
-// Holds the opening of one file until released, as a drive stalling there would.
-struct Stall
-{
-    static inline QByteArray name;
-    static inline std::atomic<bool> released;
-
-    explicit Stall(const QByteArray& file)
-    {
-        name = file;
-        released = false;
-        runBeforeOpening(&opening);
-    }
-    ~Stall()
-    {
-        released = true;
-        runBeforeOpening(nullptr);
-    }
-    static void opening(const char* file)
-    {
-        for (int ms = 0; name == file && !released && ms < 20000; ++ms) // at most 20 s: a failure, not a hang
-            ::usleep(1000);
-    }
-};
-
-} // namespace
 
 class MainWindowTest : public QObject
 {
@@ -242,6 +202,16 @@ private slots:
                          writeFile(path(name(stall)), lines("alma", stall));
                  }}});
         }
+        // The opening of file `stall` is held until released, as a drive stalling there would.
+        static QByteArray stalled;
+        static std::atomic<bool> released;
+        stalled = stall < 0 ? QFile::encodeName(dir.path()) : name(stall).toUtf8();
+        released = how.isEmpty();
+        runBeforeOpening([](const char* file) {
+            for (int ms = 0; stalled == file && !released && ms < 20000; ++ms) // at most 20 s: a failure
+                ::usleep(1000);
+        });
+        const auto resume = qScopeGuard([] { released = true, runBeforeOpening(nullptr); });
         // The files done before the stalled one, each with a block and a hit row, and the files to do.
         const int before = stall < 0 ? 0 : selected.isEmpty() ? stall : int(selected.indexOf(stall));
         const qsizetype toDo = stall < 0 ? 0 : selected.isEmpty() ? files : selected.size();
@@ -260,13 +230,10 @@ private slots:
                 progress->cancel->click();
             else if (how == u"close"_s)
                 main->close();
-            Stall::released = true;
+            released = true;
         });
-        std::optional<Stall> stalled;
-        if (!how.isEmpty()) {
-            stalled.emplace(stall < 0 ? QFile::encodeName(dir.path()) : name(stall).toUtf8());
+        if (!how.isEmpty())
             user.start(5);
-        }
         for (const QString& step : steps) {
             main->findChild<QPushButton*>(u"Command"_s + step)->click();
             writeFile(path(name(files)), lines("alma", files));
@@ -444,13 +411,17 @@ private slots:
         if (shell)
             args = QStringList{u"-c"_s, args[0] + u" \"$0\" \"$@\""_s, Cli} + args.mid(1);
         const bool window = args[0] == u"kelvara"_s;
-        const Run cli(window ? args.mid(1) : args, shell ? u"/bin/sh"_s : window ? App : Cli);
+        QProcess cli;
+        cli.start(shell ? u"/bin/sh"_s : window ? App : Cli, window ? args.mid(1) : args);
+        QVERIFY(cli.waitForFinished());
+        const QString said = QString::fromUtf8(cli.readAllStandardOutput());
+        const QString complaint = QString::fromUtf8(cli.readAllStandardError());
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
         QTEST(cli.exitCode(), "status");
-        QVERIFY2(out.endsWith(u'\n') ? cli.out == out : cli.out.contains(out), qPrintable(cli.out));
-        QVERIFY2(err.isEmpty() ? cli.err.isEmpty() : cli.err.count(err) == 1, qPrintable(cli.err));
+        QVERIFY2(out.endsWith(u'\n') ? said == out : said.contains(out), qPrintable(said));
+        QVERIFY2(err.isEmpty() ? complaint.isEmpty() : complaint.count(err) == 1, qPrintable(complaint));
         // A copy is written exactly when its header block is printed.
-        QCOMPARE(readFile(copy("a.txt")), cli.out.contains(copy("a.txt")) ? "-körte\r\n" : "<none>");
+        QCOMPARE(readFile(copy("a.txt")), said.contains(copy("a.txt")) ? "-körte\r\n" : "<none>");
     }
 
     // kelvara-cli ended by a signal halfway through a copy, even outright, leaves nothing of it.
