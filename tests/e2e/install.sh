@@ -44,7 +44,6 @@ for program in kelvara kelvara-cli; do
   said="$("$usr/bin/$program" --version 2>&1)"
   [ "$said" = "$program $version" ] || problem "$program --version said: $said"
   "$usr/bin/$program" --help >/dev/null 2>&1 || problem "$program --help fails without a display"
-  # The completion tested by completion.py, under the name of each program.
   cmp -s "$usr/share/bash-completion/completions/$program" "$source/packaging/kelvara.bash-completion" ||
     problem "the installed completion of $program is not packaging/kelvara.bash-completion"
   # No library search path of their own: an empty one would load Qt from the current directory.

@@ -30,10 +30,8 @@ for case in "search|alma" "search -i|ALMA" "replace|alma RET" "replace --line al
     (cd "$src/uj" && find . -type f -exec md5sum {} + | sort) >"$work/uj$threads"
   done
   for kind in err out uj; do # stderr first: it tells why a run broke down
-    if ! diff "$work/${kind}1" "$work/${kind}4" | head -20 >&2; then
-      echo "threads.sh: $case: $kind differs between --threads 1 and 4" >&2
-      exit 1
-    fi
+    diff "$work/${kind}1" "$work/${kind}4" | head -20 >&2 ||
+      { echo "threads.sh: $case: $kind differs between --threads 1 and 4" >&2 && exit 1; }
   done
   echo "ok: $case ($(wc -l <"$work/out1") lines)"
 done
