@@ -1,9 +1,9 @@
 #!/usr/bin/python3
-"""completion.py COMPLETION_FILE: the bash completion of both programs, typed into an interactive bash
-on a pseudo-terminal up to a Tab, then Enter. The programs are shell functions that write the words
-they got, so a row checks the completed line, quoting and all. Exits 1 if any row fails."""
+"""completion.py COMPLETION_FILE: lines typed up to a Tab, then Enter, into an interactive bash on a
+pseudo-terminal, where both programs are shell functions that write the words they got. Exits 1 on a failure."""
 
 import os
+import pathlib
 import pty
 import select
 import sys
@@ -35,8 +35,7 @@ def make_directory(root):
     os.makedirs(os.path.join(root, "az én mappám"))
     os.mkdir(os.path.join(root, "csőtár"))
     os.mkfifo(os.path.join(root, "cső"))
-    files = ["az.txt", "seal.txt", "it's $HOME `x`.txt", b"lat\xe9n.txt", "sor\ntörés.txt", "cső.txt", ".cső-rejtett", "az én mappám/a b.txt"]
-    for name in files:
+    for name in ["az.txt", "seal.txt", "it's $HOME `x`.txt", b"lat\xe9n.txt", "sor\ntörés.txt", "cső.txt", ".cső-rejtett", "az én mappám/a b.txt"]:
         open(os.path.join(os.fsencode(root), os.fsencode(name)), "wb").close()
 
 
@@ -61,8 +60,7 @@ def main():
         work = os.path.join(tmp, "work")
         make_directory(work)
         said, rc = os.path.join(tmp, "said"), os.path.join(tmp, "rc")
-        with open(rc, "w") as f:
-            f.write(f"""
+        pathlib.Path(rc).write_text(f"""
 PS1='{READY.decode()}'
 PS2='{MORE.decode()}'
 bind 'set bell-style none'
@@ -82,8 +80,7 @@ kelvara-cli() {{ printf '%s\\0' "$@" >'{said}'; }}
             if not shown.endswith(READY):
                 print(f"completion: no prompt before the row {name!r}:", shown, file=sys.stderr)
                 return 1
-            if os.path.exists(said):
-                os.remove(said)
+            pathlib.Path(said).unlink(missing_ok=True)
             os.write(fd, typed.encode() + b"\n")
             shown = until_prompt(fd)
             if shown.endswith(MORE):  # Ctrl+C drops the open line

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# install.sh BUILD_DIR VERSION [BUILD_TYPE [COMPILER_ID]]: the install tree (desktop entry, metainfo,
-# manual pages, versions, completion) and the Debian package (contents, fields, lintian). Prints each
-# problem; exits 1 on any.
+# install.sh BUILD_DIR VERSION [BUILD_TYPE [COMPILER_ID]]: the install tree and the Debian package
+# (contents, fields, lintian). Prints each problem; exits 1 on any.
 set -uo pipefail
 build="$(realpath -- "$1")"
 version="$2"
@@ -45,7 +44,6 @@ for program in kelvara kelvara-cli; do
   said="$("$usr/bin/$program" --version 2>&1)"
   [ "$said" = "$program $version" ] || problem "$program --version said: $said"
   "$usr/bin/$program" --help >/dev/null 2>&1 || problem "$program --help fails without a display"
-  # The completion tested by completion.py, under the name of each program.
   cmp -s "$usr/share/bash-completion/completions/$program" "$source/packaging/kelvara.bash-completion" ||
     problem "the installed completion of $program is not packaging/kelvara.bash-completion"
   # No library search path of their own: an empty one would load Qt from the current directory.
@@ -79,9 +77,8 @@ for dependency in libqt6widgets6 qt6-translations-l10n; do
 done
 [ "$(dpkg-deb -f "$deb" Recommends)" = qt6-wayland ] || problem "the package does not recommend qt6-wayland"
 [ "$(dpkg-deb -f "$deb" Section)" = utils ] || problem "the package's section is not utils"
-# No error, and no program left unhardened (stack protector, fortified calls, RELRO, BIND_NOW, PIE).
-# Checked calls need an optimised build: a Debug build, never packaged, has none. With clang this
-# C library checks memcpy only, which lintian does not count; Debian builds the package with GCC.
+# No error, and no program left unhardened. Fortified calls need an optimised build (a Debug build is
+# never packaged); with clang only memcpy is checked, which lintian does not count.
 unfortified='^$'
 [[ ${3:-} == Debug || ${4:-} == Clang ]] && unfortified=': hardening-no-fortify-functions'
 if check lintian --fail-on error --display-info --pedantic "$deb"; then

@@ -56,7 +56,6 @@ app_pid=$!
 wait_for 'Könyvtár megnyitása'
 click 120 4080 3135 375 # "Könyvtárnyitás"
 wait_for Kelvara
-retry 20 gone 'Könyvtár megnyitása' || fail "the start window is still visible beside the main window"
 click 1440 360 2655 285 # the search text takes the keyboard
 xdotool type --delay 20 alma
 click 4560 675 2500 315 # search in all files
@@ -68,7 +67,6 @@ retry 30 grep -q szilva "$tmp/work/uj/gyumolcs.txt" || fail "no rewritten copy i
 click 2400 2055 1695 315 # "Kilépés"
 wait_for Névjegy
 retry 20 gone Kelvara || fail "the main window is still visible beside the About window"
-gone 'Könyvtár megnyitása' || fail "the start window is visible again"
 click 4245 2625 1260 345 # "OK"
 timeout 10 tail --pid="$app_pid" -f /dev/null || fail "the program is still running 10 s after 'OK'"
 wait "$app_pid"

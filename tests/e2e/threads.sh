@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# kelvara-cli reading several files at once gives, byte for byte, what it gives one file at a time:
-# the rows, the messages and the copies, over a few thousand files of every kind the engine tells
-# apart (hits or none, Windows-1250, a long line, a link into uj, a copy that cannot be put at its
-# name).
-#   threads.sh KELVARA_CLI
+# threads.sh KELVARA_CLI: with --threads 4 kelvara-cli gives, byte for byte, the rows, messages and copies
+# of --threads 1, over a few thousand files of every kind the engine tells apart (hits or none,
+# Windows-1250, a long line, a link into uj, a copy that cannot be put at its name).
 set -euo pipefail
 cli="$1"
 work="$(mktemp -d)"
@@ -32,10 +30,8 @@ for case in "search|alma" "search -i|ALMA" "replace|alma RET" "replace --line al
     (cd "$src/uj" && find . -type f -exec md5sum {} + | sort) >"$work/uj$threads"
   done
   for kind in err out uj; do # stderr first: it tells why a run broke down
-    if ! diff "$work/${kind}1" "$work/${kind}4" | head -20 >&2; then
-      echo "threads.sh: $case: $kind differs between --threads 1 and 4" >&2
-      exit 1
-    fi
+    diff "$work/${kind}1" "$work/${kind}4" | head -20 >&2 ||
+      { echo "threads.sh: $case: $kind differs between --threads 1 and 4" >&2 && exit 1; }
   done
   echo "ok: $case ($(wc -l <"$work/out1") lines)"
 done
