@@ -12,7 +12,6 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-#include <atomic>
 #include <cstdio>
 #include <fcntl.h>
 #include <malloc.h>
@@ -35,7 +34,6 @@ struct Run
     {
         return QDir(path(name)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     }
-    // Files f0, f1... each holding "alma k".
     void writeFiles(int count) const
     {
         for (int k = 0; k < count; ++k)
@@ -45,8 +43,7 @@ struct Run
     {
         (selected ? searchSelectedFiles : searchAllFiles)(files, text, state, rows, errors, &control);
     }
-    // Replaces in every file (or in the rows equal to `only` of the files that the last search of all
-    // files selected), checking that no source changed.
+    // Replaces in every file, or in the rows equal to `only` of those selected; no source may change.
     void replace(const ReplaceText& text, const std::optional<QString>& only = std::nullopt)
     {
         const QByteArray before = fingerprint(dir.path());
@@ -68,8 +65,14 @@ struct Run
     PassControl control;
 };
 
-// Waits until every other thread of the process sleeps, as the pool's workers do while they may take
-// no file.
+// Waits until a pass on more than one thread has read `files` files.
+void waitUntilRead(const PassControl& control, qint64 files)
+{
+    while (control.threads > 1 && control.filesRead < files)
+        std::this_thread::yield();
+}
+
+// Waits until every other thread sleeps, as the pool's workers do while they may take no file.
 void waitForOtherThreadsToSleep()
 {
     const QString self = QString::number(::gettid());
@@ -90,8 +93,7 @@ class TestEngine : public QObject
     Q_OBJECT
 
 private slots:
-    // The matcher against a plain search of the folded bytes, on every vector level: the cases that
-    // once went wrong, then random lines of letters that fold in every way, at every alignment.
+    // The matcher on every vector level against a plain search of the folded bytes: known cases, then random.
     void matcher_data()
     {
         QTest::addColumn<CodePage>("page");
@@ -148,8 +150,6 @@ private slots:
         QTest::addColumn<QList<int>>("after");
         QTest::addColumn<int>("vanished"); // f1 vanishing in a search of all files: 1 back, 0 not
         QTest::newRow("0 and 2 of 3") << 3 << QList<int>{0, 2} << QList<int>{0, 2} << -1;
-        QTest::newRow("0 and 1 of 3") << 3 << QList<int>{0, 1} << QList<int>{0} << -1;
-        QTest::newRow("0 and 1 of 4") << 4 << QList<int>{0, 1} << QList<int>{0, 1} << -1;
         QTest::newRow("single, unselected") << 1 << QList<int>{} << QList<int>{0} << -1;
         QTest::newRow("empty list") << 0 << QList<int>{} << QList<int>{} << -1;
         QTest::newRow("all files, one given up") << 3 << QList<int>{} << QList<int>{0, 1, 2} << 0;
@@ -188,8 +188,7 @@ private slots:
         QCOMPARE(run.errors.paths, vanished < 0 ? QStringList() : QStringList{name(1)});
     }
 
-    // One file searched in both modes and replaced in, against plain models of hits and copy; `only`
-    // is the selected row when only rows equal to it are replaced.
+    // One file searched in both modes and replaced in, against plain models; `only` is the selected row.
     void passes_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -208,22 +207,16 @@ private slots:
         row("empty file", "", "a", true);
         row("empty replacement deletes", "hello\r\n", "lo", true, "");
         row("NUL bytes kept", QByteArray("a\0b\r\n\0ab", 8), "ab", true);
-        row("windows-1250 bytes kept", "\xE1rv\xEDz ab \xF5\r\n", "ab", true);
-        row("windows-1250 replacement", "t\xFBr\xF5 \xE1\r\n", "á", false, "ű");
         row("windows-1250 folded", "\xC1RV\xCDZT\xDBR\xD5\r\nt\xFBz\r\n", "árvíz", false);
         // The whole file tells the code page of the last line, which alone would pass for UTF-8.
         row("not in windows-1250", "\xE9\r\nЖ\r\n", "Ж", true);
-        // Valid UTF-8 for more than one read, then Windows-1250: a copy that holds a replacement of
-        // another code page is written again, while the lines found by a text of ASCII stand.
+        // UTF-8 past the first read, then Windows-1250: the copy is written again, the ASCII hits stand.
         row("turns windows-1250 late",
             "\xC5\x91sz\r\n" + QByteArray("\xC5\x91\r\n").repeated(100000) + "\xF5sz\r\n", "sz", true, "ő");
         row("replacement the code page lacks", "ab \xE9\r\n", "ab", true, "中");
-        row("... in UTF-8", "ab é\r\n", "ab", true, "中");
         row("... with nothing to replace", "cd \xE9\r\n", "ab", true, "中");
-        row("selected row, equal lines", "abc x abc\r\nabc\r\nabc x abc\r\n", "abc", true, "Q", "abc x abc");
         row("selected row, occurrence at the end", "x abc\r\n", "abc", true, "Q", "x abc");
         row("selected row compared with its case", "abc def\r\nABC DEF\r\n", "ABC", false, "Q", "abc def");
-        row("selected row without the text", "abc def\r\n", "xyz", true, "Q", "abc def");
         row("no row selected", "abc\r\n\r\n", "abc", true, "Q", "");
         row("selected row in Windows-1250", "abc \xF5\r\nabc\r\n", "abc", true, "Q", "abc ő");
         // Lines longer than the buffer, CR LF across reads; the last two turn Windows-1250 at the end.
@@ -251,25 +244,16 @@ private slots:
         Run run;
         const QString file = run.path(u"f.txt"_s);
         writeFile(file, content);
-        const std::string bytes = content.toStdString();
-        const CodePage page = detectCodePage(bytes);
-        const std::vector<std::string_view> lines = splitLines(bytes);
-        const Copy found = plainCopy(bytes, text, text, caseSensitive); // the lines a search finds
+        const Copy found = plainCopy(content.toStdString(), text, text, caseSensitive); // a search's hits
         for (const MatchMode mode : {MatchMode::Anywhere, MatchMode::LineStart}) {
             const QStringList& hits = mode == MatchMode::Anywhere ? found.hits : found.starts;
-            run.state.lineText = u"<none>"_s;
             run.search(SearchText(text, caseSensitive, mode));
             QCOMPARE(run.rows.rows, hits.isEmpty() ? QStringList() : block(file) + hits);
             QCOMPARE(run.state.hitCount, hits.size());
-            QCOMPARE(run.state.lineText, lines.empty() ? u"<none>"_s : decode(lines.back(), page));
         }
-        // A search of the files given, as kelvara-cli's, adds its hits to the count.
-        searchMarkedFiles(run.files, SearchText(text, caseSensitive, MatchMode::LineStart), run.state,
-                          run.rows, run.errors);
-        QCOMPARE(run.state.hitCount, 2 * found.starts.size());
         const auto selected = only.isNull() ? std::nullopt : std::optional(only);
         run.replace(ReplaceText(text, replacement, caseSensitive), selected);
-        const Copy expected = plainCopy(bytes, text, replacement, caseSensitive, selected);
+        const Copy expected = plainCopy(content.toStdString(), text, replacement, caseSensitive, selected);
         QCOMPARE(readFile(run.path(u"uj/f.txt"_s)),
                  expected.bytes ? QByteArray::fromStdString(*expected.bytes) : QByteArray("<none>"));
         QCOMPARE(run.rows.rows, block(run.path(u"uj/f.txt"_s)) + expected.rows);
@@ -281,22 +265,21 @@ private slots:
     // short leaves the earlier one until a complete one replaces it, and rows come from complete copies.
     void safeOutput_data()
     {
-        QTest::addColumn<QByteArray>("setup"); // besides .outside and a.txt; see makeTree
+        QTest::addColumn<QByteArray>("setup"); // besides a.txt; see makeTree
         QTest::addColumn<int>("cut");          // a.txt too big for the file size limit: 1 skipped, 2 retried
         QTest::addColumn<bool>("written");     // uj/a.txt is the rewritten copy afterwards
         QTest::addColumn<QString>("message");  // the start of what the user is told, if anything
         QTest::addColumn<QString>("left");     // what uj holds afterwards, when it is a directory
-        const QString link = u"Az uj nem könyvtár, hanem hivatkozás"_s, over = u"A másolat felülírná"_s;
+        const QString over = u"A másolat felülírná"_s;
         const auto row = [](const char* name, const char* setup, bool written, const QString& message,
                             const char* left, int cut = 0) {
             QTest::newRow(name) << QByteArray(setup) << cut << written << message << QString::fromUtf8(left);
         };
-        row("private, link at uj/a.txt", "private a.txt;dir uj;ln ../.outside uj/a.txt", true, {}, "a.txt");
+        row("private, link at uj/a.txt", "private a.txt;file .o;dir uj;ln ../.o uj/a.txt", true, {}, "a.txt");
         // Only the temporary file of a killed run goes; the held one is a running replace's.
         row("existing uj kept",
             "dir uj;file uj/other;file uj/.kelvara-0123456789abcdef;file uj/.kelvara-held", true, {},
             ".kelvara-held a.txt other");
-        row("uj is a link to the directory", "ln . uj", false, link, "");
         row("source is a link into uj", "dir uj;file uj/a.txt;rm a.txt;ln uj/a.txt a.txt", false, over,
             "a.txt");
         row("source hard-linked in uj", "dir uj;hard a.txt uj/a.txt", false, over, "a.txt");
@@ -311,7 +294,6 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QString, left);
         Run run;
-        writeFile(run.path(u".outside"_s), "outside");
         writeFile(run.path(u"a.txt"_s), cut ? QByteArray("a\r\n").repeated(100000) : "a\r\n");
         QFETCH(QByteArray, setup);
         makeTree(run.dir.path(), setup);
@@ -333,8 +315,7 @@ private slots:
         QCOMPARE(run.errors.messages.size(), message.isEmpty() ? 0 : 1);
         QVERIFY(message.isEmpty() || run.errors.messages[0].startsWith(message));
         QCOMPARE(run.errors.paths, cut ? QStringList{copy} : QStringList());
-        QCOMPARE(QFileInfo(run.path(u"uj"_s)).isSymLink() ? QStringList() : run.entries(u"uj"_s),
-                 left.split(u' ', Qt::SkipEmptyParts));
+        QCOMPARE(run.entries(u"uj"_s), left.split(u' ', Qt::SkipEmptyParts));
     }
 
     // Copies written in the background bring header blocks, rows and errors in the order of copies
@@ -393,11 +374,9 @@ private slots:
         expected += block(run.path(u"uj/f99"_s)) << unencodable;
         QCOMPARE(run.rows.rows, expected);
         QCOMPARE(fingerprint(run.path(u"uj"_s)), copies);
-        QCOMPARE(run.state.lineText, u"korte"_s);
     }
 
-    // uj and a link to the working directory change places again and again while copies are
-    // written: no copy may land on a source.
+    // uj and a link to the working directory swap places while copies are written: none lands on a source.
     void ujSwappedMeanwhile()
     {
         Run run;
@@ -405,9 +384,8 @@ private slots:
         makeTree(run.dir.path(), "dir uj;ln . ujx");
         Descriptor fd;
         QVERIFY(!openDirectory(run.dir.path(), fd));
-        std::atomic<bool> stop = false;
-        std::thread swapper([&] {
-            while (!stop)
+        std::jthread swapper([&](std::stop_token stop) {
+            while (!stop.stop_requested())
                 ::renameat2(fd.get(), "uj", fd.get(), "ujx", RENAME_EXCHANGE);
         });
         int written = 0;
@@ -416,8 +394,6 @@ private slots:
             run.replace(ReplaceText(u"alma"_s, u"HACKED"_s, true));
             written += run.errors.messages.isEmpty() && run.errors.paths.isEmpty();
         }
-        stop = true;
-        swapper.join();
         QVERIFY(written > 0); // some runs find the link at uj and refuse
     }
 
@@ -430,8 +406,7 @@ private slots:
         QTest::addColumn<bool>("replace");
         QTest::addColumn<int>("threads");
         QTest::addColumn<bool>("unnamed"); // copies written as files without a name
-        QTest::addColumn<int>("fault");    // the row sink: 0 asks for the stop, 1 throws, 2 lacks memory,
-                                           // 3 asks for the stop once every copy stands
+        QTest::addColumn<int>("fault");    // 0 stops, 1 throws, 2 lacks memory, 3 stops once all copies stand
         QTest::addColumn<bool>("commitsOnly");
         QTest::newRow("search, three threads") << false << 3 << true << 0 << false;
         QTest::newRow("replace, one thread") << true << 1 << true << 0 << false;
@@ -492,8 +467,7 @@ private slots:
         QCOMPARE(run.state.hitCount, replace ? 0 : handedOut - (fault == 2));
     }
 
-    // Files read ahead wait for their turn holding their rows, and no more are read while those rows
-    // reach the limit: the rows held stay bounded, whatever the files hold.
+    // Files read ahead wait holding their rows, and none more is read while those reach the limit.
     void heldRowsBounded()
     {
         Run run(1);
@@ -512,9 +486,8 @@ private slots:
         QCOMPARE(run.state.hitCount, 40);
     }
 
-    // A file that lacked memory only because the rows of a file read before it were held (its turn
-    // had not come) is written again alone at its turn; one too long for the memory even alone gives
-    // up its own file, with a message, and no other.
+    // A file short of memory only for the rows held before its turn is written again alone at its turn;
+    // one too long for the memory even alone gives up its own file, with a message, and no other.
     void lineLongerThanTheMemory()
     {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

@@ -20,10 +20,9 @@ inline QStringList rowsOf(const HitList& list)
 
 inline QList<int> selectedEntries(const FileList& list)
 {
-    const FileListModel& files = list.files();
     QList<int> selected;
-    for (int k = 0; k < files.entryCount(); ++k)
-        if (files.isEntrySelected(k))
+    for (int k = 0; k < list.files().entryCount(); ++k)
+        if (list.files().isEntrySelected(k))
             selected.append(k);
     return selected;
 }

@@ -7,7 +7,6 @@
 #include <QStringList>
 #include <algorithm>
 #include <functional>
-#include <thread>
 
 namespace kelvara::test {
 
@@ -27,13 +26,6 @@ struct Rows : RowSink
     std::function<void(std::string_view row, int file)> hook;
     int files = 0;
 };
-
-// Waits until a pass on more than one thread has read `files` files.
-inline void waitUntilRead(const PassControl& control, qint64 files)
-{
-    while (control.threads > 1 && control.filesRead < files)
-        std::this_thread::yield();
-}
 
 // Answers the first file error with `answer` (a retry when it says so), later ones with no. With a
 // `log`, each error's path and each message's first line go among the rows there too.
@@ -60,8 +52,7 @@ struct ScriptedErrors : ReplaceErrors
 // The header block of a file in the hit list.
 inline QStringList block(const QString& path)
 {
-    const QString stars(150, u'*');
-    return {stars, QStringLiteral("**  ") + path + QStringLiteral("  **"), stars};
+    return {QString(150, u'*'), QStringLiteral("**  ") + path + QStringLiteral("  **"), QString(150, u'*')};
 }
 
 // Lines end at CR or CR LF; a lone LF is text; a last line without terminator counts.
