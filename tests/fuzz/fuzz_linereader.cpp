@@ -1,5 +1,4 @@
-// The block reader's lines are those of a plain split; its blocks join back to the file
-// and never split a CR LF. A filler run in front of the input puts block borders anywhere.
+// The reader's lines are a plain split's; its blocks join back to the file and never split a CR LF.
 
 #include "fuzz.h"
 #include "io/textlines.h"
@@ -13,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
                                 provider.ConsumeRemainingBytesAsString();
     const std::string path = fuzz::tempDir() + "/lines.txt";
     fuzz::writeFile(path, content);
-    const std::vector<std::string_view> expected = fuzz::splitLines(content);
+    const std::vector<std::string_view> expected = test::splitLines(content);
 
     LineBlockReader reader;
     assert(!reader.open(QByteArray::fromStdString(path)));

@@ -1,6 +1,5 @@
-// The path codec: every byte string comes back as itself from its text (so two names never give one
-// text), a name that is valid UTF-8 gives exactly its characters (a byte-order mark included), and
-// any text, even one no name gives, converts to bytes that then stay as they are.
+// The path codec: every byte string comes back from its text (two names never share one), valid UTF-8
+// gives exactly its characters (a byte-order mark too), and any text gives bytes that then stay as they are.
 
 #include "fuzz.h"
 #include "text/pathcodec.h"
@@ -20,8 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     const QString utf8 = strict.decode(bytes);
     assert(strict.hasError() || (text == utf8 && displayPath(text) == text));
 
-    // The same bytes read as UTF-16 units: a text that no name may give, with lone surrogates of
-    // every kind. Its bytes are a name like any other from then on.
+    // The same bytes as UTF-16 units: a text no name gives, lone surrogates and all; its bytes are a name.
     QString units(qsizetype(size / 2), Qt::Uninitialized);
     std::memcpy(units.data(), data, size / 2 * 2);
     const QByteArray unitBytes = pathToBytes(units);

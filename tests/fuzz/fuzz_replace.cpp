@@ -1,6 +1,5 @@
-// A replace over two files in a temporary directory against the plain model of a copy: the rows
-// are the rewritten lines, a file whose code page cannot write the replacement gets no copy, the
-// sources stay as they were and no temporary file is left.
+// A replace over two files against the plain model of a copy: the rows are the rewritten lines, a file whose
+// code page cannot write the replacement gets no copy, sources stay as they were, no temporary file is left.
 
 #include "fuzz.h"
 #include "io/textlines.h"
@@ -13,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     FuzzedDataProvider provider(data, size);
     const bool caseSensitive = provider.ConsumeBool();
     const auto text = [&] { return QString::fromStdString(provider.ConsumeRandomLengthString(32)); };
-    const QString search = text();
-    const QString replacement = text();
+    const QString search = text(), replacement = text();
     const std::optional<QString> only = provider.ConsumeBool() ? std::optional(text()) : std::nullopt;
     const std::string sources[2] = {fuzz::filler(provider, LineBlockReader::InitialBufferSize + 32 * 1024) +
                                         provider.ConsumeRandomLengthString(4096),

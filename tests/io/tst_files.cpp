@@ -10,7 +10,6 @@
 #include "text/pathcodec.h"
 
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <filesystem>
@@ -25,8 +24,7 @@ namespace {
 
 constexpr qsizetype Buffer = qsizetype(LineBlockReader::InitialBufferSize);
 
-// Directories whose names differ only by a byte-order mark, which a UTF-8 decoder may drop, and the
-// name of a file of its own in each.
+// Directory names that differ only by a byte-order mark (a UTF-8 decoder may drop it); a file in each.
 constexpr const char* BomDirs[] = {"Zed/x/d", "Zed/x/\xef\xbb\xbf\x64", "Zed/x/c\xff",
                                    "Zed/x/c\xef\xbb\xbf\xff"};
 constexpr const char* BomFiles[] = {"plain", "bom", "ff", "bomff"};
@@ -60,8 +58,7 @@ Lines readLines(const QString& path, qint64 resizeTo = -1)
     return lines;
 }
 
-// Another run's sweep right before a temporary file takes its name: the mode of each temporary file
-// it saw, before it removed those that nobody holds locked.
+// Another run's sweep just before a file is named: notes each temporary file's mode, removes unlocked ones.
 QStringList seenAtNaming;
 void sweepAtNaming(int dirFd)
 {
@@ -86,8 +83,7 @@ private slots:
         // The last file's name is not UTF-8.
         QByteArray steps =
             "dir sub;dir Zed;dir Zed/x;dir .hiddendir;file A;file B;file C.txt;file b;file a;file c.txt;"
-            "file .hidden;file sub/inner;file .hiddendir/.h;file \xe9t\xe9;fifo fifo;ln b link-file;"
-            "ln sub link-dir;ln nowhere dangling";
+            "file .hidden;file \xe9t\xe9;fifo fifo;ln b link-file;ln sub link-dir;ln nowhere dangling";
         for (int k = 0; k < 4; ++k)
             steps += ";dir "_ba + BomDirs[k] + ";file " + BomDirs[k] + '/' + BomFiles[k];
         makeTree(dir_.path(), steps);
@@ -118,13 +114,10 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("error"); // errno of listing it, 0: none
         QTest::addColumn<QString>("firstEntry");
-        QTest::newRow("a file in it") << u"sub"_s << 0 << u"inner"_s;
-        QTest::newRow("only directories") << u"Zed"_s << 0 << QString();
         // The name alone, as a listing decodes it.
         QTest::newRow("a byte-order mark in front")
             << u"Zed/x/"_s + pathFromBytes(BomDirs[1] + 6) << 0 << u"bom"_s;
         QTest::newRow("a byte-order mark, a kept byte") << pathFromBytes(BomDirs[3]) << 0 << u"bomff"_s;
-        QTest::newRow("a hidden file counts") << u".hiddendir"_s << 0 << u".h"_s;
         QTest::newRow("a file") << u"b"_s << ENOTDIR << QString();
         QTest::newRow("FIFO") << u"fifo"_s << ENOTDIR << QString();
         QTest::newRow("missing") << u"missing"_s << ENOENT << QString();
@@ -151,12 +144,8 @@ private slots:
         QCOMPARE(drives.driveOf(u"/home"_s), u"/home"_s);
         QCOMPARE(drives.driveOf(u"/homeland"_s), u"/"_s);
         QCOMPARE(drives.driveOf(u"/home/x/../../media/usb/y"_s), u"/media/usb"_s);
-        // Without a root drive, the first one.
-        QCOMPARE(Volumes(std::make_unique<Fake>(QStringList{u"/media/usb"_s, u"/home"_s})).driveOf(u"/tmp"_s),
-                 u"/home"_s);
-        installVolumeSource(std::make_unique<Fake>(QStringList{u"/media/usb"_s}));
-        installVolumeSource(nullptr);
-        QVERIFY(!kelvara::volumes().drives().contains(u"/media/usb"_s));
+        const Volumes noRoot(std::make_unique<Fake>(QStringList{u"/media/usb"_s, u"/home"_s}));
+        QCOMPARE(noRoot.driveOf(u"/tmp"_s), u"/home"_s); // without a root drive, the first one
         // No application object here, so this is the answer from /proc/self/exe.
         QVERIFY(QFileInfo(Volumes::programDirectory() + u"/tst_files"_s).isExecutable());
 
@@ -187,7 +176,6 @@ private slots:
                                  "42 40 8:2 / /nowhere/nfs/disk rw - ext4 /dev/sdb1 rw\n"
                                  "43 22 8:3 /hosts /nowhere/hosts rw - ext4 /dev/sdc1 rw\n"
                                  "44 22 0:52 / /media/my\\040share\\134x rw shared:5 - cifs s:/ rw\n"
-                                 "45 22 0:52 / /media/my\\040share\\134x/ rw - cifs s:/ rw\n"
                                  "46 22 0:53 / /media/a\\b\\0 rw - nfs s:/ rw\n"
                                  "48 22 0:3 / /srv/proc rw - proc proc rw\n"
                                  "51 22 0:54 / /dev/shm rw - nfs s:/ rw\n"
@@ -212,16 +200,10 @@ private slots:
                             qint64 resizeTo = -1, const QString& file = u"in.txt"_s) {
             QTest::newRow(name) << file << content << resizeTo << lines;
         };
-        const QByteArray pad(Buffer - 1, 'x');
+        const QByteArray pad(Buffer - 3, 'x');
         row("mixed", "a\rb\r\nc\nd\r\r\ne", {"a", "b", "c\nd", "", "e"});
         row("NUL bytes", QByteArray("a\0b\r\0\r\n", 7), {QByteArray("a\0b", 3), QByteArray(1, '\0')});
-        row("far longer than the buffer", pad + pad + pad + "y\r\nz", {pad + pad + pad + "y", "z"});
-        // Around the lone-CR search's 32-byte steps: a CR at a step's last byte, its LF the next's first.
-        const QByteArray step(31, 'x');
-        row("pair across a step", step + "\r\n" + step + "\r\n", {step, step});
-        row("lone CR at a step's last byte", step + "\ry" + step, {step, "y" + step});
-        row("lone CR in the tail", QByteArray(70, 'x') + "\r\n\rz", {QByteArray(70, 'x'), "", "z"});
-        row("after a line", "a\r" + pad.left(Buffer - 3) + "\r\nb", {"a", pad.left(Buffer - 3), "b"});
+        row("after a line", "a\r" + pad + "\r\nb", {"a", pad, "b"});
         // Read as far as its size when opened; one that ends before is not the file that was opened.
         const QByteArray changing = QByteArray("0123456\r\n").repeated(4 * Buffer / 9);
         row("shrinks while read", changing, {error(FileErrorKind::EndOfFile)}, Buffer);
@@ -236,13 +218,9 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
         QFETCH(qint64, resizeTo);
-        QFETCH(Lines, lines);
         if (name == u"in.txt"_s)
             writeFile(work_.filePath(name), content);
-        QVERIFY2(readLines(QDir(work_.path()).filePath(name), resizeTo) == lines, "lines differ");
-        const char* loneCr = findLoneCr(content.constData(), content.constData() + content.size());
-        QCOMPARE(loneCr ? loneCr - content.constData() : -1,
-                 QString::fromLatin1(content).indexOf(QRegularExpression(u"\r(?!\n)"_s)));
+        QTEST(readLines(QDir(work_.path()).filePath(name), resizeTo), "lines");
     }
 
     // Random mixes of text, characters and the bytes where the rules change, also as file names.
@@ -275,7 +253,6 @@ private slots:
             const std::string block = bytes.toStdString() + '\xFF';
             const std::string_view text(block.data(), block.size() - 1);
             if (isValidUtf8(text) != expected || isValidUtf8Scalar(text) != expected ||
-                detectCodePage(text) != (expected ? CodePage::Utf8 : CodePage::Windows1250) ||
                 pathToBytes(path) != bytes || (expected && path != QString::fromUtf8(bytes)))
                 QFAIL(bytes.toHex(' ').constData());
         }
@@ -283,14 +260,12 @@ private slots:
         QVERIFY(!isValidUtf8((QByteArray(127, 'a') + "\xC3" + QByteArray(128, 'a') + "\xA1").toStdString()));
     }
 
-    // Every byte comes back from the legacy code page and from a path, the unassigned ones too.
+    // Every byte comes back from the legacy code page, the unassigned ones too.
     void everyByteRoundTrips()
     {
         std::string all;
-        for (int b = 0; b < 5 * 256; ++b) { // longer than the piece the conversion to UTF-8 takes at once
+        for (int b = 0; b < 5 * 256; ++b) // longer than the piece the conversion to UTF-8 takes at once
             all.push_back(char(b));
-            QCOMPARE(pathToBytes(pathFromBytes(QByteArray(1, char(b)))), QByteArray(1, char(b)));
-        }
         const QString text = decode(all, CodePage::Windows1250);
         QCOMPARE(encode(text, CodePage::Windows1250), std::optional<std::string>(all));
         std::string utf8;
@@ -341,10 +316,9 @@ private slots:
             QTest::addRow("a write fails%s", suffix) << named << true << 0666;
         }
     }
-    // The file appears complete or not at all; a link at the target is replaced, not written through.
-    // Another run that sweeps the directory right before the file takes its name finds its temporary
-    // file locked and open to its owner alone, and leaves it; the copy gets its mode, less the umask,
-    // when named.
+    // The file appears complete or not at all, and replaces a link at the target instead of writing through
+    // it. Another run sweeping the directory just before the naming finds the temporary file locked and
+    // private, and leaves it; once named, the copy has the source's mode less the umask.
     void writer()
     {
         QFETCH(bool, named);

@@ -11,7 +11,6 @@
 
 namespace kelvara::test {
 
-// Creates or overwrites a file with exactly these bytes.
 inline void writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
@@ -26,9 +25,8 @@ inline QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
 }
 
-// Makes entries under `dir` by steps split at ';', names taken as bytes: "dir NAME", "file NAME" (holding
-// "a" and CR LF), "ln TARGET NAME" (symbolic), "hard OLD NEW", "fifo NAME", "socket NAME", "rm NAME" and
-// "private NAME" (mode 0600).
+// Makes entries under `dir`, steps split at ';', names as bytes: "dir NAME", "file NAME" (holds "a" CR LF),
+// "ln TARGET NAME" (symbolic), "hard OLD NEW", "fifo NAME", "socket NAME", "rm NAME", "private NAME" (0600).
 inline void makeTree(const QString& dir, const QByteArray& steps)
 {
     const auto file = [](const QByteArray& path) {
