@@ -26,7 +26,6 @@
 #include <QTimer>
 #include <atomic>
 #include <csignal>
-#include <cstring>
 #include <optional>
 #include <unistd.h>
 
