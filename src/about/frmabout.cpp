@@ -15,22 +15,6 @@ namespace kelvara {
 
 namespace {
 
-QLabel* addLabel(QWidget* window, const char* name, const QString& text, int left, int top, int width,
-                 int height)
-{
-    auto* label = addControl<QLabel>(window, name, left, top, width, height);
-    label->setText(text);
-    return label;
-}
-
-QPushButton* addButton(QWidget* window, const char* name, const QString& caption, int left, int top,
-                       int width, int height)
-{
-    auto* button = addControl<QPushButton>(window, name, left, top, width, height);
-    button->setText(caption);
-    return button;
-}
-
 QFont boldFont(QFont font, double points)
 {
     font.setPointSizeF(points);
@@ -59,19 +43,23 @@ QFrame* addLine(QWidget* window, int x1, int x2, int y, int thickness, const QCo
 } // namespace
 
 frmAbout::frmAbout(QWidget* parent)
-    : QDialog(parent), cmdOK(addButton(this, "cmdOK", QStringLiteral("OK"), 4245, 2625, 1260, 345)),
+    : QDialog(parent),
+      cmdOK(addControl<QPushButton>(this, "cmdOK", QStringLiteral("OK"), 4245, 2625, 1260, 345)),
       picIcon(addControl<QLabel>(this, "picIcon", 240, 240, 540, 540)),
-      cmdSysInfo(addButton(this, "cmdSysInfo", QStringLiteral("&Rendszer info"), 4260, 3075, 1245, 345)),
-      lblTitle(addLabel(this, "lblTitle", QStringLiteral("Kelvara"), 1050, 360, 2670, 360)),
-      lblVersion(
-          addLabel(this, "lblVersion", QStringLiteral(KELVARA_VERSION "  Változat"), 1045, 968, 1463, 220)),
+      cmdSysInfo(addControl<QPushButton>(this, "cmdSysInfo", QStringLiteral("&Rendszer info"), 4260, 3075,
+                                         1245, 345)),
+      lblTitle(addControl<QLabel>(this, "lblTitle", QStringLiteral("Kelvara"), 1050, 360, 2670, 360)),
+      lblVersion(addControl<QLabel>(this, "lblVersion", QStringLiteral(KELVARA_VERSION "  Változat"), 1045,
+                                    968, 1463, 220)),
       Label1(addControl<QLabel>(this, "Label1", 4477, 242, 1221, 374)),
-      lblDescription(addLabel(this, "lblDescription", QStringLiteral("Szerzői jog © 2026 Morvelin"), 240,
-                              1920, 2475, 210)),
-      Label2(addLabel(this, "Label2", QStringLiteral("Minden jog fenntartva."), 2880, 1920, 1875, 210)),
+      lblDescription(addControl<QLabel>(this, "lblDescription", QStringLiteral("Szerzői jog © 2026 Morvelin"),
+                                        240, 1920, 2475, 210)),
+      Label2(addControl<QLabel>(this, "Label2", QStringLiteral("Minden jog fenntartva."), 2880, 1920, 1875,
+                                210)),
       Line1{addLine(this, 90, 5652, 2443, 1, QColor(0x80, 0x80, 0x80)),
             addLine(this, 105, 5652, 2458, 2, Qt::white)},
-      lblDisclaimer(addLabel(this, "lblDisclaimer",
+      lblDisclaimer(
+          addControl<QLabel>(this, "lblDisclaimer",
                              QStringLiteral("Figyelem! Ezt a programot nemzetközi jogszabályok védik. "
                                             "Egészének vagy bármely részének engedély nélküli másolását vagy "
                                             "továbbadását a törvény által lehetséges legsúlyosabb polgári és "

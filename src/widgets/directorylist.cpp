@@ -62,12 +62,6 @@ QStringList chainTo(const QString& path, const QString& top)
     return chain;
 }
 
-// The drive's root shows its full text, so the top entry names the drive as the drive list does.
-QString nameOf(const QString& path, bool top)
-{
-    return top ? path : path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 } // namespace
 
 DirectoryList::DirectoryList(QWidget* parent) : QListWidget(parent)
@@ -131,8 +125,10 @@ void DirectoryList::rebuild()
     };
 
     const QStringList chain = chainTo(path_, drive_);
+    // The drive's root shows its full text, so the top entry names the drive as the drive list does.
     for (int depth = 0; depth < chain.size(); ++depth)
-        add(openFolder, nameOf(chain[depth], depth == 0), chain[depth], depth);
+        add(openFolder, depth == 0 ? chain[0] : chain[depth].section(QLatin1Char('/'), -1), chain[depth],
+            depth);
     openRow_ = int(chain.size()) - 1;
 
     std::vector<DirectoryEntry> subdirectories;

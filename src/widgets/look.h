@@ -35,6 +35,15 @@ Control* addControl(QWidget* window, const char* name, int left, int top, int wi
     placeTwips(control, left, top, width, height);
     return control;
 }
+// The same, with the control's caption.
+template <class Control>
+Control* addControl(QWidget* window, const char* name, const QString& text, int left, int top, int width,
+                    int height)
+{
+    auto* control = addControl<Control>(window, name, left, top, width, height);
+    control->setText(text);
+    return control;
+}
 
 // Gives a window a fixed client area given in twips.
 void sizeTwips(QWidget* window, int width, int height);
