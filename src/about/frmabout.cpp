@@ -22,13 +22,6 @@ QFont boldFont(QFont font, double points)
     return font;
 }
 
-void setTextColor(QWidget* control, const QColor& color)
-{
-    QPalette palette = control->palette();
-    palette.setColor(QPalette::WindowText, color);
-    control->setPalette(palette);
-}
-
 // A horizontal line from x1 to x2 at y (twips), `thickness` pixels thick downwards from y.
 QFrame* addLine(QWidget* window, int x1, int x2, int y, int thickness, const QColor& color)
 {
@@ -77,7 +70,9 @@ frmAbout::frmAbout(QWidget* parent)
     picIcon->setPixmap(iconPixmap(32));
     picIcon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblTitle->setFont(boldFont(controlFont(), 13.5));
-    setTextColor(lblTitle, QColor(0x00, 0x80, 0x00));
+    QPalette titleColor = lblTitle->palette();
+    titleColor.setColor(QPalette::WindowText, QColor(0x00, 0x80, 0x00));
+    lblTitle->setPalette(titleColor);
     Label1->setFont(boldFont(bannerFont(), 9.75));
     Label1->setAlignment(Qt::AlignCenter);
     // Qt text is Unicode, so the notices need no character set of their own for ő and ű.

@@ -113,9 +113,8 @@ public:
     }
 };
 
-// The one line of progress a command shows on a terminal once it has run a second: the files done
-// out of the files to do, and the file it is at. Only while the rows go elsewhere, which they would
-// mix with.
+// The one line of progress a command shows on a terminal after a second: the files done out of the
+// files to do, and the file it is at; only while the rows go elsewhere, which they would mix with.
 class TerminalProgress
 {
 public:
@@ -261,9 +260,8 @@ std::optional<QString> parse(Command command, const std::vector<QByteArray>& arg
     return std::nullopt;
 }
 
-// The file list of the directory. The listing made before the command serves as the command's own
-// first reading of the list, which comes right after it with nothing selected in between, so the
-// directory is listed once.
+// The file list of the directory. The listing made before the command serves as its own first reading
+// of the list, which comes right after with nothing selected in between: the directory is listed once.
 class CommandFiles : public ListedFiles
 {
 public:
@@ -310,10 +308,9 @@ private:
     bool fresh_ = false;
 };
 
-// Runs `command` on the directory of the arguments, the named files selected, its rows going to stdout
-// and its problems to stderr. Exit status 2 after a problem, else 0 when `command` found or rewrote a
-// line, 1 when not. Arguments are bytes: the directory and file names keep every byte (pathcodec.h),
-// the texts are UTF-8.
+// Runs `command` on the directory with the named files selected, rows to stdout, problems to stderr.
+// Exit status 2 after a problem, else 0 when `command` found or rewrote a line, 1 when not. Arguments
+// are bytes: the directory and file names keep every byte (pathcodec.h), the texts are UTF-8.
 template <typename Command> int runCommand(const Arguments& args, Command command)
 {
     // An empty DIR names no directory. Taken as a relative path it would be the current directory,

@@ -3,7 +3,6 @@
 #include "about/banner.h"
 #include "progresswindow.h"
 #include "search/headerblock.h"
-#include "search/searchcommands.h"
 #include "text/countdisplay.h"
 #include "widgets/fileerrordialog.h"
 #include "widgets/filelist.h"
@@ -164,12 +163,8 @@ cserel::cserel(QWidget* parent)
     }
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(150);
-    connectEvents();
-}
 
-// Each event of a control to its handler.
-void cserel::connectEvents()
-{
+    // Each event of a control to its handler.
     connect(Text1, &QLineEdit::textChanged, this, &cserel::onText1Change);
     connect(Command8, &QPushButton::clicked, this, &cserel::onCommand8Click);
     connect(Command5, &QPushButton::clicked, this, &cserel::quitRequested);
@@ -330,10 +325,9 @@ void cserel::onCommand7Click()
     });
 }
 
-// What every replace command does around its own steps, which `command` takes as the replace
-// functions do: the hit count disappears first, so that no old count stands over the emptied hit list
-// while a question of the command is open (it comes back when the command refused to start), and the
-// hit list shows what was added.
+// What every replace command, a function as the replace functions are, does around its own steps: the
+// hit count goes first, so that no old count stands over the emptied hit list while a question of the
+// command is open (it comes back when the command refused to start); the hit list shows what was added.
 template <typename Command> void cserel::runReplace(Command command)
 {
     if (running_)
