@@ -9,11 +9,7 @@
 
 namespace kelvara {
 
-namespace {
-
 constexpr qint16 PositionsPerCycle = 13;
-
-} // namespace
 
 const QString BannerState::RunningText = QStringLiteral("   Morvelin   ");
 const QString BannerState::StandingText = QStringLiteral("   Morvelin ™   ");

@@ -15,34 +15,11 @@ namespace kelvara {
 
 namespace {
 
-QLabel* addLabel(QWidget* window, const char* name, const QString& text, int left, int top, int width,
-                 int height)
-{
-    auto* label = addControl<QLabel>(window, name, left, top, width, height);
-    label->setText(text);
-    return label;
-}
-
-QPushButton* addButton(QWidget* window, const char* name, const QString& caption, int left, int top,
-                       int width, int height)
-{
-    auto* button = addControl<QPushButton>(window, name, left, top, width, height);
-    button->setText(caption);
-    return button;
-}
-
 QFont boldFont(QFont font, double points)
 {
     font.setPointSizeF(points);
     font.setBold(true);
     return font;
-}
-
-void setTextColor(QWidget* control, const QColor& color)
-{
-    QPalette palette = control->palette();
-    palette.setColor(QPalette::WindowText, color);
-    control->setPalette(palette);
 }
 
 // A horizontal line from x1 to x2 at y (twips), `thickness` pixels thick downwards from y.
@@ -59,19 +36,23 @@ QFrame* addLine(QWidget* window, int x1, int x2, int y, int thickness, const QCo
 } // namespace
 
 frmAbout::frmAbout(QWidget* parent)
-    : QDialog(parent), cmdOK(addButton(this, "cmdOK", QStringLiteral("OK"), 4245, 2625, 1260, 345)),
+    : QDialog(parent),
+      cmdOK(addControl<QPushButton>(this, "cmdOK", QStringLiteral("OK"), 4245, 2625, 1260, 345)),
       picIcon(addControl<QLabel>(this, "picIcon", 240, 240, 540, 540)),
-      cmdSysInfo(addButton(this, "cmdSysInfo", QStringLiteral("&Rendszer info"), 4260, 3075, 1245, 345)),
-      lblTitle(addLabel(this, "lblTitle", QStringLiteral("Kelvara"), 1050, 360, 2670, 360)),
-      lblVersion(
-          addLabel(this, "lblVersion", QStringLiteral(KELVARA_VERSION "  Változat"), 1045, 968, 1463, 220)),
+      cmdSysInfo(addControl<QPushButton>(this, "cmdSysInfo", QStringLiteral("&Rendszer info"), 4260, 3075,
+                                         1245, 345)),
+      lblTitle(addControl<QLabel>(this, "lblTitle", QStringLiteral("Kelvara"), 1050, 360, 2670, 360)),
+      lblVersion(addControl<QLabel>(this, "lblVersion", QStringLiteral(KELVARA_VERSION "  Változat"), 1045,
+                                    968, 1463, 220)),
       Label1(addControl<QLabel>(this, "Label1", 4477, 242, 1221, 374)),
-      lblDescription(addLabel(this, "lblDescription", QStringLiteral("Szerzői jog © 2026 Morvelin"), 240,
-                              1920, 2475, 210)),
-      Label2(addLabel(this, "Label2", QStringLiteral("Minden jog fenntartva."), 2880, 1920, 1875, 210)),
+      lblDescription(addControl<QLabel>(this, "lblDescription", QStringLiteral("Szerzői jog © 2026 Morvelin"),
+                                        240, 1920, 2475, 210)),
+      Label2(addControl<QLabel>(this, "Label2", QStringLiteral("Minden jog fenntartva."), 2880, 1920, 1875,
+                                210)),
       Line1{addLine(this, 90, 5652, 2443, 1, QColor(0x80, 0x80, 0x80)),
             addLine(this, 105, 5652, 2458, 2, Qt::white)},
-      lblDisclaimer(addLabel(this, "lblDisclaimer",
+      lblDisclaimer(
+          addControl<QLabel>(this, "lblDisclaimer",
                              QStringLiteral("Figyelem! Ezt a programot nemzetközi jogszabályok védik. "
                                             "Egészének vagy bármely részének engedély nélküli másolását vagy "
                                             "továbbadását a törvény által lehetséges legsúlyosabb polgári és "
@@ -89,7 +70,9 @@ frmAbout::frmAbout(QWidget* parent)
     picIcon->setPixmap(iconPixmap(32));
     picIcon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblTitle->setFont(boldFont(controlFont(), 13.5));
-    setTextColor(lblTitle, QColor(0x00, 0x80, 0x00));
+    QPalette titleColor = lblTitle->palette();
+    titleColor.setColor(QPalette::WindowText, QColor(0x00, 0x80, 0x00));
+    lblTitle->setPalette(titleColor);
     Label1->setFont(boldFont(bannerFont(), 9.75));
     Label1->setAlignment(Qt::AlignCenter);
     // Qt text is Unicode, so the notices need no character set of their own for ő and ű.

@@ -1,22 +1,11 @@
 #include "random.h"
 
-#include <random>
-
 namespace kelvara {
-
-struct UnseededRandom::Engine
-{
-    std::mt19937 generator; // default state
-};
-
-UnseededRandom::UnseededRandom() : engine_(std::make_unique<Engine>()) {}
-
-UnseededRandom::~UnseededRandom() = default;
 
 double UnseededRandom::next()
 {
     // 32 random bits over 2^32: never 1.0, which a floating-point distribution may round up to.
-    return double(engine_->generator()) * 0x1p-32;
+    return double(generator_()) * 0x1p-32;
 }
 
 namespace {

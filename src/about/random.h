@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <random>
 
 namespace kelvara {
 
@@ -16,13 +17,10 @@ public:
 class UnseededRandom : public RandomSource
 {
 public:
-    UnseededRandom();
-    ~UnseededRandom() override;
     double next() override;
 
 private:
-    struct Engine;
-    std::unique_ptr<Engine> engine_;
+    std::mt19937 generator_; // default state
 };
 
 // The installed source, which the banners draw from.

@@ -17,20 +17,16 @@ std::unique_ptr<RegistrySeam>& installed()
     return seam;
 }
 
-// The full path of the first system-information program on PATH, empty when there is none.
+// The full path of the first of these system-information programs on PATH, empty when there is none.
 QString systemInfoProgram()
 {
-    for (const char* const* name = LinuxRegistry::SystemInfoPrograms; *name; ++name) {
-        const QString path = QStandardPaths::findExecutable(QLatin1String(*name));
-        if (!path.isEmpty())
+    for (const char* name : {"hardinfo2", "hardinfo", "kinfocenter"})
+        if (const QString path = QStandardPaths::findExecutable(QLatin1String(name)); !path.isEmpty())
             return path;
-    }
     return {};
 }
 
 } // namespace
-
-const char* const LinuxRegistry::SystemInfoPrograms[] = {"hardinfo2", "hardinfo", "kinfocenter", nullptr};
 
 RegResult LinuxRegistry::openKey(RegKey root, const QByteArray& path, std::uint32_t access, RegKey& key)
 {

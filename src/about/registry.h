@@ -52,9 +52,6 @@ public:
     RegResult queryValue(RegKey key, const QByteArray& name, std::uint32_t& type, char* buffer,
                          std::uint32_t& size) override;
     RegResult closeKey(RegKey key) override;
-
-    // The programs looked for, in this order.
-    static const char* const SystemInfoPrograms[];
 };
 
 RegistrySeam& registry();

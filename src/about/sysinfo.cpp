@@ -38,56 +38,52 @@ bool GetKeyValue(RegKey KeyRoot, const QString& KeyName, const QString& SubKeyRe
 {
     RegistrySeam& reg = registry();
     RegKey hKey = 0;
-    // 1. Read rights only: asking for write rights too fails for a restricted user for no gain.
-    if (reg.openKey(KeyRoot, pathToBytes(KeyName), KeyRead, hKey) != ErrorSuccess) {
-        KeyVal.clear();
-        return false;
-    }
-    // 2.
     std::array<char, BufferSize> buffer{};
     std::uint32_t size = BufferSize;
     std::uint32_t type = 0;
-    // 3. A value longer than the buffer fails here too.
-    if (reg.queryValue(hKey, pathToBytes(SubKeyRef), type, buffer.data(), size) != ErrorSuccess) {
-        KeyVal.clear();
+    // Read rights only: asking for write rights too fails for a restricted user for no gain. A value
+    // longer than the buffer fails too.
+    bool read = reg.openKey(KeyRoot, pathToBytes(KeyName), KeyRead, hKey) == ErrorSuccess;
+    if (read) {
+        read = reg.queryValue(hKey, pathToBytes(SubKeyRef), type, buffer.data(), size) == ErrorSuccess;
         reg.closeKey(hKey);
+    }
+    if (!read) {
+        KeyVal.clear();
         return false;
     }
-    // 4. Strings carry a terminating zero byte; drop it.
+    // Strings carry a terminating zero byte; drop it.
     QByteArray bytes(buffer.data(), qsizetype(std::min(size, BufferSize)));
     if (!bytes.isEmpty() && bytes.back() == '\0')
         bytes.chop(1);
-    // 5.
     if (type == RegSz)
         KeyVal = pathFromBytes(bytes);
     else if (type == RegDword)
         KeyVal = hexLiteral(bytes);
-    reg.closeKey(hKey);
     return true;
 }
 
 void StartSysInfo()
 {
-    // 1. Whatever goes wrong on the way ends in the message.
+    // Whatever goes wrong on the way ends in the message.
     try {
         QString toolPath;
-        // 2. The path is started as it is.
+        // The path is started as it is.
         if (GetKeyValue(HkeyLocalMachine, QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"),
                         QStringLiteral("PATH"), toolPath)) {
-            if (launcher().start(toolPath)) // 5.
+            if (launcher().start(toolPath))
                 return;
         }
-        // 3. The second place names the directory of the program.
+        // The second place names the directory of the program.
         else if (GetKeyValue(HkeyLocalMachine, QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location"),
                              QStringLiteral("MSINFO"), toolPath)) {
-            // 4. Only an ordinary file will do.
+            // Only an ordinary file will do.
             const QString program = joinPath(toolPath, QStringLiteral("MSINFO32.EXE"));
-            if (isOrdinaryFile(program) && launcher().start(program)) // 5.
+            if (isOrdinaryFile(program) && launcher().start(program))
                 return;
         }
     } catch (...) {
     }
-    // 6.
     messageBox(QStringLiteral("System Information Is Unavailable At This Time"), MsgIcon::None,
                MsgButtons::Ok, QStringLiteral("Kelvara"));
 }

@@ -58,7 +58,7 @@ cserel& Application::mainWindow()
     if (!main_) {
         main_ = new cserel;
         main_->load();
-        connect(main_, &cserel::startWindowRequested, this, &Application::showStartWindow);
+        connect(main_, &cserel::startWindowRequested, indit_.data(), &indit::show);
         connect(main_, &cserel::quitRequested, this, &Application::quit);
     }
     return *main_;
@@ -70,11 +70,6 @@ void Application::openDirectory()
     main.show();
     main.openDirectory(indit_->Dir1->path());
     indit_->hide();
-}
-
-void Application::showStartWindow()
-{
-    indit_->show();
 }
 
 frmAbout* Application::aboutWindow() const
@@ -116,8 +111,7 @@ void Application::onAboutUnloaded()
 {
     // The last window is gone.
     about_->deleteLater();
-    QCoreApplication::quit();
-    emit finished();
+    end();
 }
 
 } // namespace kelvara

@@ -41,7 +41,6 @@ signals:
 
 private:
     bool chooseInStartWindow(const QString& directory);
-    void showStartWindow();
     // Closing the start window: the program ends without the About window.
     void end();
     void onAboutUnloaded();

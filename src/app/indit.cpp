@@ -21,21 +21,17 @@ indit::indit(QWidget* parent) : QWidget(parent)
     setWindowIcon(kelvaraIcon());
 
     // The drive list and the directory list start at the current drive and directory.
-    Label3 = addControl<QLabel>(this, "Label3", 120, 120, 855, 255);
-    Label3->setText(QStringLiteral("Könyvtár:"));
+    Label3 = addControl<QLabel>(this, "Label3", QStringLiteral("Könyvtár:"), 120, 120, 855, 255);
     Dir1 = addControl<DirectoryList>(this, "Dir1", 120, 360, 3135, 1890);
-    Label2 = addControl<QLabel>(this, "Label2", 120, 2520, 855, 255);
-    Label2->setText(QStringLiteral("Meghajtó:"));
+    Label2 = addControl<QLabel>(this, "Label2", QStringLiteral("Meghajtó:"), 120, 2520, 855, 255);
     Drive1 = addControl<DriveList>(this, "Drive1", 120, 2760, 3135, 315);
-    Label4 = addControl<QLabel>(this, "Label4", 120, 3360, 3015, 255);
-    Label4->setText(QStringLiteral("Megnyitni kívánt alkönyvtár:"));
-    Text1 = addControl<QLineEdit>(this, "Text1", 120, 3600, 3135, 285);
-    Text1->setText(QStringLiteral("Text1"));
-    Command1 = addControl<QPushButton>(this, "Command1", 120, 4080, 3135, 375);
-    Command1->setText(QStringLiteral("Könyvtárnyitás"));
+    Label4 = addControl<QLabel>(this, "Label4", QStringLiteral("Megnyitni kívánt alkönyvtár:"), 120, 3360,
+                                3015, 255);
+    Text1 = addControl<QLineEdit>(this, "Text1", QStringLiteral("Text1"), 120, 3600, 3135, 285);
+    Command1 =
+        addControl<QPushButton>(this, "Command1", QStringLiteral("Könyvtárnyitás"), 120, 4080, 3135, 375);
 
-    for (QWidget* control :
-         {static_cast<QWidget*>(Text1), static_cast<QWidget*>(Dir1), static_cast<QWidget*>(Drive1)})
+    for (QWidget* control : std::initializer_list<QWidget*>{Text1, Dir1, Drive1})
         setColors(control, SystemColor::InactiveCaption, SystemColor::WindowBackground);
 
     connect(Drive1, &DriveList::changed, this, &indit::onDrive1Change);

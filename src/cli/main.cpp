@@ -63,23 +63,21 @@ constexpr std::string_view Help =
     "file nem olvasható vagy nem írható, az uj könyvtár nem használható, vagy hibásak a paraméterek. A\n"
     "hibát a szabványos hibakimenet írja ki (\"kelvara-cli: ÚTVONAL: ok\"); a többi file-lal folytatja.\n";
 
-void write(std::FILE* stream, std::string_view text)
+void write(std::FILE* stream, QByteArrayView bytes)
 {
-    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fwrite(bytes.data(), 1, size_t(bytes.size()), stream);
 }
 
 void writeText(std::FILE* stream, const QString& text)
 {
-    const QByteArray bytes = text.toUtf8();
-    write(stream, std::string_view(bytes.constData(), size_t(bytes.size())));
+    write(stream, text.toUtf8());
 }
 
 // "kelvara-cli: PATH: reason". The path goes out as the bytes the file system holds.
 void printError(const QString& path, const QString& reason)
 {
-    write(stderr, std::string_view("kelvara-cli: "));
-    const QByteArray bytes = pathToBytes(path);
-    write(stderr, std::string_view(bytes.constData(), size_t(bytes.size())));
+    write(stderr, "kelvara-cli: ");
+    write(stderr, pathToBytes(path));
     writeText(stderr, QStringLiteral(": ") + reason + QLatin1Char('\n'));
 }
 
@@ -115,9 +113,8 @@ public:
     }
 };
 
-// The one line of progress a command shows on a terminal once it has run a second: the files done
-// out of the files to do, and the file it is at. Only while the rows go elsewhere, which they would
-// mix with.
+// The one line of progress a command shows on a terminal after a second: the files done out of the
+// files to do, and the file it is at; only while the rows go elsewhere, which they would mix with.
 class TerminalProgress
 {
 public:
@@ -263,9 +260,8 @@ std::optional<QString> parse(Command command, const std::vector<QByteArray>& arg
     return std::nullopt;
 }
 
-// The file list of the directory. The listing made before the command serves as the command's own
-// first reading of the list, which comes right after it with nothing selected in between, so the
-// directory is listed once.
+// The file list of the directory. The listing made before the command serves as its own first reading
+// of the list, which comes right after with nothing selected in between: the directory is listed once.
 class CommandFiles : public ListedFiles
 {
 public:
@@ -312,87 +308,69 @@ private:
     bool fresh_ = false;
 };
 
-int flushOutput()
+// Runs `command` on the directory with the named files selected, rows to stdout, problems to stderr.
+// Exit status 2 after a problem, else 0 when `command` found or rewrote a line, 1 when not. Arguments
+// are bytes: the directory and file names keep every byte (pathcodec.h), the texts are UTF-8.
+template <typename Command> int runCommand(const Arguments& args, Command command)
 {
+    // An empty DIR names no directory. Taken as a relative path it would be the current directory,
+    // so a script with an unset variable would write a uj where it stands.
+    if (args.operands[0].isEmpty()) {
+        writeText(stderr, QStringLiteral("kelvara-cli: üres a KÖNYVTÁR: ") +
+                              FileError::fromErrno(ENOENT).message() + QLatin1Char('\n'));
+        return 2;
+    }
+    CommandFiles files(cleanAbsolutePath(pathFromBytes(args.operands[0])));
+    if (const std::optional<int> status = files.listAndSelect(args.selected))
+        return *status;
+    MainState state;
+    StandardOutput out;
+    PassControl control;
+    control.threads = args.threads;
+    TerminalProgress progress(control);
+    ReportAndSkip errors(progress);
+    const bool found = command(files, state, out, errors, control);
+    progress.clear();
     if (std::fflush(stdout) != 0) {
         printError(QStringLiteral("<stdout>"), QString::fromLocal8Bit(std::strerror(errno)));
         return 2;
     }
-    return 0;
+    return errors.failed ? 2 : found ? 0 : 1;
 }
 
-// An empty DIR names no directory. Taken as a relative path it would be the current directory, so
-// a script with an unset variable would write a uj where it stands.
-bool refuseEmptyDirectory(const QByteArray& directory)
-{
-    if (!directory.isEmpty())
-        return false;
-    writeText(stderr, QStringLiteral("kelvara-cli: üres a KÖNYVTÁR: ") +
-                          FileError::fromErrno(ENOENT).message() + QLatin1Char('\n'));
-    return true;
-}
-
-// Arguments are bytes: the directory and file names keep every byte (pathcodec.h), the texts are
-// UTF-8.
 int search(const Arguments& args)
 {
-    if (refuseEmptyDirectory(args.operands[0]))
-        return 2;
-    CommandFiles files(cleanAbsolutePath(pathFromBytes(args.operands[0])));
-    if (const std::optional<int> status = files.listAndSelect(args.selected))
-        return *status;
-
     const SearchText text(textFromArgument(args.operands[1]), args.caseSensitive, args.mode);
-    MainState state;
-    StandardOutput out;
-    PassControl control;
-    control.threads = args.threads;
-    TerminalProgress progress(control);
-    ReportAndSkip errors(progress);
-    if (args.selected.empty()) {
-        searchAllFiles(files, text, state, out, errors, &control);
-    } else {
-        state.modeMarker = QStringLiteral("ak");
-        searchMarkedFiles(files, text, state, out, errors, &control);
-    }
-    progress.clear();
-    writeText(stdout, countDisplay(state.hitCount) + QStringLiteral(" db sor\n"));
-    if (flushOutput() != 0)
-        return 2;
-    return errors.failed ? 2 : state.hitCount > 0 ? 0 : 1;
+    return runCommand(args, [&](auto& files, auto& state, auto& out, auto& errors, auto& control) {
+        if (args.selected.empty()) {
+            searchAllFiles(files, text, state, out, errors, &control);
+        } else {
+            state.modeMarker = QStringLiteral("ak");
+            searchMarkedFiles(files, text, state, out, errors, &control);
+        }
+        writeText(stdout, countDisplay(state.hitCount) + QStringLiteral(" db sor\n"));
+        return state.hitCount > 0;
+    });
 }
 
 int replace(const Arguments& args)
 {
-    if (refuseEmptyDirectory(args.operands[0]))
-        return 2;
-    CommandFiles files(cleanAbsolutePath(pathFromBytes(args.operands[0])));
-    if (const std::optional<int> status = files.listAndSelect(args.selected))
-        return *status;
-
     const ReplaceText text(textFromArgument(args.operands[1]), textFromArgument(args.operands[2]),
                            args.caseSensitive);
-    MainState state;
-    StandardOutput out;
-    PassControl control;
-    control.threads = args.threads;
-    TerminalProgress progress(control);
-    ReportAndSkip errors(progress);
-    ReplaceSummary summary;
-    if (args.line) {
-        if (args.selected.empty())
-            for (int k = 0; k < files.entryCount(); ++k)
-                files.setEntrySelected(k, true);
-        summary = replaceInSelectedLine(files, text, *args.line, state, out, errors, &control);
-    } else if (args.selected.empty()) {
-        summary = replaceInAllFiles(files, text, state, out, errors, &control);
-    } else {
-        summary = replaceMarkedFiles(files, text, state, out, errors, &control);
-    }
-    progress.clear();
-    if (flushOutput() != 0)
-        return 2;
-    return errors.failed ? 2 : summary.rewrittenLines > 0 ? 0 : 1;
+    return runCommand(args, [&](auto& files, auto& state, auto& out, auto& errors, auto& control) {
+        ReplaceSummary summary;
+        if (args.line) {
+            if (args.selected.empty())
+                for (int k = 0; k < files.entryCount(); ++k)
+                    files.setEntrySelected(k, true);
+            summary = replaceInSelectedLine(files, text, *args.line, state, out, errors, &control);
+        } else if (args.selected.empty()) {
+            summary = replaceInAllFiles(files, text, state, out, errors, &control);
+        } else {
+            summary = replaceMarkedFiles(files, text, state, out, errors, &control);
+        }
+        return summary.rewrittenLines > 0;
+    });
 }
 
 } // namespace
@@ -421,9 +399,7 @@ int main(int argc, char** argv)
         return usageError(argc < 2 ? QStringLiteral("hiányzik a parancs")
                                    : QStringLiteral("ismeretlen parancs: ") + QString::fromUtf8(argv[1]));
     const Command command = isSearch ? Command::Search : Command::Replace;
-    std::vector<QByteArray> rawArgs;
-    for (int i = 2; i < argc; ++i)
-        rawArgs.emplace_back(argv[i]);
+    const std::vector<QByteArray> rawArgs(argv + 2, argv + argc);
     Arguments args;
     if (const std::optional<QString> problem = parse(command, rawArgs, args))
         return usageError(*problem);

@@ -3,7 +3,6 @@
 #include "about/banner.h"
 #include "progresswindow.h"
 #include "search/headerblock.h"
-#include "search/searchcommands.h"
 #include "text/countdisplay.h"
 #include "widgets/fileerrordialog.h"
 #include "widgets/filelist.h"
@@ -18,12 +17,19 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTimer>
 #include <utility>
 
 namespace kelvara {
 
 namespace {
+
+void setAllEnabled(std::initializer_list<QPushButton*> buttons, bool enabled)
+{
+    for (QPushButton* button : buttons)
+        button->setEnabled(enabled);
+}
 
 QPushButton* addButton(QWidget* window, const char* name, const QString& caption, int left, int top,
                        int width)
@@ -105,16 +111,20 @@ private:
 } // namespace
 
 cserel::cserel(QWidget* parent)
-    : QWidget(parent), Label4(addControl<QLabel>(this, "Label4", 120, 370, 1215, 255)),
+    : QWidget(parent),
+      Label4(addControl<QLabel>(this, "Label4", QStringLiteral("Keresett szöveg:"), 120, 370, 1215, 255)),
       Text1(addControl<QLineEdit>(this, "Text1", 1440, 360, 2655, 285)),
-      Option1(addControl<QRadioButton>(this, "Option1", 480, 840, 1575, 255)),
-      Option2(addControl<QRadioButton>(this, "Option2", 2280, 840, 1335, 255)),
-      Check1(addControl<QCheckBox>(this, "Check1", 480, 1200, 3495, 255)),
-      Label5(addControl<QLabel>(this, "Label5", 120, 1575, 975, 255)),
+      Option1(
+          addControl<QRadioButton>(this, "Option1", QStringLiteral("Előfordul benne"), 480, 840, 1575, 255)),
+      Option2(
+          addControl<QRadioButton>(this, "Option2", QStringLiteral("Így kezdődik"), 2280, 840, 1335, 255)),
+      Check1(addControl<QCheckBox>(this, "Check1", QStringLiteral("Kisbetű / NAGYBETŰ megkülönböztetése"),
+                                   480, 1200, 3495, 255)),
+      Label5(addControl<QLabel>(this, "Label5", QStringLiteral("Cserélje erre:"), 120, 1575, 975, 255)),
       Text2(addControl<QLineEdit>(this, "Text2", 1440, 1560, 2655, 285)),
       Command8(addButton(this, "Command8", QStringLiteral("Új könyvtár nyitása"), 120, 2055, 1695)),
       Command5(addButton(this, "Command5", QStringLiteral("Kilépés"), 2400, 2055, 1695)),
-      Label3(addControl<QLabel>(this, "Label3", 120, 2640, 1815, 255)),
+      Label3(addControl<QLabel>(this, "Label3", QStringLiteral("Találatok száma:"), 120, 2640, 1815, 255)),
       Label6(addControl<QLabel>(this, "Label6", 2400, 2640, 1695, 285)),
       Command1(
           addButton(this, "Command1", QStringLiteral("Keres a kiválasztott file-okban"), 4560, 360, 2500)),
@@ -125,34 +135,25 @@ cserel::cserel(QWidget* parent)
           addButton(this, "Command4", QStringLiteral("Cserél a kiválasztott file-okban"), 4560, 1740, 2500)),
       Command3(addButton(this, "Command3", QStringLiteral("Cserél az összes file-ban"), 4560, 2055, 2500)),
       Label2(addControl<QLabel>(this, "Label2", 4680, 2520, 2295, 375)),
-      Label1(addControl<QLabel>(this, "Label1", 7320, 120, 975, 255)),
+      Label1(addControl<QLabel>(this, "Label1", QStringLiteral("File-lista:"), 7320, 120, 975, 255)),
       File1(addControl<FileList>(this, "File1", 7320, 360, 1815, 2235)),
       Label7(addControl<QLabel>(this, "Label7", 7320, 2640, 1815, 285)),
       List1(addControl<HitList>(this, "List1", 120, 3120, 9015, 2205)),
       List2(addControl<HitList>(this, "List2", 4680, 0, 735, 255)), Timer1(new QTimer(this)),
-      banner(new Banner(Label2, Timer1)), SearchButtons{Command1, Command6}, ReplaceButtons{
-                                                                                 Command2, Command3, Command4,
-                                                                                 Command7}
+      banner(new Banner(Label2, Timer1))
 {
     setObjectName(QStringLiteral("cserel"));
     setWindowTitle(QStringLiteral("Kelvara"));
     sizeTwips(this, 9240, 5445);
     setWindowIcon(kelvaraIcon());
 
-    Label4->setText(QStringLiteral("Keresett szöveg:"));
     setColors(Text1, SystemColor::TooltipBackground, Qt::black);
-    Option1->setText(QStringLiteral("Előfordul benne"));
     Option1->setChecked(true);
-    Option2->setText(QStringLiteral("Így kezdődik"));
-    Check1->setText(QStringLiteral("Kisbetű / NAGYBETŰ megkülönböztetése"));
     Check1->setChecked(true);
-    Label5->setText(QStringLiteral("Cserélje erre:"));
     setColors(Text2, SystemColor::TooltipBackground, Qt::black);
-    Label3->setText(QStringLiteral("Találatok száma:"));
     Label2->setAlignment(Qt::AlignCenter);
     Label2->setFont(bannerFont());
     Label2->setToolTip(QStringLiteral("Rákattintva megállítható..."));
-    Label1->setText(QStringLiteral("File-lista:"));
     setColors(File1, SystemColor::InactiveCaption, SystemColor::WindowBackground);
     setColors(List1, SystemColor::InactiveCaption, Colors::PaleYellow);
     List2->setVisible(false);
@@ -162,12 +163,8 @@ cserel::cserel(QWidget* parent)
     }
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(150);
-    connectEvents();
-}
 
-// Each event of a control to its handler.
-void cserel::connectEvents()
-{
+    // Each event of a control to its handler.
     connect(Text1, &QLineEdit::textChanged, this, &cserel::onText1Change);
     connect(Command8, &QPushButton::clicked, this, &cserel::onCommand8Click);
     connect(Command5, &QPushButton::clicked, this, &cserel::quitRequested);
@@ -206,22 +203,22 @@ void cserel::openDirectory(const QString& directory)
 
 void cserel::enableSearchButtons()
 {
-    SearchButtons.setEnabled(true);
+    setAllEnabled({Command1, Command6}, true);
 }
 
 void cserel::disableSearchButtons()
 {
-    SearchButtons.setEnabled(false);
+    setAllEnabled({Command1, Command6}, false);
 }
 
 void cserel::enableReplaceButtons()
 {
-    ReplaceButtons.setEnabled(true);
+    setAllEnabled({Command2, Command3, Command4, Command7}, true);
 }
 
 void cserel::disableReplaceButtons()
 {
-    ReplaceButtons.setEnabled(false);
+    setAllEnabled({Command2, Command3, Command4, Command7}, false);
 }
 
 void cserel::csillag()
@@ -283,16 +280,11 @@ template <typename Command> ReplaceSummary cserel::runPass(Command command)
     control.pulse = [&] { progress.pulse([&] { files.flush(); }); };
     DialogReplaceErrors errors(control);
     running_ = &control;
-    const struct Done
-    {
-        cserel& window;
-        ~Done()
-        {
-            window.running_ = nullptr;
-            if (std::exchange(window.closeWhenDone_, false))
-                QTimer::singleShot(0, &window, &cserel::quitRequested);
-        }
-    } done{*this};
+    const auto done = qScopeGuard([this] {
+        running_ = nullptr;
+        if (std::exchange(closeWhenDone_, false))
+            QTimer::singleShot(0, this, &cserel::quitRequested);
+    });
     return command(files, errors, control);
 }
 
@@ -307,25 +299,19 @@ SearchText cserel::currentSearch() const
 // "Cserél a teljes file-ban"
 void cserel::onCommand2Click()
 {
-    runReplace([this](FileSelection& files, ReplaceErrors& errors, PassControl& control) {
-        return replaceInCurrentFile(files, currentReplace(), *this, List1->rows(), errors, &control);
-    });
+    runReplace(replaceInCurrentFile);
 }
 
 // "Cserél az összes file-ban"
 void cserel::onCommand3Click()
 {
-    runReplace([this](FileSelection& files, ReplaceErrors& errors, PassControl& control) {
-        return replaceInAllFiles(files, currentReplace(), *this, List1->rows(), errors, &control);
-    });
+    runReplace(replaceInAllFiles);
 }
 
 // "Cserél a kiválasztott file-okban"
 void cserel::onCommand4Click()
 {
-    runReplace([this](FileSelection& files, ReplaceErrors& errors, PassControl& control) {
-        return replaceInSelectedFiles(files, currentReplace(), *this, List1->rows(), errors, &control);
-    });
+    runReplace(replaceInSelectedFiles);
 }
 
 // "Cserél a kiválasztott sorban": the lines equal to the selected hit row. With no row selected
@@ -334,14 +320,14 @@ void cserel::onCommand7Click()
 {
     const int selected = List1->selectedIndex();
     const QString row = selected >= 0 ? List1->text(selected) : QString();
-    runReplace([this, &row](FileSelection& files, ReplaceErrors& errors, PassControl& control) {
-        return replaceInSelectedLine(files, currentReplace(), row, *this, List1->rows(), errors, &control);
+    runReplace([&row](auto& files, const auto& text, auto& state, auto& rows, auto& errors, auto* control) {
+        return replaceInSelectedLine(files, text, row, state, rows, errors, control);
     });
 }
 
-// What every replace command does around its own steps: the hit count disappears first, so that no
-// old count stands over the emptied hit list while a question of the command is open (it comes
-// back when the command refused to start), and the hit list shows what was added.
+// What every replace command, a function as the replace functions are, does around its own steps: the
+// hit count goes first, so that no old count stands over the emptied hit list while a question of the
+// command is open (it comes back when the command refused to start); the hit list shows what was added.
 template <typename Command> void cserel::runReplace(Command command)
 {
     if (running_)
@@ -350,7 +336,11 @@ template <typename Command> void cserel::runReplace(Command command)
     const bool countShown = !Label6->isHidden();
     Label6->setVisible(false);
     Label3->setVisible(false);
-    if (!runPass(command).started) {
+    const ReplaceSummary summary =
+        runPass([&](FileSelection& files, ReplaceErrors& errors, PassControl& control) {
+            return command(files, currentReplace(), *this, List1->rows(), errors, &control);
+        });
+    if (!summary.started) {
         Label6->setVisible(countShown);
         Label3->setVisible(countShown);
     }

@@ -79,10 +79,9 @@ void ProgressWindow::showFigures()
     const qint64 toDo = control_.filesToDo.load(std::memory_order_relaxed);
     counts->setText(groupedCount(done) + QStringLiteral(" / ") + groupedCount(toDo) +
                     QStringLiteral(" file"));
-    QString name;
-    if (control_.pathOf && done < toDo)
-        name = control_.pathOf(size_t(done));
-    name = name.mid(name.lastIndexOf(QLatin1Char('/')) + 1);
+    const QString name = control_.pathOf && done < toDo
+                             ? control_.pathOf(size_t(done)).section(QLatin1Char('/'), -1)
+                             : QString();
     current->setText(
         QFontMetrics(current->font()).elidedText(name, Qt::ElideMiddle, current->contentsRect().width()));
     bar->setRange(0, int(std::min<qint64>(toDo, INT_MAX)));

@@ -42,30 +42,10 @@ private:
     }
 };
 
-bool isRoot(const QString& path)
-{
-    return path == QLatin1String("/");
-}
-
 QString parentOf(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     return slash <= 0 ? QStringLiteral("/") : path.left(slash);
-}
-
-// The directories from `top` down to `path`, both included.
-QStringList chainTo(const QString& path, const QString& top)
-{
-    QStringList chain{path};
-    while (chain.front() != top && !isRoot(chain.front()))
-        chain.prepend(parentOf(chain.front()));
-    return chain;
-}
-
-// The drive's root shows its full text, so the top entry names the drive as the drive list does.
-QString nameOf(const QString& path, bool top)
-{
-    return top ? path : path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 } // namespace
@@ -89,7 +69,7 @@ void DirectoryList::setPath(const QString& path, const QString& drive)
         top = drive.isEmpty() ? volumes().driveOf(target) : top;
     if (!isWithin(target, top))
         target = top;
-    while (target != top && !isRoot(target) && !isDirectory(target))
+    while (target != top && target != QLatin1String("/") && !isDirectory(target))
         target = parentOf(target);
     if (target == path_ && top == drive_)
         return;
@@ -130,17 +110,20 @@ void DirectoryList::rebuild()
         entry->setToolTip(displayPath(path));
     };
 
-    const QStringList chain = chainTo(path_, drive_);
+    QStringList chain{path_}; // the directories from the drive's top down to the open one
+    while (chain.front() != drive_ && chain.front() != QLatin1String("/"))
+        chain.prepend(parentOf(chain.front()));
+    // The drive's root shows its full text, so the top entry names the drive as the drive list does.
     for (int depth = 0; depth < chain.size(); ++depth)
-        add(openFolder, nameOf(chain[depth], depth == 0), chain[depth], depth);
-    openRow_ = int(chain.size()) - 1;
+        add(openFolder, depth == 0 ? chain[0] : chain[depth].section(QLatin1Char('/'), -1), chain[depth],
+            depth);
 
     std::vector<DirectoryEntry> subdirectories;
     if (!listSubdirectories(path_, subdirectories)) {
         for (const DirectoryEntry& dir : subdirectories)
             add(closedFolder, dir.text, joinPath(path_, dir.text), int(chain.size()));
     }
-    setCurrentRow(openRow_);
+    setCurrentRow(int(chain.size()) - 1);
 }
 
 } // namespace kelvara

@@ -28,8 +28,6 @@ public:
     // directory's for a row that is not there).
     int highlightedIndex() const { return currentRow(); }
     QString entryPath(int k) const;
-    // The row of the open directory.
-    int openIndex() const { return openRow_; }
 
 signals:
     void changed();
@@ -44,7 +42,6 @@ private:
 
     QString path_;
     QString drive_;
-    int openRow_ = 0;
 };
 
 } // namespace kelvara

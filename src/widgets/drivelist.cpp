@@ -14,11 +14,6 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent)
     connect(this, &QComboBox::currentIndexChanged, this, &DriveList::changed);
 }
 
-QString DriveList::drive() const
-{
-    return currentText();
-}
-
 void DriveList::setDriveFromPath(const QString& path)
 {
     const QString drive = volumes().driveOf(path);

@@ -15,7 +15,7 @@ public:
     explicit DriveList(QWidget* parent = nullptr);
 
     // The current drive text.
-    QString drive() const;
+    QString drive() const { return currentText(); }
     // Chooses the drive of `path`.
     void setDriveFromPath(const QString& path);
     int selectedIndex() const { return currentIndex(); }

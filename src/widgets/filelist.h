@@ -11,14 +11,12 @@ namespace kelvara {
 // The files of the window's working directory: the entries as a view reads them (only the rows on
 // screen are ever asked for) and, as commands see it, their selection.
 //
-// The selection lives in the selection model the view shows; the flags, the count and the current
-// entry of ListedFiles follow each of its changes, code's and the user's alike, so a command reads
-// them in O(1). Code selects through setEntrySelected() and selectRange(), which change the selection
-// model; the user's input changes it through the view. Either way mirror() brings the flags and the
-// count in step, and the current entry follows the selection model's.
-//
-// Every step a command repeats per file costs O(1): the entries code selects one after the other stay
-// one range of the selection model rather than one range each (the run, see selectRange()).
+// The selection lives in the selection model the view shows, which code changes through
+// setEntrySelected() and selectRange() and the user through the view. After each change mirror()
+// brings the flags and the count of ListedFiles in step, and the current entry follows the model's,
+// so a command reads them in O(1). Every step a command repeats per file costs O(1): the entries code
+// selects one after the other stay one range of the selection model rather than one range each (the
+// run, see selectRange()).
 class FileListModel : public QAbstractListModel, public ListedFiles
 {
 public:

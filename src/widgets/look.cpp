@@ -21,6 +21,11 @@ double logicalDpi()
     return screen ? screen->logicalDotsPerInch() : 96.0;
 }
 
+double pixelsToTwips(int pixels)
+{
+    return pixels * TwipsPerInch / logicalDpi();
+}
+
 // Puts the window's frame at top = (screen height − frame height) / 2, then left likewise.
 void placeFrame(QWidget* window, QSize frame)
 {
@@ -59,11 +64,6 @@ public:
 int twipsToPixels(double twips)
 {
     return int(std::lround(twips * logicalDpi() / TwipsPerInch));
-}
-
-double pixelsToTwips(int pixels)
-{
-    return pixels * TwipsPerInch / logicalDpi();
 }
 
 void placeTwips(QWidget* control, int left, int top, int width, int height)

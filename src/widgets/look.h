@@ -20,19 +20,26 @@ inline const QColor PaleYellow{255, 255, 128};
 inline const QColor LightBlue{128, 128, 255};
 } // namespace Colors
 
-// Twips (1440 per inch) to pixels at the screen's logical DPI, and back.
+// Twips (1440 per inch) to pixels at the screen's logical DPI.
 int twipsToPixels(double twips);
-double pixelsToTwips(int pixels);
 
 // Places a child control at a rectangle given in twips within its window's client area.
 void placeTwips(QWidget* control, int left, int top, int width, int height);
-// Creates a control of a window, with its name and its place in twips.
+// Creates a control of a window, with its name, its place in twips and, in the second form, its caption.
 template <class Control>
 Control* addControl(QWidget* window, const char* name, int left, int top, int width, int height)
 {
     auto* control = new Control(window);
     control->setObjectName(QLatin1String(name));
     placeTwips(control, left, top, width, height);
+    return control;
+}
+template <class Control>
+Control* addControl(QWidget* window, const char* name, const QString& text, int left, int top, int width,
+                    int height)
+{
+    auto* control = addControl<Control>(window, name, left, top, width, height);
+    control->setText(text);
     return control;
 }
 

@@ -20,19 +20,9 @@ std::unique_ptr<MessageBoxSeam>& installed()
 
 QMessageBox::Icon toQt(MsgIcon icon)
 {
-    switch (icon) {
-    case MsgIcon::Critical:
-        return QMessageBox::Critical;
-    case MsgIcon::Question:
-        return QMessageBox::Question;
-    case MsgIcon::Exclamation:
-        return QMessageBox::Warning;
-    case MsgIcon::Information:
-        return QMessageBox::Information;
-    case MsgIcon::None:
-        break;
-    }
-    return QMessageBox::NoIcon;
+    using B = QMessageBox;
+    constexpr B::Icon icons[] = {B::NoIcon, B::Critical, B::Question, B::Warning, B::Information};
+    return icons[int(icon) / 16]; // MsgIcon's values are 0, 16, 32, 48 and 64
 }
 
 struct ButtonChoice
@@ -41,24 +31,20 @@ struct ButtonChoice
     MsgAnswer answer;
 };
 
-std::vector<ButtonChoice> choicesFor(MsgButtons buttons)
+// The buttons of each MsgButtons value, 0 to 5, with their answers; the first is the default.
+const std::vector<ButtonChoice>& choicesFor(MsgButtons buttons)
 {
     using B = QMessageBox;
-    switch (buttons) {
-    case MsgButtons::Ok:
-        return {{B::Ok, MsgAnswer::Ok}};
-    case MsgButtons::OkCancel:
-        return {{B::Ok, MsgAnswer::Ok}, {B::Cancel, MsgAnswer::Cancel}};
-    case MsgButtons::AbortRetryIgnore:
-        return {{B::Abort, MsgAnswer::Abort}, {B::Retry, MsgAnswer::Retry}, {B::Ignore, MsgAnswer::Ignore}};
-    case MsgButtons::YesNoCancel:
-        return {{B::Yes, MsgAnswer::Yes}, {B::No, MsgAnswer::No}, {B::Cancel, MsgAnswer::Cancel}};
-    case MsgButtons::YesNo:
-        return {{B::Yes, MsgAnswer::Yes}, {B::No, MsgAnswer::No}};
-    case MsgButtons::RetryCancel:
-        return {{B::Retry, MsgAnswer::Retry}, {B::Cancel, MsgAnswer::Cancel}};
-    }
-    return {{B::Ok, MsgAnswer::Ok}};
+    using A = MsgAnswer;
+    static const std::vector<ButtonChoice> choices[] = {
+        {{B::Ok, A::Ok}},
+        {{B::Ok, A::Ok}, {B::Cancel, A::Cancel}},
+        {{B::Abort, A::Abort}, {B::Retry, A::Retry}, {B::Ignore, A::Ignore}},
+        {{B::Yes, A::Yes}, {B::No, A::No}, {B::Cancel, A::Cancel}},
+        {{B::Yes, A::Yes}, {B::No, A::No}},
+        {{B::Retry, A::Retry}, {B::Cancel, A::Cancel}},
+    };
+    return choices[int(buttons)];
 }
 
 // The window in front, which the box belongs to. Right after a box closes no window may be active
@@ -80,7 +66,7 @@ MsgAnswer WidgetMessageBox::ask(const MsgRequest& request)
 {
     QMessageBox box(toQt(request.icon), request.title, request.message, QMessageBox::NoButton, frontWindow());
     box.setWindowIcon(kelvaraIcon()); // also when no window is in front to lend its own
-    const std::vector<ButtonChoice> choices = choicesFor(request.buttons);
+    const std::vector<ButtonChoice>& choices = choicesFor(request.buttons);
     for (const ButtonChoice& choice : choices)
         box.addButton(choice.button);
     box.setDefaultButton(choices.front().button);
@@ -89,10 +75,9 @@ MsgAnswer WidgetMessageBox::ask(const MsgRequest& request)
     QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
     const int pressed = box.exec();
     QGuiApplication::restoreOverrideCursor();
-    for (const ButtonChoice& choice : choices) {
+    for (const ButtonChoice& choice : choices)
         if (pressed == choice.button)
             return choice.answer;
-    }
     return choices.size() == 1 ? choices.front().answer : MsgAnswer::Cancel;
 }
 

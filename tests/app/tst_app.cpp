@@ -122,11 +122,11 @@ private slots:
         list.setPath(drive + u'/'); // the trailing separator names the same directory
         list.setPath(drive);
         QCOMPARE(changes.count(), 1);
-        QCOMPARE(list.entryPath(list.openIndex() - 1), root->path());
+        QCOMPARE(list.entryPath(list.highlightedIndex() - 1), root->path());
         QTest::keyClicks(start.Text1, u"/etc"_s);
         start.Text1->clear();
         QCOMPARE(start.Text1->text(), drive);
-        QListWidgetItem* sub = list.item(list.openIndex() + 1);
+        QListWidgetItem* sub = list.item(list.highlightedIndex() + 1);
         list.scrollToItem(sub);
         const QPoint at = list.visualItemRect(sub).center();
         QTest::mousePress(list.viewport(), Qt::LeftButton, {}, at);
