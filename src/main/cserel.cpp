@@ -25,12 +25,6 @@ namespace kelvara {
 
 namespace {
 
-void setAllEnabled(std::initializer_list<QPushButton*> buttons, bool enabled)
-{
-    for (QPushButton* button : buttons)
-        button->setEnabled(enabled);
-}
-
 QPushButton* addButton(QWidget* window, const char* name, const QString& caption, int left, int top,
                        int width)
 {
@@ -140,7 +134,9 @@ cserel::cserel(QWidget* parent)
       Label7(addControl<QLabel>(this, "Label7", 7320, 2640, 1815, 285)),
       List1(addControl<HitList>(this, "List1", 120, 3120, 9015, 2205)),
       List2(addControl<HitList>(this, "List2", 4680, 0, 735, 255)), Timer1(new QTimer(this)),
-      banner(new Banner(Label2, Timer1))
+      banner(new Banner(Label2, Timer1)), SearchButtons{Command1, Command6}, ReplaceButtons{
+                                                                                 Command2, Command3, Command4,
+                                                                                 Command7}
 {
     setObjectName(QStringLiteral("cserel"));
     setWindowTitle(QStringLiteral("Kelvara"));
@@ -203,22 +199,22 @@ void cserel::openDirectory(const QString& directory)
 
 void cserel::enableSearchButtons()
 {
-    setAllEnabled({Command1, Command6}, true);
+    SearchButtons.setEnabled(true);
 }
 
 void cserel::disableSearchButtons()
 {
-    setAllEnabled({Command1, Command6}, false);
+    SearchButtons.setEnabled(false);
 }
 
 void cserel::enableReplaceButtons()
 {
-    setAllEnabled({Command2, Command3, Command4, Command7}, true);
+    ReplaceButtons.setEnabled(true);
 }
 
 void cserel::disableReplaceButtons()
 {
-    setAllEnabled({Command2, Command3, Command4, Command7}, false);
+    ReplaceButtons.setEnabled(false);
 }
 
 void cserel::csillag()

@@ -3,6 +3,7 @@
 #include "replace/replacecommands.h"
 #include "search/mainstate.h"
 #include "search/searchcommands.h"
+#include "widgets/buttongroup.h"
 
 #include <QString>
 #include <QWidget>
@@ -36,7 +37,7 @@ public:
     // disabled and the search buttons follow the search text.
     void openDirectory(const QString& directory);
 
-    // The two button groups, each switched as a whole: Command1, 6 (search) and 2, 3, 4, 7 (replace).
+    // The two button groups, always switched as a whole.
     void enableSearchButtons();
     void disableSearchButtons();
     void enableReplaceButtons();
@@ -100,6 +101,8 @@ private:
     SearchText currentSearch() const;
     ReplaceText currentReplace() const;
 
+    ButtonGroup SearchButtons;
+    ButtonGroup ReplaceButtons;
     PassControl* running_ = nullptr; // the command that runs
     bool closeWhenDone_ = false;     // the window was closed while it ran
 };
