@@ -90,8 +90,7 @@ std::optional<FileError> LineBlockReader::rewind()
         failed_ = true;
         return error_;
     }
-    begin_ = end_ = 0;
-    withoutCr_ = 0;
+    begin_ = end_ = withoutCr_ = 0;
     read_ = 0;
     eof_ = false;
     return std::nullopt;
@@ -106,8 +105,7 @@ void LineBlockReader::close()
     // after another, do not make it anew each time; a very long line's is given back.
     if (capacity_ > KeptBufferSize)
         release();
-    begin_ = end_ = 0;
-    withoutCr_ = 0;
+    begin_ = end_ = withoutCr_ = 0;
     eof_ = false;
     failed_ = false;
     error_ = FileError();

@@ -75,20 +75,6 @@ const Windows1250Tables& windows1250()
     return tables;
 }
 
-bool asciiOnly(const char* p, size_t size)
-{
-    std::uint64_t any = 0;
-    size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p + i, 8);
-        any |= word;
-    }
-    for (; i < size; ++i)
-        any |= std::uint8_t(p[i]);
-    return (any & 0x8080808080808080ULL) == 0;
-}
-
 // The first byte at or after `i` that is not ASCII, or `size`.
 size_t nextNonAscii(const std::uint8_t* p, size_t i, size_t size)
 {
@@ -329,7 +315,8 @@ QString decode(std::string_view bytes, CodePage codePage)
 
 void appendAsUtf8(std::string_view bytes, CodePage codePage, std::string& out)
 {
-    if (codePage == CodePage::Utf8 || asciiOnly(bytes.data(), bytes.size())) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    if (codePage == CodePage::Utf8 || nextNonAscii(p, 0, bytes.size()) == bytes.size()) {
         out.append(bytes);
         return;
     }
