@@ -35,15 +35,6 @@ std::optional<FileError> openDirectory(const QString& path, Descriptor& out)
     return std::nullopt;
 }
 
-std::optional<FileError> openSubdirectory(int dirFd, const QByteArray& name, Descriptor& out)
-{
-    const int fd = openAtRetrying(dirFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return FileError::fromErrno(errno);
-    out.reset(fd);
-    return std::nullopt;
-}
-
 bool isSameFile(int fdA, int fdB)
 {
     struct stat a;

@@ -2,7 +2,6 @@
 
 #include "fileerror.h"
 
-#include <QByteArray>
 #include <QString>
 #include <optional>
 #include <utility>
@@ -44,9 +43,6 @@ int openAtRetrying(int dirFd, const char* name, int flags, unsigned mode = 0);
 // Opens `path` as a directory for reading its entries and reaching them with the *at() calls.
 // Links on the way are followed, as when the user picked the directory.
 std::optional<FileError> openDirectory(const QString& path, Descriptor& out);
-
-// Opens the subdirectory `name` of `dirFd` without following a link in its place.
-std::optional<FileError> openSubdirectory(int dirFd, const QByteArray& name, Descriptor& out);
 
 // Whether two open descriptors stand for the same file or directory.
 bool isSameFile(int fdA, int fdB);

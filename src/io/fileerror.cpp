@@ -4,6 +4,8 @@
 
 namespace kelvara {
 
+namespace {
+
 FileErrorKind fileErrorKind(int errnoValue)
 {
     switch (errnoValue) {
@@ -47,7 +49,9 @@ FileErrorKind fileErrorKind(int errnoValue)
     }
 }
 
-QString fileErrorMessage(FileErrorKind kind)
+} // namespace
+
+QString FileError::message() const
 {
     // The wording, accents included, is what users of the tool have always seen; keep it as it is.
     switch (kind) {
@@ -89,11 +93,6 @@ FileError FileError::fromErrno(int errnoValue)
 FileError FileError::unexpectedEnd()
 {
     return FileError{FileErrorKind::EndOfFile, 0};
-}
-
-QString FileError::message() const
-{
-    return fileErrorMessage(kind);
 }
 
 } // namespace kelvara

@@ -34,7 +34,4 @@ struct FileError
     friend bool operator==(const FileError&, const FileError&) = default;
 };
 
-FileErrorKind fileErrorKind(int errnoValue);
-QString fileErrorMessage(FileErrorKind kind);
-
 } // namespace kelvara

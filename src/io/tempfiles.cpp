@@ -119,11 +119,6 @@ template <typename Make> int withFreshName(Pending& slot, int dirFd, TemporaryNa
     return err;
 }
 
-bool sameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 } // namespace
 
 TemporaryName temporaryName(std::uint64_t id)
@@ -292,7 +287,8 @@ void removeAbandonedTemporaries(int dirFd)
         struct stat held;
         struct stat named;
         if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            ::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, named))
+            ::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino)
             ::unlinkat(dirFd, entry->d_name, 0);
         ::close(fd);
     }

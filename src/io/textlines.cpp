@@ -30,6 +30,7 @@ constexpr size_t SmallPiece = 128;
 constexpr size_t MaxPieces = IOV_MAX;
 constexpr size_t PageSize = 4096;
 constexpr size_t KeptBufferSize = 4 << 20;
+std::atomic<void (*)(const char*)> openingHook{nullptr};
 
 size_t roundToPages(size_t n)
 {
@@ -43,10 +44,6 @@ LineBlockReader::~LineBlockReader()
     close();
     release();
 }
-
-namespace {
-std::atomic<void (*)(const char*)> openingHook{nullptr};
-} // namespace
 
 void runBeforeOpening(void (*hook)(const char* name))
 {
@@ -67,15 +64,10 @@ std::optional<FileError> LineBlockReader::openAt(int dirFd, const QByteArray& na
     // below like a directory.
     const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW);
     fd_ = openAtRetrying(dirFd, name.constData(), flags);
-    if (fd_ < 0) {
-        error_ = FileError::fromErrno(errno);
-        failed_ = true;
-        return error_;
-    }
-    const int err = ::fstat(fd_, &status_) != 0 ? errno
-                    : S_ISDIR(status_.st_mode)  ? EISDIR
-                    : !S_ISREG(status_.st_mode) ? ENXIO
-                                                : 0;
+    const int err = fd_ < 0 || ::fstat(fd_, &status_) != 0 ? errno
+                    : S_ISDIR(status_.st_mode)             ? EISDIR
+                    : !S_ISREG(status_.st_mode)            ? ENXIO
+                                                           : 0;
     if (err != 0) {
         close();
         error_ = FileError::fromErrno(err);
@@ -98,8 +90,7 @@ std::optional<FileError> LineBlockReader::rewind()
         failed_ = true;
         return error_;
     }
-    begin_ = end_ = 0;
-    withoutCr_ = 0;
+    begin_ = end_ = withoutCr_ = 0;
     read_ = 0;
     eof_ = false;
     return std::nullopt;
@@ -114,8 +105,7 @@ void LineBlockReader::close()
     // after another, do not make it anew each time; a very long line's is given back.
     if (capacity_ > KeptBufferSize)
         release();
-    begin_ = end_ = 0;
-    withoutCr_ = 0;
+    begin_ = end_ = withoutCr_ = 0;
     eof_ = false;
     failed_ = false;
     error_ = FileError();
@@ -165,15 +155,10 @@ bool LineBlockReader::fill()
     do {
         n = ::read(fd_, buffer_ + end_, wanted);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        error_ = FileError::fromErrno(errno);
-        failed_ = true;
-        return false;
-    }
     // A file that ends before the size it had when opened was cut meanwhile: what was read of it
     // is not the file.
-    if (n == 0 && read_ < size_) {
-        error_ = FileError::unexpectedEnd();
+    if (n < 0 || (n == 0 && read_ < size_)) {
+        error_ = n < 0 ? FileError::fromErrno(errno) : FileError::unexpectedEnd();
         failed_ = true;
         return false;
     }
@@ -381,9 +366,9 @@ void OutputFile::discard()
 }
 
 WrittenFile::WrittenFile(WrittenFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), dirFd_(other.dirFd_), unnamed_(other.unnamed_), mode_(other.mode_),
-      target_(std::move(other.target_)), temporary_(std::exchange(other.temporary_, {}))
-{}
+{
+    *this = std::move(other);
+}
 
 WrittenFile& WrittenFile::operator=(WrittenFile&& other) noexcept
 {

@@ -55,7 +55,6 @@ public:
     std::optional<FileError> rewind();
     // The error that made next() return Error.
     FileError error() const { return error_; }
-    bool isOpen() const { return fd_ >= 0; }
     void close();
 
 private:

@@ -15,35 +15,16 @@ namespace kelvara {
 namespace {
 
 const QChar Separator = QLatin1Char('/');
+std::unique_ptr<Volumes> instance; // what volumes() hands out
 
-// Kernel interfaces and other file systems that hold nothing a person browses.
+// Kernel interfaces and other file systems that hold nothing a person browses, and read-only
+// images (squashfs: every snap is one).
 bool isPseudoFileSystem(const QByteArray& type)
 {
     static const QByteArray pseudo[] = {
-        "autofs",
-        "binfmt_misc",
-        "bpf",
-        "cgroup",
-        "cgroup2",
-        "configfs",
-        "debugfs",
-        "devpts",
-        "devtmpfs",
-        "efivarfs",
-        "fusectl",
-        "hugetlbfs",
-        "mqueue",
-        "nsfs",
-        "proc",
-        "pstore",
-        "rpc_pipefs",
-        "securityfs",
-        "selinuxfs",
-        "sysfs",
-        "tracefs",
-        // Read-only images: every snap is one.
-        "squashfs",
-    };
+        "autofs",     "binfmt_misc", "bpf",       "cgroup",    "cgroup2", "configfs", "debugfs", "devpts",
+        "devtmpfs",   "efivarfs",    "fusectl",   "hugetlbfs", "mqueue",  "nsfs",     "proc",    "pstore",
+        "rpc_pipefs", "securityfs",  "selinuxfs", "sysfs",     "tracefs", "squashfs"};
     return std::find(std::begin(pseudo), std::end(pseudo), type) != std::end(pseudo);
 }
 
@@ -125,11 +106,6 @@ QString workingDirectory()
 
 } // namespace
 
-bool SystemVolumeSource::isBrowsable(const QString& mountPoint, const QByteArray& type)
-{
-    return !isPseudoFileSystem(type) && !isSystemMountPoint(mountPoint);
-}
-
 QStringList SystemVolumeSource::mountPoints()
 {
     QFile table(QStringLiteral("/proc/self/mountinfo"));
@@ -156,7 +132,7 @@ QStringList SystemVolumeSource::fromMountTable(const QByteArray& mountInfo)
     }
     QStringList result{QStringLiteral("/")};
     for (const Mount& mount : mounts) {
-        if (result.contains(mount.point) || !isBrowsable(mount.point, mount.type))
+        if (result.contains(mount.point) || isPseudoFileSystem(mount.type) || isSystemMountPoint(mount.point))
             continue;
         // A local mount point is looked at unless reaching it passes through a mount that may hang.
         const bool touchable = std::none_of(mounts.begin(), mounts.end(), [&](const Mount& other) {
@@ -210,11 +186,6 @@ QString Volumes::withSeparator(const QString& drive)
     return drive.endsWith(Separator) ? drive : drive + Separator;
 }
 
-void Volumes::setCurrentDrive(const QString& drive)
-{
-    currentDrive_ = drive;
-}
-
 QString Volumes::currentDirectory(const QString& drive) const
 {
     const auto it = currentDirectories_.find(QDir::cleanPath(drive));
@@ -233,16 +204,6 @@ QString Volumes::programDirectory()
     return executable.left(std::max<qsizetype>(1, executable.lastIndexOf(Separator)));
 }
 
-namespace {
-
-std::unique_ptr<Volumes>& instance()
-{
-    static std::unique_ptr<Volumes> volumes;
-    return volumes;
-}
-
-} // namespace
-
 QString cleanAbsolutePath(const QString& path)
 {
     return QDir::cleanPath(QDir::isAbsolutePath(path) ? path : workingDirectory() + Separator + path);
@@ -250,17 +211,16 @@ QString cleanAbsolutePath(const QString& path)
 
 Volumes& volumes()
 {
-    auto& current = instance();
-    if (!current)
-        current = std::make_unique<Volumes>(std::make_unique<SystemVolumeSource>());
-    return *current;
+    if (!instance)
+        installVolumeSource(nullptr);
+    return *instance;
 }
 
 void installVolumeSource(std::unique_ptr<VolumeSource> source)
 {
     if (!source)
         source = std::make_unique<SystemVolumeSource>();
-    instance() = std::make_unique<Volumes>(std::move(source));
+    instance = std::make_unique<Volumes>(std::move(source));
 }
 
 } // namespace kelvara

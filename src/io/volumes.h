@@ -28,8 +28,6 @@ public:
     // mount points are looked at (whether they are directories); a network or FUSE mount is listed
     // as it stands, so that a hung server cannot stop the listing.
     static QStringList fromMountTable(const QByteArray& mountInfo);
-    // Whether a file system of `type` mounted at `mountPoint` is one a person browses.
-    static bool isBrowsable(const QString& mountPoint, const QByteArray& type);
 };
 
 // The drives, the current drive and the current directory of each drive, as the program keeps them.
@@ -47,7 +45,7 @@ public:
     static QString withSeparator(const QString& drive);
 
     QString currentDrive() const { return currentDrive_; }
-    void setCurrentDrive(const QString& drive);
+    void setCurrentDrive(const QString& drive) { currentDrive_ = drive; }
     // The current directory of `drive`: its root until one is set.
     QString currentDirectory(const QString& drive) const;
     // Makes `path` the current directory of its drive. The current drive stays as it is.

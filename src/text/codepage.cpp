@@ -36,6 +36,16 @@ constexpr std::array<char16_t, 128> HighHalf = {
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9, // F8
 };
 
+char32_t windows1250ToUnicode(std::uint8_t byte)
+{
+    return byte < 0x80 ? char32_t(byte) : char32_t(HighHalf[byte - 0x80]);
+}
+
+int utf8Length(char32_t c)
+{
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
 struct Windows1250Tables
 {
     std::array<std::uint8_t, 256> fold{};
@@ -45,18 +55,16 @@ struct Windows1250Tables
     Windows1250Tables()
     {
         for (int b = 0; b < 256; ++b) {
+            const char32_t c = windows1250ToUnicode(std::uint8_t(b));
+            const char32_t lower = QChar::toLower(c);
             fold[b] = std::uint8_t(b);
+            for (int l = 0; l < 256; ++l)
+                if (lower != c && windows1250ToUnicode(std::uint8_t(l)) == lower)
+                    fold[b] = std::uint8_t(l);
             char buffer[4];
-            const int length = encodeUtf8(windows1250ToUnicode(std::uint8_t(b)), buffer);
+            const int length = encodeUtf8(c, buffer);
             utf8[b][0] = char(length);
             std::memcpy(&utf8[b][1], buffer, size_t(length));
-        }
-        for (int b = 0; b < 256; ++b) {
-            const char32_t lower = QChar::toLower(windows1250ToUnicode(std::uint8_t(b)));
-            for (int l = 0; l < 256; ++l)
-                if (lower != windows1250ToUnicode(std::uint8_t(b)) &&
-                    windows1250ToUnicode(std::uint8_t(l)) == lower)
-                    fold[b] = std::uint8_t(l);
         }
     }
 };
@@ -65,20 +73,6 @@ const Windows1250Tables& windows1250()
 {
     static const Windows1250Tables tables;
     return tables;
-}
-
-bool asciiOnly(const char* p, size_t size)
-{
-    std::uint64_t any = 0;
-    size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p + i, 8);
-        any |= word;
-    }
-    for (; i < size; ++i)
-        any |= std::uint8_t(p[i]);
-    return (any & 0x8080808080808080ULL) == 0;
 }
 
 // The first byte at or after `i` that is not ASCII, or `size`.
@@ -290,26 +284,9 @@ bool isValidUtf8Scalar(std::string_view bytes)
             if (i == size)
                 return true;
         }
-        const std::uint8_t lead = p[i];
-        const int length = utf8SequenceLength(lead);
-        if (length == 0 || i + size_t(length) > size)
+        const int length = validSequenceLength(p + i, size - i);
+        if (length == 0)
             return false;
-        const std::uint8_t second = p[i + 1];
-        // The second byte's range rules out overlongs (E0, F0), surrogates (ED) and > U+10FFFF (F4).
-        std::uint8_t low = 0x80, high = 0xBF;
-        if (lead == 0xE0)
-            low = 0xA0;
-        else if (lead == 0xED)
-            high = 0x9F;
-        else if (lead == 0xF0)
-            low = 0x90;
-        else if (lead == 0xF4)
-            high = 0x8F;
-        if (second < low || second > high)
-            return false;
-        for (int k = 2; k < length; ++k)
-            if ((p[i + size_t(k)] & 0xC0) != 0x80)
-                return false;
         i += size_t(length);
     }
     return true;
@@ -325,11 +302,6 @@ CodePage detectCodePage(std::string_view bytes)
     return isValidUtf8(bytes) ? CodePage::Utf8 : CodePage::Windows1250;
 }
 
-char32_t windows1250ToUnicode(std::uint8_t byte)
-{
-    return byte < 0x80 ? char32_t(byte) : char32_t(HighHalf[byte - 0x80]);
-}
-
 QString decode(std::string_view bytes, CodePage codePage)
 {
     if (codePage == CodePage::Utf8)
@@ -343,7 +315,8 @@ QString decode(std::string_view bytes, CodePage codePage)
 
 void appendAsUtf8(std::string_view bytes, CodePage codePage, std::string& out)
 {
-    if (codePage == CodePage::Utf8 || asciiOnly(bytes.data(), bytes.size())) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    if (codePage == CodePage::Utf8 || nextNonAscii(p, 0, bytes.size()) == bytes.size()) {
         out.append(bytes);
         return;
     }
@@ -383,13 +356,10 @@ std::optional<std::string> encode(QStringView text, CodePage codePage)
             bytes.push_back(char(c.unicode()));
             continue;
         }
-        int found = -1;
-        for (int b = 0x80; b < 0x100 && found < 0; ++b)
-            if (HighHalf[b - 0x80] == c.unicode())
-                found = b;
-        if (found < 0)
+        const auto found = std::find(HighHalf.begin(), HighHalf.end(), c.unicode());
+        if (found == HighHalf.end())
             return std::nullopt;
-        bytes.push_back(char(found));
+        bytes.push_back(char(0x80 + (found - HighHalf.begin())));
     }
     return bytes;
 }
@@ -397,11 +367,6 @@ std::optional<std::string> encode(QStringView text, CodePage codePage)
 std::uint8_t foldWindows1250(std::uint8_t byte)
 {
     return windows1250().fold[byte];
-}
-
-int utf8Length(char32_t c)
-{
-    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
 }
 
 char32_t foldUnicode(char32_t c)

@@ -23,8 +23,6 @@ CodePage detectCodePage(std::string_view bytes);
 // An ASCII text is written the same in both code pages.
 bool isAscii(QStringView text);
 
-char32_t windows1250ToUnicode(std::uint8_t byte);
-
 QString decode(std::string_view bytes, CodePage codePage);
 // Appends `bytes` (text in `codePage`) to `out` as UTF-8.
 void appendAsUtf8(std::string_view bytes, CodePage codePage, std::string& out);
@@ -54,7 +52,25 @@ inline int utf8SequenceLength(std::uint8_t lead)
         return 3;
     return lead < 0xF5 ? 4 : 0;
 }
-int utf8Length(char32_t c);
+// Length of the well-formed sequence at `p`, which has `available` bytes, or 0 when there is none.
+inline int validSequenceLength(const std::uint8_t* p, size_t available)
+{
+    const std::uint8_t lead = p[0];
+    const int length = utf8SequenceLength(lead);
+    if (length < 2)
+        return length;
+    if (size_t(length) > available)
+        return 0;
+    // The second byte's range rules out overlongs (E0, F0), surrogates (ED) and > U+10FFFF (F4).
+    const std::uint8_t low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const std::uint8_t high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (p[1] < low || p[1] > high)
+        return 0;
+    for (int k = 2; k < length; ++k)
+        if ((p[k] & 0xC0) != 0x80)
+            return 0;
+    return length;
+}
 // Decodes the valid sequence at `p` of `length` bytes / encodes `c` into `out` (room for 4 bytes).
 char32_t decodeUtf8(const char* p, int length);
 int encodeUtf8(char32_t c, char* out);

@@ -231,17 +231,13 @@ private slots:
         QRandomGenerator random(1250);
         for (int round = 0; round < 100000; ++round) {
             QByteArray bytes;
-            const int pieces = random.bounded(0, 40);
-            for (int k = 0; k < pieces; ++k) {
+            for (int pieces = random.bounded(0, 40); pieces > 0; --pieces) {
                 const int kind = random.bounded(4);
                 if (kind == 0) {
                     bytes += QByteArray(random.bounded(1, random.bounded(4) ? 40 : 300), 'a');
                 } else if (kind == 1) { // a whole character, now and then cut short
                     const char32_t c = char32_t(random.bounded(0x80, 0x110000));
-                    QByteArray encoded = QString::fromUcs4(&c, 1).toUtf8();
-                    if (random.bounded(8) == 0)
-                        encoded.chop(1);
-                    bytes += encoded;
+                    bytes += QString::fromUcs4(&c, 1).toUtf8().chopped(random.bounded(8) == 0 ? 1 : 0);
                 } else {
                     bytes += char(Edges[random.bounded(int(std::size(Edges)))]);
                 }
@@ -316,9 +312,8 @@ private slots:
             QTest::addRow("a write fails%s", suffix) << named << true << 0666;
         }
     }
-    // The file appears complete or not at all, and replaces a link at the target instead of writing through
-    // it. Another run sweeping the directory just before the naming finds the temporary file locked and
-    // private, and leaves it; once named, the copy has the source's mode less the umask.
+    // The file appears whole or not at all, replacing a link at the target, not writing through it. A sweep
+    // just before the naming finds the temporary file locked and private; named, it has the mode less umask.
     void writer()
     {
         QFETCH(bool, named);
