@@ -78,11 +78,8 @@ public:
             copy.outcome = writeCopy(dirs, file, control, followLinks);
         } catch (const std::bad_alloc&) {
             // A line too long for the memory: this file is given up, the next one may fit.
-            reader_.close();
-            out_.discard();
             start();
-            copy.rows.trim();
-            copy.outcome = Copy::Outcome::TooLarge;
+            copy.outcome = giveUp(Copy::Outcome::TooLarge);
         }
         if (copy.outcome != Copy::Outcome::Written)
             copy.file.drop();

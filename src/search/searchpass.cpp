@@ -145,17 +145,15 @@ private:
                 const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
                 const char* lineEnd = cr ? cr : end;
                 if (needle.isPrefixOf(p, lineEnd))
-                    keepHit(std::string_view(p, size_t(lineEnd - p)));
+                    hits_->append(std::string_view(p, size_t(lineEnd - p)));
                 p = nextLineStart(lineEnd, end);
             }
             return;
         }
         MatchingLine line;
         while (findMatchingLine(needle, p, end, line))
-            keepHit(std::string_view(line.start, size_t(line.end - line.start)));
+            hits_->append(std::string_view(line.start, size_t(line.end - line.start)));
     }
-
-    void keepHit(std::string_view line) { hits_->append(line); }
 
     const SearchText& search_;
     LineBlockReader reader_;
