@@ -26,9 +26,8 @@ struct PassControl
     // window's thread, which must stay free for its events. A replace then has the workers name its
     // copies, in file order, ahead of their commits; a stop commits the files already named too.
     bool callerCommitsOnly = false;
-    // Runs on the calling thread about every PulseInterval while the pass runs, between commits
-    // and while it waits for a file: a window handles its events there, a terminal shows progress.
-    // It may set stopRequested.
+    // Runs on the calling thread about every PulseInterval, between commits and while it waits for a file: a
+    // window handles its events there, a terminal shows progress. It may set stopRequested.
     std::function<void()> pulse;
     static constexpr int PulseIntervalMs = 25;
 

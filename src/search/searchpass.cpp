@@ -4,9 +4,7 @@
 #include "io/directory.h"
 #include "scanner.h"
 
-#include <cerrno>
 #include <cstring>
-#include <new>
 #include <utility>
 
 namespace kelvara {
@@ -101,19 +99,15 @@ private:
         }
         CodePage codePage;
         const ScanEnd end = scanLines(reader_, *this, codePage, control);
-        if (end == ScanEnd::Stopped) {
-            reader_.close();
-            return Found::Outcome::Stopped;
-        }
-        if (end == ScanEnd::ReadError) {
+        if (end == ScanEnd::ReadError)
             found.error = reader_.error();
-            reader_.close();
-            return Found::Outcome::Failed;
-        }
-        // The last block stays valid after the end, until the reader is closed.
-        if (!lastBlock_.empty())
+        else if (end != ScanEnd::Stopped && !lastBlock_.empty()) // valid until the reader is closed
             found.lastLine = decode(lastLineOf(lastBlock_), codePage);
         reader_.close();
+        if (end == ScanEnd::Stopped)
+            return Found::Outcome::Stopped;
+        if (end == ScanEnd::ReadError)
+            return Found::Outcome::Failed;
         found.hits.toUtf8(codePage, utf8_);
         return Found::Outcome::Searched;
     }
