@@ -141,7 +141,9 @@ ReplaceSummary replaceInSelectedLine(FileSelection& files, const ReplaceText& te
     if (refuseEmptySearch(text, errors))
         return {};
     state.modeMarker = QStringLiteral("ujak");
-    return replaceEntries(files, text, LineFilter::equalTo(selectedRow), state, rows, errors, control,
+    const LineFilter filter{true, encode(selectedRow, CodePage::Utf8),
+                            encode(selectedRow, CodePage::Windows1250), isAscii(selectedRow)};
+    return replaceEntries(files, text, filter, state, rows, errors, control,
                           [&](int k) { return files.isEntrySelected(k); });
 }
 

@@ -29,11 +29,6 @@ ReplaceText::ReplaceText(const QString& search, const QString& replacement, bool
       replacement1250_(encode(replacement, CodePage::Windows1250))
 {}
 
-LineFilter LineFilter::equalTo(const QString& line)
-{
-    return {true, encode(line, CodePage::Utf8), encode(line, CodePage::Windows1250), isAscii(line)};
-}
-
 // One file's copy, from its reading to its commit: written in full without a name, or why not, and
 // what it brings to the hit list and the state once it stands.
 struct ReplacePass::Copy
@@ -108,11 +103,6 @@ private:
     bool keepsOnCodePageSwitch() const override;
     bool lines(std::string_view block, CodePage codePage) override;
     void copyLines(const char* from, const char* to, const char* end, const char*& loneCr);
-    const std::string* lineFilter(CodePage codePage) const
-    {
-        const std::optional<std::string>& f = codePage == CodePage::Utf8 ? filter_.utf8 : filter_.cp1250;
-        return f ? &*f : nullptr;
-    }
 
     const ReplaceText& text_;
     const LineFilter& filter_;
@@ -229,7 +219,8 @@ bool ReplacePass::Writer::lines(std::string_view block, CodePage codePage)
     const char* const end = p + block.size();
     const char* copied = p;
     const Needle* needle = text_.needle(codePage);
-    const std::string* filter = filter_.on ? lineFilter(codePage) : nullptr;
+    const std::optional<std::string>& f = codePage == CodePage::Utf8 ? filter_.utf8 : filter_.cp1250;
+    const std::string* filter = filter_.on && f ? &*f : nullptr;
     // A line filter that the code page cannot write equals no line of it.
     const bool canMatch = needle && needle->size() > 0 && (!filter_.on || filter);
     MatchingLine line;
@@ -316,8 +307,8 @@ void ReplacePass::run(const ReplaceDirectories& dirs, const std::vector<PassFile
     state_ = &state;
     rows_ = &rows;
     errors_ = &errors;
-    const PathsShown shown(control_, dirs.path, files);
-    pool_.run(files.size(), true);
+    pool_.run(
+        files.size(), [&](size_t k) { return files[k].path(dirs.path); }, true);
 }
 
 size_t ReplacePass::work(size_t file, int slot, int thread)

@@ -58,8 +58,6 @@ struct LineFilter
     std::optional<std::string> utf8;
     std::optional<std::string> cp1250;
     bool ascii = true;
-
-    static LineFilter equalTo(const QString& line);
 };
 
 // Writes the rewritten copies of files into uj, several at once, and makes them stand, with their

@@ -55,8 +55,9 @@ public:
 
     // Works on and commits files [0, count), pulsing the control as it goes, until the control asks to stop
     // or a commit throws (which asks it to stop too). Every worker is joined when it returns. With
-    // `stepsAhead` and a caller that only commits, the workers take commitAhead() too.
-    void run(size_t count, bool stepsAhead = false);
+    // `stepsAhead` and a caller that only commits, the workers take commitAhead() too. The control's
+    // pathOf is `pathOf` meanwhile.
+    void run(size_t count, const std::function<QString(size_t)>& pathOf, bool stepsAhead = false);
     // Runs `step` on the calling thread while no worker works on a file (from a commit).
     void alone(const std::function<void()>& step);
     // Whether files may be read on other threads than the calling one (only during run()).

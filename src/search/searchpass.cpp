@@ -181,8 +181,7 @@ void SearchPass::run(const QString& directory, int dirFd, const std::vector<Pass
     rows_ = &rows;
     errors_ = &errors;
     onFile_ = &onFile;
-    const PathsShown shown(control_, directory, files);
-    pool_.run(files.size());
+    pool_.run(files.size(), [&](size_t k) { return files[k].path(directory); });
 }
 
 size_t SearchPass::work(size_t file, int slot, int thread)

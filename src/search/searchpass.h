@@ -55,20 +55,6 @@ struct PassFile
     QString path(const QString& directory) const;
 };
 
-// Lets the control name the files of a pass while it runs.
-struct PathsShown
-{
-    PathsShown(PassControl& control, const QString& directory, const std::vector<PassFile>& files)
-        : control(control)
-    {
-        control.pathOf = [&directory, &files](size_t k) { return files[k].path(directory); };
-    }
-    ~PathsShown() { control.pathOf = nullptr; }
-    PathsShown(const PathsShown&) = delete;
-    PathsShown& operator=(const PathsShown&) = delete;
-    PassControl& control;
-};
-
 // Rows for the hit list, in UTF-8, end to end, each followed by an LF; what RowSink::appendRows takes.
 struct RowBytes
 {
