@@ -439,6 +439,7 @@ private slots:
             }
             if (fault <= 2 && row.starts_with("**  ") && file == Stop) {
                 waitUntilRead(run.control, 8); // files ahead are read meanwhile, and their copies written
+                QCOMPARE(run.control.pathOf(size_t(file)), run.path(u"f%1"_s.arg(file))); // for the pulse
                 while (fault == 2 && run.entries(u"uj"_s).size() < 8)
                     std::this_thread::yield();
                 if (fault == 1)
