@@ -201,9 +201,8 @@ bool ReplacePass::Writer::restart()
     return !out_.restart();
 }
 
-// The lines found and the rows kept so far stand as they would in Windows-1250 when every text
-// that chose them is ASCII, and so do the lines written, unless a replacement that is not ASCII
-// went into one of them.
+// The lines found and the rows kept so far stand as they would in Windows-1250 when every text that chose
+// them is ASCII, and so do the lines written, unless a replacement that is not ASCII went into one.
 bool ReplacePass::Writer::keepsOnCodePageSwitch() const
 {
     return text_.searchIsAscii() && (!filter_.on || filter_.ascii) &&

@@ -394,11 +394,10 @@ private slots:
         QVERIFY(written > 0); // some runs find the link at uj and refuse
     }
 
-    // A pass stopped, or ended by its row sink, at file k of 8: exactly the files before it (and k
-    // itself, when stopped) are handed out and selected, and uj holds their copies alone, though the
-    // files after k were read and written meanwhile. A sink out of memory for k's rows costs k its rows
-    // alone. Copies that a window's workers named ahead stand, with their rows, when the stop follows.
-    // Files read ahead wait holding their rows, and none more is read while those reach the limit.
+    // A pass stopped, or ended by its sink, at file k of 8: exactly the files before it (and k, when stopped)
+    // are handed out and selected, and uj holds their copies alone, though later files were read and written
+    // meanwhile. A sink out of memory for k's rows costs k its rows alone; copies a window's workers named
+    // ahead stand, with their rows, when the stop follows; files read ahead hold no more rows than the limit.
     void cutShort_data()
     {
         QTest::addColumn<bool>("replace");
