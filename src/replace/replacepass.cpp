@@ -306,8 +306,8 @@ void ReplacePass::run(const ReplaceDirectories& dirs, const std::vector<PassFile
     state_ = &state;
     rows_ = &rows;
     errors_ = &errors;
-    pool_.run(
-        files.size(), [&](size_t k) { return files[k].path(dirs.path); }, true);
+    const auto pathOf = [&](size_t k) { return files[k].path(dirs.path); };
+    pool_.run(files.size(), pathOf, true);
 }
 
 size_t ReplacePass::work(size_t file, int slot, int thread)
