@@ -54,10 +54,9 @@ std::optional<FileError> ListedFiles::rereadThrough(const Lister& list)
 
 void ListedFiles::adopt(std::vector<DirectoryEntry>&& listed)
 {
-    // The names of a large directory take tens of milliseconds to free one by one, which the command
-    // that lists again would wait for before its first file: a thread of the pool frees them. Only that
-    // thread touches the old entries from here; a name or text also held elsewhere (a command's copy)
-    // is shared through Qt's atomic count.
+    // Freeing the names of a large directory one by one takes tens of milliseconds, which the command that
+    // lists again would wait for: a thread of the pool frees them. Only it touches the old entries now; a
+    // name or text also held elsewhere is shared through Qt's atomic count.
     auto retired = std::make_shared<std::vector<DirectoryEntry>>(std::exchange(entries_, std::move(listed)));
     if (retired->size() >= 4096)
         QThreadPool::globalInstance()->start([retired] { retired->clear(); });

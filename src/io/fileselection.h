@@ -89,11 +89,7 @@ public:
 
 protected:
     // Tells the user that the step failed on `path`, where no one is asked.
-    virtual void report(const FileError& error, const QString& path)
-    {
-        Q_UNUSED(error);
-        Q_UNUSED(path);
-    }
+    virtual void report(const FileError&, const QString&) {}
 };
 
 } // namespace kelvara

@@ -39,13 +39,11 @@ std::optional<OutputDirectoryProblem> openOutputDirectory(const QString& directo
     Descriptor found;
     for (int attempt = 0;; ++attempt) {
         found.reset(openAtRetrying(dirFd, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        const int err = errno;
-        if (!found.isOpen() && (err != ENOENT || attempt == 1))
-            return OutputDirectoryProblem{Kind::FileError, FileError::fromErrno(err), state.outDirPath};
         if (found.isOpen())
             break;
         // Made when missing; someone else making it meanwhile is as good.
-        if (::mkdirat(dirFd, name.constData(), 0777) != 0 && errno != EEXIST)
+        if (errno != ENOENT || attempt == 1 ||
+            (::mkdirat(dirFd, name.constData(), 0777) != 0 && errno != EEXIST))
             return OutputDirectoryProblem{Kind::FileError, FileError::fromErrno(errno), state.outDirPath};
     }
     struct stat st;

@@ -95,14 +95,6 @@ ReplaceSummary replaceEntries(FileSelection& files, const ReplaceText& text, con
     return {true, pass.rewrittenLines()};
 }
 
-ReplaceSummary processMarkedFiles(FileSelection& files, const ReplaceText& text, const LineFilter& filter,
-                                  MainState& state, RowSink& rows, ReplaceErrors& errors,
-                                  PassControl* control)
-{
-    return replaceEntries(files, text, filter, state, rows, errors, control,
-                          [&](int k) { return files.isEntrySelected(k); });
-}
-
 } // namespace
 
 ReplaceSummary replaceInCurrentFile(FileSelection& files, const ReplaceText& text, MainState& state,
@@ -139,7 +131,7 @@ ReplaceSummary replaceInSelectedFiles(FileSelection& files, const ReplaceText& t
             files.setEntrySelected(0, true);
     }
     rows.clear();
-    return processMarkedFiles(files, text, {}, state, rows, errors, control);
+    return replaceMarkedFiles(files, text, state, rows, errors, control);
 }
 
 ReplaceSummary replaceInSelectedLine(FileSelection& files, const ReplaceText& text,
@@ -149,7 +141,10 @@ ReplaceSummary replaceInSelectedLine(FileSelection& files, const ReplaceText& te
     if (refuseEmptySearch(text, errors))
         return {};
     state.modeMarker = QStringLiteral("ujak");
-    return processMarkedFiles(files, text, LineFilter::equalTo(selectedRow), state, rows, errors, control);
+    const LineFilter filter{true, encode(selectedRow, CodePage::Utf8),
+                            encode(selectedRow, CodePage::Windows1250), isAscii(selectedRow)};
+    return replaceEntries(files, text, filter, state, rows, errors, control,
+                          [&](int k) { return files.isEntrySelected(k); });
 }
 
 ReplaceSummary replaceMarkedFiles(FileSelection& files, const ReplaceText& text, MainState& state,
@@ -157,7 +152,8 @@ ReplaceSummary replaceMarkedFiles(FileSelection& files, const ReplaceText& text,
 {
     if (refuseEmptySearch(text, errors))
         return {};
-    return processMarkedFiles(files, text, {}, state, rows, errors, control);
+    return replaceEntries(files, text, {}, state, rows, errors, control,
+                          [&](int k) { return files.isEntrySelected(k); });
 }
 
 } // namespace kelvara

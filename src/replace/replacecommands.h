@@ -15,11 +15,10 @@ struct ReplaceSummary
     qint64 rewrittenLines = 0;
 };
 
-// The four replace commands of the main window, up to hiding the count labels. Each writes its
-// copies into the subdirectory uj of the file list's directory, making it first when it is
-// missing, and appends a header block and the rewritten rows of every file it processes to `rows`.
-// `control` tells how the pass runs (none: on every core, not stopped); copies are flushed to the
-// disk before a command that was not stopped returns.
+// The four replace commands of the main window, up to hiding the count labels. Each writes its copies into
+// the subdirectory uj of the file list's directory, making it first when it is missing, and appends a header
+// block and the rewritten rows of every file it processes to `rows`. `control` tells how the pass runs (none:
+// on every core, not stopped); copies are flushed to the disk before a command that was not stopped returns.
 
 // "Cserél a teljes file-ban": the current entry of the list; none when there is no current entry.
 ReplaceSummary replaceInCurrentFile(FileSelection& files, const ReplaceText& text, MainState& state,

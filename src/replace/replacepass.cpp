@@ -29,11 +29,6 @@ ReplaceText::ReplaceText(const QString& search, const QString& replacement, bool
       replacement1250_(encode(replacement, CodePage::Windows1250))
 {}
 
-LineFilter LineFilter::equalTo(const QString& line)
-{
-    return {true, encode(line, CodePage::Utf8), encode(line, CodePage::Windows1250), isAscii(line)};
-}
-
 // One file's copy, from its reading to its commit: written in full without a name, or why not, and
 // what it brings to the hit list and the state once it stands.
 struct ReplacePass::Copy
@@ -78,11 +73,8 @@ public:
             copy.outcome = writeCopy(dirs, file, control, followLinks);
         } catch (const std::bad_alloc&) {
             // A line too long for the memory: this file is given up, the next one may fit.
-            reader_.close();
-            out_.discard();
             start();
-            copy.rows.trim();
-            copy.outcome = Copy::Outcome::TooLarge;
+            copy.outcome = giveUp(Copy::Outcome::TooLarge);
         }
         if (copy.outcome != Copy::Outcome::Written)
             copy.file.drop();
@@ -111,11 +103,6 @@ private:
     bool keepsOnCodePageSwitch() const override;
     bool lines(std::string_view block, CodePage codePage) override;
     void copyLines(const char* from, const char* to, const char* end, const char*& loneCr);
-    const std::string* lineFilter(CodePage codePage) const
-    {
-        const std::optional<std::string>& f = codePage == CodePage::Utf8 ? filter_.utf8 : filter_.cp1250;
-        return f ? &*f : nullptr;
-    }
 
     const ReplaceText& text_;
     const LineFilter& filter_;
@@ -214,9 +201,8 @@ bool ReplacePass::Writer::restart()
     return !out_.restart();
 }
 
-// The lines found and the rows kept so far stand as they would in Windows-1250 when every text
-// that chose them is ASCII, and so do the lines written, unless a replacement that is not ASCII
-// went into one of them.
+// The lines found and the rows kept so far stand as they would in Windows-1250 when every text that chose
+// them is ASCII, and so do the lines written, unless a replacement that is not ASCII went into one.
 bool ReplacePass::Writer::keepsOnCodePageSwitch() const
 {
     return text_.searchIsAscii() && (!filter_.on || filter_.ascii) &&
@@ -232,7 +218,8 @@ bool ReplacePass::Writer::lines(std::string_view block, CodePage codePage)
     const char* const end = p + block.size();
     const char* copied = p;
     const Needle* needle = text_.needle(codePage);
-    const std::string* filter = filter_.on ? lineFilter(codePage) : nullptr;
+    const std::optional<std::string>& f = codePage == CodePage::Utf8 ? filter_.utf8 : filter_.cp1250;
+    const std::string* filter = filter_.on && f ? &*f : nullptr;
     // A line filter that the code page cannot write equals no line of it.
     const bool canMatch = needle && needle->size() > 0 && (!filter_.on || filter);
     MatchingLine line;
@@ -319,8 +306,8 @@ void ReplacePass::run(const ReplaceDirectories& dirs, const std::vector<PassFile
     state_ = &state;
     rows_ = &rows;
     errors_ = &errors;
-    const PathsShown shown(control_, dirs.path, files);
-    pool_.run(files.size(), true);
+    const auto pathOf = [&](size_t k) { return files[k].path(dirs.path); };
+    pool_.run(files.size(), pathOf, true);
 }
 
 size_t ReplacePass::work(size_t file, int slot, int thread)

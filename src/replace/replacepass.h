@@ -58,8 +58,6 @@ struct LineFilter
     std::optional<std::string> utf8;
     std::optional<std::string> cp1250;
     bool ascii = true;
-
-    static LineFilter equalTo(const QString& line);
 };
 
 // Writes the rewritten copies of files into uj, several at once, and makes them stand, with their
@@ -72,13 +70,12 @@ public:
     ~ReplacePass();
 
     // For each of `files` of the working directory of `dirs`, in order: calls `onFile`, sets filePath and
-    // outFilePath, appends the header block naming the output file, and writes the copy into
-    // dirs.output, in which the first occurrence of the search text in each line is replaced and every
-    // line ends in CR LF; then the rewritten rows. The copy has the source's permission bits less the
-    // umask and stands only once written in full, after the copies of the files before it. A file
-    // that cannot be read or written goes to `errors` to be tried again or skipped; a skipped or
-    // refused file (also one too large for the memory) leaves no output behind and an earlier output
-    // of the same name as it was.
+    // outFilePath, appends the header block naming the output file, and writes the copy into dirs.output, in
+    // which the first occurrence of the search text in each line is replaced and every line ends in CR LF;
+    // then the rewritten rows. The copy has the source's permission bits less the umask and stands only once
+    // written in full, after the copies of the files before it. A file that cannot be read or written goes to
+    // `errors` to be tried again or skipped; a skipped or refused file (also one too large for the memory)
+    // leaves no output behind and an earlier output of the same name as it was.
     void run(const ReplaceDirectories& dirs, const std::vector<PassFile>& files, MainState& state,
              RowSink& rows, ReplaceErrors& errors, const std::function<void(const PassFile&)>& onFile = {});
 

@@ -2,7 +2,6 @@
 
 #include "text/cpu.h"
 
-#include <QChar>
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
@@ -282,15 +281,6 @@ __attribute__((target("avx2"))) const char* Needle::findAvx2(const char* p, cons
         }
     }
     return findSse2<Variants>(p, last);
-}
-#else
-template <int Variants> const char* Needle::findSse2(const char* p, const char* last) const
-{
-    return findScalar(p, last);
-}
-template <int Variants> const char* Needle::findAvx2(const char* p, const char* last) const
-{
-    return findScalar(p, last);
 }
 #endif
 

@@ -2,7 +2,6 @@
 
 #include "text/codepage.h"
 
-#include <QString>
 #include <array>
 #include <cstdint>
 #include <string>

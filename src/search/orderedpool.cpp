@@ -79,7 +79,7 @@ bool OrderedPool::callerDue() const
     return committable() && (halted_ || waiting >= reach_ / 4 || !canTake());
 }
 
-void OrderedPool::run(size_t count, bool stepsAhead)
+void OrderedPool::run(size_t count, const std::function<QString(size_t)>& pathOf, bool stepsAhead)
 {
     // However run() ends, no worker outlives it: what the workers use need only outlive the call.
     // An exception from a commit stops the files in work too.
@@ -91,8 +91,10 @@ void OrderedPool::run(size_t count, bool stepsAhead)
             if (std::uncaught_exceptions() > 0)
                 pool.control_.stopRequested = true;
             pool.stopWorkers();
+            pool.control_.pathOf = nullptr;
         }
     } join{*this};
+    control_.pathOf = pathOf;
     start(count, stepsAhead);
     lastPulse_ = Clock::now();
     std::unique_lock lock(mutex_);

@@ -53,11 +53,11 @@ public:
     OrderedPool(const OrderedPool&) = delete;
     OrderedPool& operator=(const OrderedPool&) = delete;
 
-    // Works on and commits files [0, count), pulsing the control as it goes. Stops early when the
-    // control asks; an exception from a commit ends it too, asking the control to stop. Every worker
-    // is joined when it returns. With `stepsAhead` and a caller that only commits, the workers take
-    // the task's commitAhead() too.
-    void run(size_t count, bool stepsAhead = false);
+    // Works on and commits files [0, count), pulsing the control as it goes, until the control asks to stop
+    // or a commit throws (which asks it to stop too). Every worker is joined when it returns. With
+    // `stepsAhead` and a caller that only commits, the workers take commitAhead() too. The control's
+    // pathOf is `pathOf` meanwhile.
+    void run(size_t count, const std::function<QString(size_t)>& pathOf, bool stepsAhead = false);
     // Runs `step` on the calling thread while no worker works on a file (from a commit).
     void alone(const std::function<void()>& step);
     // Whether files may be read on other threads than the calling one (only during run()).
@@ -104,9 +104,8 @@ private:
     int busy_ = 0;        // workers working on a file
     bool paused_ = false; // the caller runs a step alone
     bool ending_ = false;
-    // With steps ahead: the next file to step. A stop lets no step start, and the caller still
-    // commits the files the steps passed; a file is taken only while it is less than OpenAhead ahead
-    // of the steps.
+    // With steps ahead: the next file to step. A stop lets no step start, and the caller still commits the
+    // files the steps passed; a file is taken only while less than OpenAhead ahead of the steps.
     size_t ahead_ = 0;
     bool stepping_ = false;   // a worker runs the steps
     bool halted_ = false;     // file ahead_ is left to its commit; the steps go on after it

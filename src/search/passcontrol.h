@@ -26,9 +26,8 @@ struct PassControl
     // window's thread, which must stay free for its events. A replace then has the workers name its
     // copies, in file order, ahead of their commits; a stop commits the files already named too.
     bool callerCommitsOnly = false;
-    // Runs on the calling thread about every PulseInterval while the pass runs, between commits
-    // and while it waits for a file: a window handles its events there, a terminal shows progress.
-    // It may set stopRequested.
+    // Runs on the calling thread about every PulseInterval, between commits and while it waits for a file: a
+    // window handles its events there, a terminal shows progress. It may set stopRequested.
     std::function<void()> pulse;
     static constexpr int PulseIntervalMs = 25;
 
@@ -37,8 +36,7 @@ struct PassControl
     std::atomic<bool> stopRequested{false};
     std::atomic<qint64> filesRead{0};      // read through, in any order
     std::atomic<qint64> filesCommitted{0}; // handed out in their order
-    std::atomic<qint64> bytesRead{0};
-    std::atomic<qint64> filesToDo{0}; // of the pass that runs
+    std::atomic<qint64> filesToDo{0};      // of the pass that runs
 
     // The path, as the user is shown it, of file `file` of the pass that runs; set by the pass for
     // the time it runs, for `pulse` to name the file it waits for.

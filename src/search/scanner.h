@@ -33,11 +33,10 @@ enum class ScanEnd {
     Stopped,   // the pass was asked to stop
 };
 
-// Reads the file open in `reader` to its end and hands its lines to `handler`, block by block. Every
-// file starts as UTF-8 and becomes Windows-1250 at its first block that is not valid UTF-8; when the
-// handler cannot keep what it made of the lines before, it is restarted and the file read again from
-// its start. `codePage` is the file's code page at the end. The reader is left open. Throws
-// std::bad_alloc when a line does not fit in the memory.
+// Reads the file open in `reader` to its end and hands its lines to `handler`, block by block. A file is
+// UTF-8 up to its first block that is not valid UTF-8, then Windows-1250; when the handler cannot keep what
+// it made of the lines before, it is restarted and the file read again. `codePage` is the code page at the
+// end. The reader is left open. Throws std::bad_alloc when a line does not fit in the memory.
 ScanEnd scanLines(LineBlockReader& reader, LineHandler& handler, CodePage& codePage, PassControl& control);
 
 } // namespace kelvara

@@ -8,30 +8,22 @@ namespace kelvara {
 
 namespace {
 
-// The working directory, opened once per command; its files are opened relative to it. When it
-// cannot be opened, each file is opened by its path and reports its own error.
-class WorkingDirectory
-{
-public:
-    explicit WorkingDirectory(const QString& path) : path_(path) { openDirectory(path, fd_); }
-
-    int fd() const { return fd_.isOpen() ? fd_.get() : AT_FDCWD; }
-    const QString& path() const { return path_; }
-    PassFile file(const FileSelection& files, int k) const
-    {
-        QString text = files.entryText(k);
-        return {fd_.isOpen() ? files.entryName(k) : pathToBytes(joinPath(path_, text)), std::move(text), k};
-    }
-
-private:
-    QString path_;
-    Descriptor fd_;
-};
-
 void startSearch(MainState& state)
 {
     state.modeMarker = QStringLiteral("ak");
     state.hitCount = 0;
+}
+
+// The selection rule of the search in the selected files: when every entry before the last one is
+// selected (so also with a single entry), the list is read again and only its first entry selected.
+void normalizeSelection(FileSelection& files, FileErrorHandler& errors)
+{
+    const int n = files.entryCount();
+    if (n < 1 || files.selectedEntryCount() - (files.isEntrySelected(n - 1) ? 1 : 0) < n - 1)
+        return;
+    rereadFileList(files, errors);
+    if (files.entryCount() > 0)
+        files.setEntrySelected(0, true);
 }
 
 // Searches the entries for which `chosen` holds, in list order; `onFile` before each file's rows.
@@ -40,16 +32,24 @@ void searchEntries(FileSelection& files, const SearchText& search, MainState& st
                    FileErrorHandler& errors, PassControl* control, Chosen chosen,
                    const std::function<void(const PassFile&)>& onFile = {})
 {
-    const WorkingDirectory directory(files.directoryPath());
+    // The working directory, opened once per command; its files are opened relative to it. When it
+    // cannot be opened, each file is opened by its path and reports its own error.
+    const QString directory = files.directoryPath();
+    Descriptor dirFd;
+    openDirectory(directory, dirFd);
     std::vector<PassFile> toSearch;
     const int n = files.entryCount();
     toSearch.reserve(size_t(n));
-    for (int k = 0; k < n; ++k)
-        if (chosen(k))
-            toSearch.push_back(directory.file(files, k));
+    for (int k = 0; k < n; ++k) {
+        if (!chosen(k))
+            continue;
+        QString text = files.entryText(k);
+        toSearch.push_back({dirFd.isOpen() ? files.entryName(k) : pathToBytes(joinPath(directory, text)),
+                            std::move(text), k});
+    }
     PassControl defaults;
     SearchPass pass(search, control ? *control : defaults);
-    pass.run(directory.path(), directory.fd(), toSearch, state, rows, errors, onFile);
+    pass.run(directory, dirFd.isOpen() ? dirFd.get() : AT_FDCWD, toSearch, state, rows, errors, onFile);
 }
 
 } // namespace
@@ -60,19 +60,6 @@ void rereadFileList(FileSelection& files, FileErrorHandler& errors)
         if (!errors.askRetry(*error, files.directoryPath()))
             return;
     }
-}
-
-void normalizeSelection(FileSelection& files, FileErrorHandler& errors)
-{
-    const int n = files.entryCount();
-    if (n < 1)
-        return;
-    const int selectedBeforeLast = files.selectedEntryCount() - (files.isEntrySelected(n - 1) ? 1 : 0);
-    if (selectedBeforeLast < n - 1)
-        return;
-    rereadFileList(files, errors);
-    if (files.entryCount() > 0)
-        files.setEntrySelected(0, true);
 }
 
 void searchMarkedFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,

@@ -10,11 +10,6 @@ namespace kelvara {
 // Reads the file list again, as long as it fails and `errors` asks for another try.
 void rereadFileList(FileSelection& files, FileErrorHandler& errors);
 
-// The selection rule of the search in the selected files: when every entry before the last one is
-// selected (so also with a single entry), the list is read again and only its first entry selected.
-// Otherwise the selection stays as it is.
-void normalizeSelection(FileSelection& files, FileErrorHandler& errors);
-
 // Searches the selected entries in list order, each until it succeeds or `errors` gives it up.
 // `control`: how the pass runs (none: on every core, not stopped).
 void searchMarkedFiles(FileSelection& files, const SearchText& search, MainState& state, RowSink& rows,

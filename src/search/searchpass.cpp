@@ -4,9 +4,7 @@
 #include "io/directory.h"
 #include "scanner.h"
 
-#include <cerrno>
 #include <cstring>
-#include <new>
 #include <utility>
 
 namespace kelvara {
@@ -101,19 +99,15 @@ private:
         }
         CodePage codePage;
         const ScanEnd end = scanLines(reader_, *this, codePage, control);
-        if (end == ScanEnd::Stopped) {
-            reader_.close();
-            return Found::Outcome::Stopped;
-        }
-        if (end == ScanEnd::ReadError) {
+        if (end == ScanEnd::ReadError)
             found.error = reader_.error();
-            reader_.close();
-            return Found::Outcome::Failed;
-        }
-        // The last block stays valid after the end, until the reader is closed.
-        if (!lastBlock_.empty())
+        else if (end != ScanEnd::Stopped && !lastBlock_.empty()) // valid until the reader is closed
             found.lastLine = decode(lastLineOf(lastBlock_), codePage);
         reader_.close();
+        if (end == ScanEnd::Stopped)
+            return Found::Outcome::Stopped;
+        if (end == ScanEnd::ReadError)
+            return Found::Outcome::Failed;
         found.hits.toUtf8(codePage, utf8_);
         return Found::Outcome::Searched;
     }
@@ -145,17 +139,15 @@ private:
                 const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
                 const char* lineEnd = cr ? cr : end;
                 if (needle.isPrefixOf(p, lineEnd))
-                    keepHit(std::string_view(p, size_t(lineEnd - p)));
+                    hits_->append(std::string_view(p, size_t(lineEnd - p)));
                 p = nextLineStart(lineEnd, end);
             }
             return;
         }
         MatchingLine line;
         while (findMatchingLine(needle, p, end, line))
-            keepHit(std::string_view(line.start, size_t(line.end - line.start)));
+            hits_->append(std::string_view(line.start, size_t(line.end - line.start)));
     }
-
-    void keepHit(std::string_view line) { hits_->append(line); }
 
     const SearchText& search_;
     LineBlockReader reader_;
@@ -189,8 +181,7 @@ void SearchPass::run(const QString& directory, int dirFd, const std::vector<Pass
     rows_ = &rows;
     errors_ = &errors;
     onFile_ = &onFile;
-    const PathsShown shown(control_, directory, files);
-    pool_.run(files.size());
+    pool_.run(files.size(), [&](size_t k) { return files[k].path(directory); });
 }
 
 size_t SearchPass::work(size_t file, int slot, int thread)

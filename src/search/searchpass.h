@@ -44,9 +44,8 @@ private:
     std::optional<Needle> windows1250_;
 };
 
-// A file a pass goes through: its name relative to the directory the pass reads (the whole path
-// when that is AT_FDCWD), its entry's text and its entry in the file list. Its path as the user is
-// shown it is made only when its turn comes.
+// A file a pass goes through: its name relative to the directory the pass reads (the whole path for
+// AT_FDCWD), its entry's text and its index in the file list.
 struct PassFile
 {
     QByteArray name;
@@ -54,20 +53,6 @@ struct PassFile
     int entry = -1;
 
     QString path(const QString& directory) const;
-};
-
-// Lets the control name the files of a pass while it runs.
-struct PathsShown
-{
-    PathsShown(PassControl& control, const QString& directory, const std::vector<PassFile>& files)
-        : control(control)
-    {
-        control.pathOf = [&directory, &files](size_t k) { return files[k].path(directory); };
-    }
-    ~PathsShown() { control.pathOf = nullptr; }
-    PathsShown(const PathsShown&) = delete;
-    PathsShown& operator=(const PathsShown&) = delete;
-    PassControl& control;
 };
 
 // Rows for the hit list, in UTF-8, end to end, each followed by an LF; what RowSink::appendRows takes.
@@ -115,11 +100,10 @@ public:
     SearchPass(const SearchText& search, PassControl& control);
     ~SearchPass();
 
-    // Searches `files` of `directory`, open as `dirFd` (AT_FDCWD: names are paths). For each file, in
-    // order: `onFile` is called, filePath and searchLen are set, then lineText / lineLen to its last
-    // line; when it has hits its header block and hit rows go to `rows` and their number is added to
-    // hitCount. A file that cannot be read goes to `errors` to be tried again or skipped, and adds no
-    // row; one too large for the memory is such a file too.
+    // Searches `files` of `directory`, open as `dirFd` (AT_FDCWD: names are paths). For each file, in order:
+    // `onFile` is called, filePath and searchLen are set, lineText / lineLen to its last line, and its header
+    // block and hit rows, if any, go to `rows` and their number to hitCount. A file that cannot be read (or
+    // is too large for the memory) goes to `errors` to be tried again or skipped, and adds no row.
     void run(const QString& directory, int dirFd, const std::vector<PassFile>& files, MainState& state,
              RowSink& rows, FileErrorHandler& errors,
              const std::function<void(const PassFile&)>& onFile = {});

@@ -12,7 +12,6 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-#include <cstdio>
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/file.h>
@@ -47,14 +46,11 @@ struct Run
     void replace(const ReplaceText& text, const std::optional<QString>& only = std::nullopt)
     {
         const QByteArray before = fingerprint(dir.path());
-        if (only) {
-            rows.clear();
+        if (only)
             replaceInSelectedLine(files, text, *only, state, rows, errors, &control);
-        } else {
+        else
             replaceInAllFiles(files, text, state, rows, errors, &control);
-        }
-        if (fingerprint(dir.path()) != before)
-            QTest::qFail("a source changed", __FILE__, __LINE__);
+        QVERIFY2(fingerprint(dir.path()) == before, "a source changed");
     }
     QTemporaryDir tmp;
     const QDir dir{tmp.path()};
@@ -252,6 +248,7 @@ private slots:
             QCOMPARE(run.state.hitCount, hits.size());
         }
         const auto selected = only.isNull() ? std::nullopt : std::optional(only);
+        run.rows.clear(); // the selected-line replace keeps the rows
         run.replace(ReplaceText(text, replacement, caseSensitive), selected);
         const Copy expected = plainCopy(content.toStdString(), text, replacement, caseSensitive, selected);
         QCOMPARE(readFile(run.path(u"uj/f.txt"_s)),
@@ -397,25 +394,27 @@ private slots:
         QVERIFY(written > 0); // some runs find the link at uj and refuse
     }
 
-    // A pass stopped, or ended by its row sink, at file k of 8: exactly the files before it (and k
-    // itself, when stopped) are handed out and selected, and uj holds their copies alone, though the
-    // files after k were read and written meanwhile. A sink out of memory for k's rows costs k its rows
-    // alone. Copies that a window's workers named ahead stand, with their rows, when the stop follows.
+    // A pass stopped, or ended by its sink, at file k of 8: exactly the files before it (and k, when stopped)
+    // are handed out and selected, and uj holds their copies alone, though later files were read and written
+    // meanwhile. A sink out of memory for k's rows costs k its rows alone; copies a window's workers named
+    // ahead stand, with their rows, when the stop follows; files read ahead hold no more rows than the limit.
     void cutShort_data()
     {
         QTest::addColumn<bool>("replace");
         QTest::addColumn<int>("threads");
         QTest::addColumn<bool>("unnamed"); // copies written as files without a name
-        QTest::addColumn<int>("fault");    // 0 stops, 1 throws, 2 lacks memory, 3 stops once all copies stand
+        // 0 stops, 1 throws, 2 stops once all copies stand, 3 lacks memory, 4 holds one file's rows at most
+        QTest::addColumn<int>("fault");
         QTest::addColumn<bool>("commitsOnly");
         QTest::newRow("search, three threads") << false << 3 << true << 0 << false;
         QTest::newRow("replace, one thread") << true << 1 << true << 0 << false;
         QTest::newRow("replace, named temporaries") << true << 3 << false << 0 << false;
         QTest::newRow("replace, sink throws") << true << 3 << false << 1 << false;
-        QTest::newRow("search, sink out of memory") << false << 3 << true << 2 << false;
-        QTest::newRow("replace, sink out of memory") << true << 3 << true << 2 << false;
+        QTest::newRow("search, sink out of memory") << false << 3 << true << 3 << false;
+        QTest::newRow("replace, sink out of memory") << true << 3 << true << 3 << false;
         QTest::newRow("search, caller only commits") << false << 2 << true << 0 << true;
-        QTest::newRow("replace, caller only commits") << true << 2 << true << 3 << true;
+        QTest::newRow("replace, caller only commits") << true << 2 << true << 2 << true;
+        QTest::newRow("search, held rows bounded") << false << 1 << true << 4 << true;
     }
     void cutShort()
     {
@@ -428,12 +427,19 @@ private slots:
         Run run(threads);
         run.writeFiles(8);
         run.control.callerCommitsOnly = commitsOnly;
+        if (fault == 4) // "alma 0" and its LF: one file's rows held stop the reading ahead
+            run.control.heldBytesLimit = 7;
         run.rows.hook = [&, failed = false](std::string_view row, int file) mutable {
-            if (fault == 2 && row.ends_with(" 3") && !std::exchange(failed, true))
+            if (fault == 3 && row.ends_with(" 3") && !std::exchange(failed, true))
                 throw std::bad_alloc();
-            if (fault != 2 && row.starts_with("**  ") && file == Stop) {
+            if (fault == 4 && row.starts_with("**  ") && file == 0) {
+                waitForOtherThreadsToSleep(); // the worker waits, having read f0 alone
+                QCOMPARE(run.control.filesRead.load(), 1);
+            }
+            if (fault <= 2 && row.starts_with("**  ") && file == Stop) {
                 waitUntilRead(run.control, 8); // files ahead are read meanwhile, and their copies written
-                while (fault == 3 && run.entries(u"uj"_s).size() < 8)
+                QCOMPARE(run.control.pathOf(size_t(file)), run.path(u"f%1"_s.arg(file))); // for the pulse
+                while (fault == 2 && run.entries(u"uj"_s).size() < 8)
                     std::this_thread::yield();
                 if (fault == 1)
                     throw std::runtime_error("sink");
@@ -454,7 +460,7 @@ private slots:
         QStringList expected, copies;
         for (int k = 0; k < handedOut; ++k) {
             expected += block(path(k));
-            if (fault != 2 || k != Stop)
+            if (fault != 3 || k != Stop)
                 expected += (replace ? u"x %1"_s : u"alma %1"_s).arg(k);
             copies += u"f%1"_s.arg(k);
         }
@@ -463,27 +469,8 @@ private slots:
         QCOMPARE(run.rows.rows, expected);
         QCOMPARE(run.files.selectedEntryCount(), fault >= 2 ? 8 : Stop + 1);
         QCOMPARE(run.entries(u"uj"_s), replace ? copies : QStringList());
-        QCOMPARE(run.errors.paths, fault == 2 ? QStringList{path(Stop)} : QStringList());
-        QCOMPARE(run.state.hitCount, replace ? 0 : handedOut - (fault == 2));
-    }
-
-    // Files read ahead wait holding their rows, and none more is read while those reach the limit.
-    void heldRowsBounded()
-    {
-        Run run(1);
-        run.writeFiles(40);
-        run.control.callerCommitsOnly = true;
-        run.control.heldBytesLimit = 7; // "alma 0" and its LF: one file's rows held stop the reading ahead
-        // The first file's rows go out once the worker waits, having read that file alone.
-        run.rows.hook = [&](std::string_view row, int file) {
-            if (row.starts_with("**  ") && file == 0) {
-                waitForOtherThreadsToSleep();
-                QCOMPARE(run.control.filesRead.load(), 1);
-            }
-        };
-        // A pool whose held rows never fall hangs here, until the time limit.
-        run.search(SearchText(u"alma"_s, true, MatchMode::Anywhere));
-        QCOMPARE(run.state.hitCount, 40);
+        QCOMPARE(run.errors.paths, fault == 3 ? QStringList{path(Stop)} : QStringList());
+        QCOMPARE(run.state.hitCount, replace ? 0 : handedOut - (fault == 3));
     }
 
     // A file short of memory only for the rows held before its turn is written again alone at its turn;
