@@ -36,7 +36,8 @@ struct PassControl
     std::atomic<bool> stopRequested{false};
     std::atomic<qint64> filesRead{0};      // read through, in any order
     std::atomic<qint64> filesCommitted{0}; // handed out in their order
-    std::atomic<qint64> filesToDo{0};      // of the pass that runs
+    std::atomic<qint64> bytesRead{0};
+    std::atomic<qint64> filesToDo{0}; // of the pass that runs
 
     // The path, as the user is shown it, of file `file` of the pass that runs; set by the pass for
     // the time it runs, for `pulse` to name the file it waits for.

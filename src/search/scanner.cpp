@@ -10,6 +10,7 @@ ScanEnd scanLines(LineBlockReader& reader, LineHandler& handler, CodePage& codeP
     while ((status = reader.next(block)) == LineBlockReader::Status::Block) {
         if (control.stopped())
             return ScanEnd::Stopped;
+        control.bytesRead.fetch_add(qint64(block.size()), std::memory_order_relaxed);
         if (codePage == CodePage::Utf8 && !isValidUtf8(block)) {
             codePage = CodePage::Windows1250;
             if (!handler.keepsOnCodePageSwitch()) {
