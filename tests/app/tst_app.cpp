@@ -242,7 +242,6 @@ private slots:
         QWidget* shown = button == u"Command1"   ? app.startWindow()
                          : button == u"Command8" ? static_cast<QWidget*>(&app.mainWindow())
                                                  : app.aboutWindow();
-        QVERIFY(!shown->windowIcon().isNull());
         int checked = 0;
         for (const QWidget* control : shown->findChildren<QWidget*>()) {
             const auto* label = qobject_cast<const QLabel*>(control);
