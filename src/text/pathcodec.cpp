@@ -29,6 +29,10 @@ QString pathFromBytes(const QByteArray& bytes)
     const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.constData());
     const auto* end = p + bytes.size();
     while (p < end) {
+        if (*p < 0x80) { // most names are ASCII, byte for byte
+            *out++ = *p++;
+            continue;
+        }
         const int length = validSequenceLength(p, size_t(end - p));
         if (length == 0) {
             *out++ = char16_t(KeptByteBase + *p++);
