@@ -159,8 +159,12 @@ cserel::cserel(QWidget* parent)
     }
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(150);
+    connectEvents();
+}
 
-    // Each event of a control to its handler.
+// Each event of a control to its handler.
+void cserel::connectEvents()
+{
     connect(Text1, &QLineEdit::textChanged, this, &cserel::onText1Change);
     connect(Command8, &QPushButton::clicked, this, &cserel::onCommand8Click);
     connect(Command5, &QPushButton::clicked, this, &cserel::quitRequested);

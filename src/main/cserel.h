@@ -85,6 +85,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void connectEvents();
     void onText1Change();
     void onCommand8Click();
     void onCommand1Click();
