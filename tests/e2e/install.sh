@@ -62,6 +62,11 @@ for dir in '' "$tmp"; do
     problem "kelvara $dir without a display: status $status, said: $(cat "$tmp/out" "$tmp/err")"
 done
 
+# Qt takes its own options (-platform and the like) before the rest is read.
+QT_QPA_PLATFORM=offscreen "$usr/bin/kelvara" -platform offscreen --zzz 2>"$tmp/err"
+[[ $? -eq 2 ]] && grep -q '^kelvara: ismeretlen paraméter: --zzz$' "$tmp/err" ||
+  problem "kelvara -platform offscreen --zzz said: $(head -n 1 "$tmp/err")"
+
 check cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/package" || exit 1
 deb="$tmp/package/kelvara_${version}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || problem "no package $(basename "$deb"); cpack made: $(ls "$tmp/package")"
