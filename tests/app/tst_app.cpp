@@ -316,6 +316,12 @@ private slots:
         const QColor colour = caption.contains(u'™') ? QColor(0, 0, 255) : QColor(0, 1, 254);
         QCOMPARE(label.palette().color(QPalette::WindowText), colour);
         QCOMPARE(label.toolTip().isEmpty(), script.contains(u'c'));
+        // The banner watches the label's clicks and leaves all its events to it: the caption is painted.
+        const QImage painted = label.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const auto* pixel = reinterpret_cast<const QRgb*>(painted.constBits());
+        QCOMPARE(std::all_of(pixel, pixel + painted.width() * painted.height(),
+                             [&](QRgb p) { return p == *pixel; }),
+                 caption.trimmed().isEmpty());
     }
 
     // The first place names the program (no data: no key); the second, %1, holds scripts (plain, hardinfo2

@@ -12,7 +12,9 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 
 using namespace kelvara;
 using namespace kelvara::test;
@@ -220,7 +222,12 @@ private slots:
         QFETCH(qint64, resizeTo);
         if (name == u"in.txt"_s)
             writeFile(work_.filePath(name), content);
+        // With standard input closed the file is opened as descriptor 0, which is closed after it too.
+        const int input = ::dup(0);
+        ::close(0);
+        const auto restore = qScopeGuard([input] { ::dup2(input, 0), ::close(input); });
         QTEST(readLines(QDir(work_.path()).filePath(name), resizeTo), "lines");
+        QCOMPARE(::fcntl(0, F_GETFD), -1);
     }
 
     // Random mixes of text, characters and the bytes where the rules change, also as file names.

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
@@ -263,6 +264,39 @@ private slots:
         QCOMPARE(main->Label7->text(), u" %1  db file"_s.arg(selectedEntries(*main->File1).size()));
         QCOMPARE(main->Label6->isVisible() ? main->Label6->text() : QString(),
                  searched ? u" %1 db sor"_s.arg(visited.size()) : QString());
+    }
+
+    // The progress window's words: the counts, the name of the file the pass waits for (none once all are
+    // done, or once the pass has ended) and a bar without a percentage.
+    void progressFigures_data()
+    {
+        QTest::addColumn<int>("done");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("at file 2 of 3") << 1 << true << u"1 / 3 file, b.txt"_s;
+        QTest::newRow("all done") << 3 << true << u"3 / 3 file, "_s;
+        QTest::newRow("pass ended") << 1 << false << u"1 / 3 file, "_s;
+    }
+    void progressFigures()
+    {
+        QFETCH(int, done);
+        QFETCH(bool, running);
+        PassControl control;
+        control.filesToDo = 3;
+        control.filesCommitted = done;
+        if (running)
+            control.pathOf = [](size_t k) {
+                return u"/d/%1.txt"_s.arg(k < 3 ? QChar(char16_t(u'a' + k)) : QChar(u'?'));
+            };
+        QWidget owner;
+        ProgressWindow progress(&owner, control);
+        QTest::qWait(ProgressWindow::ShowAfterMs);
+        progress.pulse([] {});
+        QVERIFY(progress.isVisible());
+        const QProgressBar& bar = *progress.bar;
+        QTEST(progress.counts->text() + u", "_s + progress.current->text() +
+                  (bar.isTextVisible() ? u", "_s + bar.text() : QString()),
+              "shown");
     }
 
     // "Cserél a kiválasztott sorban", case ignored, in the selected b.txt and c.txt: the first occurrence in

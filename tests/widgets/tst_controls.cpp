@@ -116,6 +116,29 @@ private slots:
         QVERIFY(files.entryCount() == 6 && files.selectedEntryCount() == 0 && currentText().isEmpty());
     }
 
+    // Once events are processed, the list scrolls to the current entry that code moved, every time; a code
+    // change that leaves the current entry where it was leaves the user's scrolling alone.
+    void fileListScrollsToCodeSelection()
+    {
+        QStringList steps;
+        for (int k = 0; k < 100; ++k)
+            steps += u"file %1"_s.arg(k, 2, 10, QChar(u'0'));
+        makeTree(dir->path(), steps.join(u';').toUtf8());
+        FileList list;
+        QVERIFY(!list.files().setDirectory(dir->path()));
+        showOn(list);
+        const auto shown = [&](int k) {
+            return list.viewport()->rect().contains(list.visualRect(list.model()->index(k, 0)));
+        };
+        const std::tuple<int, bool, int> changes[] = {{80, true, 80}, {80, false, 0}, {90, true, 90}};
+        for (const auto& [entry, select, seen] : changes) {
+            list.files().setEntrySelected(entry, select);
+            QCoreApplication::processEvents();
+            QVERIFY2(shown(seen), qPrintable(u"%1 %2"_s.arg(entry).arg(select)));
+            list.verticalScrollBar()->setValue(0); // the user scrolls to the top
+        }
+    }
+
     // A drive that came after the list was filled is found; the drive on show stays listed once gone.
     void driveList()
     {
