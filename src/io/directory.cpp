@@ -1,5 +1,6 @@
 #include "directory.h"
 
+#include "text/codepage.h"
 #include "text/pathcodec.h"
 #include "textlines.h"
 
@@ -71,13 +72,13 @@ mode_t followedType(DIR* dir, const dirent* entry)
 
 // Appends the key that orders names as QString::compare(a, b, Qt::CaseInsensitive) does: each
 // UTF-16 unit folded on its own, a low surrogate after a high one as part of their character, and
-// written as two bytes, high first. Computed once per name, it turns every comparison of the sort
-// into a plain comparison of bytes.
+// written as UTF-8 writes a character of that value: one byte for ASCII, and bytes that compare in the
+// order of the units. Computed once per name, it turns every comparison of the sort into a plain
+// comparison of bytes, none of them 0.
 void appendSortKey(const QString& text, std::string& keys)
 {
-    const size_t at = keys.size();
-    keys.resize(at + 2 * size_t(text.size()));
-    char* out = keys.data() + at;
+    size_t at = keys.size();
+    keys.resize(at + 3 * size_t(text.size()));
     char16_t last = 0;
     for (const QChar c : text) {
         const char16_t unit = c.unicode();
@@ -88,10 +89,13 @@ void appendSortKey(const QString& text, std::string& keys)
             folded = QChar::lowSurrogate(QChar::toCaseFolded(QChar::surrogateToUcs4(last, unit)));
         else
             folded = QChar(unit).toCaseFolded().unicode();
-        *out++ = char(folded >> 8);
-        *out++ = char(folded & 0xff);
+        if (folded < 0x80)
+            keys[at++] = char(folded);
+        else
+            at += size_t(encodeUtf8(folded, keys.data() + at));
         last = unit;
     }
+    keys.resize(at);
 }
 
 std::optional<FileError> listOfType(const QString& directory, mode_t type, std::vector<DirectoryEntry>& out)
@@ -118,16 +122,30 @@ std::optional<FileError> listOfType(const QString& directory, mode_t type, std::
         const size_t start = k == 0 ? 0 : keyEnds[k - 1];
         return std::string_view(keys.data() + start, keyEnds[k] - start);
     };
-    std::vector<quint32> order(listed.size());
-    for (size_t k = 0; k < order.size(); ++k)
-        order[k] = quint32(k);
-    std::sort(order.begin(), order.end(), [&](quint32 a, quint32 b) {
-        const int byKey = key(a).compare(key(b));
-        return byKey != 0 ? byKey < 0 : listed[a].name < listed[b].name;
+    // Most comparisons are settled by the first 8 bytes of the keys, held beside the index: the keys
+    // themselves are looked at only past a common start.
+    struct Sorted
+    {
+        quint64 head;
+        quint32 index;
+    };
+    std::vector<Sorted> order(listed.size());
+    for (size_t k = 0; k < order.size(); ++k) {
+        const std::string_view all = key(k);
+        quint64 head = 0;
+        for (size_t i = 0; i < 8; ++i)
+            head = head << 8 | (i < all.size() ? quint8(all[i]) : 0);
+        order[k] = {head, quint32(k)};
+    }
+    std::sort(order.begin(), order.end(), [&](const Sorted& a, const Sorted& b) {
+        if (a.head != b.head)
+            return a.head < b.head;
+        const int byKey = key(a.index).compare(key(b.index));
+        return byKey != 0 ? byKey < 0 : listed[a.index].name < listed[b.index].name;
     });
     out.reserve(listed.size());
-    for (const quint32 k : order)
-        out.push_back(std::move(listed[k]));
+    for (const Sorted& sorted : order)
+        out.push_back(std::move(listed[sorted.index]));
     return std::nullopt;
 }
 

@@ -109,6 +109,38 @@ private slots:
         QCOMPARE(names(listFiles),
                  (Lines{"", "A", "a", "B", "b", "C.txt", "c.txt", "link-file", "\xe9t\xe9"}));
         QCOMPARE(names(listSubdirectories), (Lines{"", "link-dir", "sub", "Zed"}));
+
+        // Random names of characters whose order is easy to get wrong, half with a long common start and
+        // some with bytes that are not UTF-8: in the order QString's case-insensitive comparison gives.
+        const QStringList pieces =
+            u"a A _ é É ő ß ẞ ς Σ ı İ \u07ff \u0800 Ａ ａ \U00010400 \U00010428 \U0001F4A9"_s.split(u' ');
+        QRandomGenerator random(1993);
+        std::vector<DirectoryEntry> expected;
+        QTemporaryDir many;
+        const auto remove =
+            qScopeGuard([&] { std::filesystem::remove_all(QFile::encodeName(many.path()).toStdString()); });
+        for (int k = 0; k < 400; ++k) {
+            QByteArray name = k % 2 ? "a long common start " : "";
+            for (int n = random.bounded(1, 6); n > 0; --n)
+                name += random.bounded(8) ? pieces[random.bounded(pieces.size())].toUtf8()
+                                          : QByteArray(1, char(random.bounded(0x80, 0x100)));
+            const int fd =
+                ::open(QFile::encodeName(many.path()) + '/' + name, O_CREAT | O_EXCL | O_WRONLY, 0600);
+            if (fd >= 0)
+                expected.push_back({name, pathFromBytes(name)}), ::close(fd);
+        }
+        std::sort(expected.begin(), expected.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
+            const int byText = QString::compare(a.text, b.text, Qt::CaseInsensitive);
+            return byText != 0 ? byText < 0 : a.name < b.name;
+        });
+        std::vector<DirectoryEntry> listed;
+        QVERIFY(!listFiles(many.path(), listed));
+        Lines order, expectedOrder;
+        for (const DirectoryEntry& entry : listed)
+            order.append(entry.name);
+        for (const DirectoryEntry& entry : expected)
+            expectedOrder.append(entry.name);
+        QCOMPARE(order, expectedOrder);
     }
 
     void directory_data()
