@@ -7,13 +7,16 @@
 #include "support/files.h"
 #include "support/seams.h"
 #include "text/codepage.h"
+#include "text/cpu.h"
 #include "text/pathcodec.h"
 
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/mman.h>
 #include <unistd.h>
 
 using namespace kelvara;
@@ -312,6 +315,33 @@ private slots:
         // Kept bytes show as U+FFFD; low surrogates in their range (U+1F4A9 is D83D DCA9) do not.
         QCOMPARE(displayPath(pathFromBytes("\xA9\xF0\x9F\x92\xA9\xED\xB2")),
                  u"\uFFFD\U0001F4A9\uFFFD\uFFFD"_s);
+    }
+
+    // Text that ends where readable memory ends: nothing reads past its end, with any SIMD level.
+    void nothingReadPastTheEnd()
+    {
+        const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+        auto* map = static_cast<char*>(
+            ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        QVERIFY(map != MAP_FAILED);
+        const auto unmap = qScopeGuard([&] { ::munmap(map, 2 * page); });
+        QCOMPARE(::mprotect(map + page, page, PROT_NONE), 0);
+        const auto simdBack = qScopeGuard([] { limitSimd(Simd::Avx2); });
+        for (const Simd simd : {Simd::Avx2, Simd::Sse2, Simd::None}) {
+            limitSimd(simd);
+            for (const std::string_view end : {"", "\xc3\xa1", "\xc3", "\xe9"}) {
+                std::memset(map, 'a', page);
+                std::memcpy(map + page - end.size(), end.data(), end.size());
+                for (const size_t size : {size_t(5), size_t(40), page}) {
+                    const std::string_view text(map + page - size, size);
+                    const std::string copy(text);
+                    QCOMPARE(isValidUtf8(text), isValidUtf8(copy));
+                    QCOMPARE(detectCodePage(text), detectCodePage(copy));
+                    QCOMPARE(decode(text, CodePage::Windows1250), decode(copy, CodePage::Windows1250));
+                    QCOMPARE(foldText(text, CodePage::Utf8), foldText(copy, CodePage::Utf8));
+                }
+            }
+        }
     }
 
     void folding_data()

@@ -55,7 +55,8 @@ private slots:
     void fileListUserSelection_data()
     {
         QTest::addColumn<QList<int>>("byCode");
-        QTest::addColumn<QString>("input"); // N: click row N, v: arrow down, a: A; after + Shift, ^ Ctrl
+        // N: click row N, N>M: drag from row N to M, v: arrow down, a: A; after + Shift, ^ Ctrl
+        QTest::addColumn<QString>("input");
         const QList<int> command{0, 1, 2, 3};
         QTest::newRow("shift range, ctrl toggle") << QList<int>{} << u"0 +2 ^1"_s;
         QTest::newRow("ctrl after a command") << command << u"^1"_s;
@@ -64,6 +65,7 @@ private slots:
         QTest::newRow("arrow after a command") << command << u"v"_s;
         QTest::newRow("shift arrow after a command") << command << u"+v"_s;
         QTest::newRow("out of order") << QList<int>{2, 0, 1} << u"+4 ^0"_s;
+        QTest::newRow("drag") << QList<int>{} << u"1>4"_s; // a click for the press and one for the move
         QTest::newRow("select all") << QList<int>{1, 2} << u"^a ^3"_s;
         // Input that leaves a command's selection as it was still comes as a click.
         QTest::newRow("click on the one entry a command selected") << QList<int>{2} << u"2"_s;
@@ -92,18 +94,27 @@ private slots:
         QCOMPARE(clicks.count(), 0); // selections from code raise no click
         // What a command selects is told to assistive technology once, not entry by entry.
         QCOMPARE(list.announcements, byCode.isEmpty() ? 0 : 1);
-        int presses = 0; // of the list's buttons and keys, Shift and Ctrl too
+        int presses = 0; // of the list's buttons and keys, Shift and Ctrl too, and a drag's move
         for (QAbstractItemView* view : std::initializer_list<QAbstractItemView*>{&list, &plain}) {
             for (const QString& step : input.split(u' ')) {
                 const Qt::KeyboardModifiers modifiers = step[0] == u'+'   ? Qt::ShiftModifier
                                                         : step[0] == u'^' ? Qt::ControlModifier
                                                                           : Qt::NoModifier;
                 const QChar last = step.back();
+                const auto at = [&](QChar row) {
+                    return view->visualRect(view->model()->index(row.digitValue(), 0)).center();
+                };
                 if (view == &list)
-                    presses += last.isDigit() || modifiers == Qt::NoModifier ? 1 : 2;
-                if (last.isDigit())
-                    QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers,
-                                      view->visualRect(view->model()->index(last.digitValue(), 0)).center());
+                    presses +=
+                        step.contains(u'>') || (!last.isDigit() && modifiers != Qt::NoModifier) ? 2 : 1;
+                if (step.contains(u'>')) {
+                    QTest::mousePress(view->viewport(), Qt::LeftButton, modifiers, at(step[0]));
+                    QMouseEvent move(QEvent::MouseMove, at(last), view->viewport()->mapToGlobal(at(last)),
+                                     Qt::NoButton, Qt::LeftButton, modifiers);
+                    QApplication::sendEvent(view->viewport(), &move);
+                    QTest::mouseRelease(view->viewport(), Qt::LeftButton, modifiers, at(last));
+                } else if (last.isDigit())
+                    QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers, at(last));
                 else
                     QTest::keyClick(view, last == u'v' ? Qt::Key_Down : Qt::Key_A, modifiers);
             }
@@ -164,7 +175,7 @@ private slots:
     void hitList()
     {
         HitList list;
-        const QStringList rows{u"  alma\tkörte "_s, u"a\nb"_s, u"\x01\x7F"_s, u"a\u0085b\u2028c"_s,
+        const QStringList rows{u"  alma\tkörte\u00a0"_s, u"a\nb"_s, u"\x01\x7F"_s, u"a\u0085b\u2028c"_s,
                                u"\uFEFFalma"_s};
         const QStringList drawn{rows[0], u"a\u21B5b"_s, u"\u2401\u2421"_s, u"a\uFFFDb\uFFFDc"_s, rows[4]};
         for (int k = 0; k < 5; ++k) {
