@@ -171,6 +171,12 @@ private slots:
         QCOMPARE(firstOrdinaryEntry(target, first), expected);
         QCOMPARE(first, firstEntry);
         QCOMPARE(joinPath(u"/"_s, name), u"/"_s + name);
+        if (error == 0) { // the same directory through two descriptors, and not its sibling without the mark
+            Descriptor opened, again, sibling;
+            QVERIFY(!openDirectory(target, opened) && !openDirectory(target + u"/."_s, again) &&
+                    !openDirectory(dir_.filePath(pathFromBytes(BomDirs[0])), sibling));
+            QVERIFY(isSameFile(opened.get(), again.get()) && !isSameFile(opened.get(), sibling.get()));
+        }
     }
 
     void volumes()
@@ -294,8 +300,12 @@ private slots:
                 pathToBytes(path) != bytes || (expected && path != QString::fromUtf8(bytes)))
                 QFAIL(bytes.toHex(' ').constData());
         }
-        // A sequence left open before a run of ASCII that fills a whole step of the fast path.
+        // A sequence left open before a run of ASCII that fills a whole step of the fast path, or cut short
+        // by the end of the text at any place of the last step.
         QVERIFY(!isValidUtf8((QByteArray(127, 'a') + "\xC3" + QByteArray(128, 'a') + "\xA1").toStdString()));
+        for (const char* cut : {"\xC3", "\xE1\x80", "\xF0\x90\x80"})
+            for (int length = 1; length <= 64; ++length)
+                QVERIFY(!isValidUtf8((QByteArray(length, 'a') + cut).toStdString()));
     }
 
     // Every byte comes back from the legacy code page, the unassigned ones too.
