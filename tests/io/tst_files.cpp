@@ -63,6 +63,14 @@ Lines readLines(const QString& path, qint64 resizeTo = -1)
     return lines;
 }
 
+// Closes standard input for its lifetime: the next file opened gets descriptor 0.
+struct StandardInputClosed
+{
+    const int saved = ::dup(0);
+    StandardInputClosed() { ::close(0); }
+    ~StandardInputClosed() { ::dup2(saved, 0), ::close(saved); }
+};
+
 // Another run's sweep just before a file is named: notes each temporary file's mode, removes unlocked ones.
 QStringList seenAtNaming;
 void sweepAtNaming(int dirFd)
@@ -263,10 +271,7 @@ private slots:
         QFETCH(qint64, resizeTo);
         if (name == u"in.txt"_s)
             writeFile(work_.filePath(name), content);
-        // With standard input closed the file is opened as descriptor 0, which is closed after it too.
-        const int input = ::dup(0);
-        ::close(0);
-        const auto restore = qScopeGuard([input] { ::dup2(input, 0), ::close(input); });
+        const StandardInputClosed closed; // the file is read through descriptor 0, and closed after
         QTEST(readLines(QDir(work_.path()).filePath(name), resizeTo), "lines");
         QCOMPARE(::fcntl(0, F_GETFD), -1);
     }
@@ -412,6 +417,7 @@ private slots:
         QVERIFY(QFile::link(elsewhere, target));
         Descriptor d;
         QVERIFY(!openDirectory(work_.path(), d));
+        const StandardInputClosed closed; // the copy is written through descriptor 0
         OutputFile out;
         QVERIFY(!out.open(d.get(), "out.txt"));
         out.writeLine("given up"); // nothing changes, nothing stays behind
