@@ -344,7 +344,7 @@ private slots:
         const auto simdBack = qScopeGuard([] { limitSimd(Simd::Avx2); });
         for (const Simd simd : {Simd::Avx2, Simd::Sse2, Simd::None}) {
             limitSimd(simd);
-            for (const std::string_view end : {"", "\xc3\xa1", "\xc3", "\xe9"}) {
+            for (const std::string_view end : {"", "\xc3\xa1", "\xc3", "\xe9", "\r"}) {
                 std::memset(map, 'a', page);
                 std::memcpy(map + page - end.size(), end.data(), end.size());
                 for (const size_t size : {size_t(5), size_t(40), page}) {
@@ -354,6 +354,11 @@ private slots:
                     QCOMPARE(detectCodePage(text), detectCodePage(copy));
                     QCOMPARE(decode(text, CodePage::Windows1250), decode(copy, CodePage::Windows1250));
                     QCOMPARE(foldText(text, CodePage::Utf8), foldText(copy, CodePage::Utf8));
+                    const auto loneCr = [](std::string_view in) { // where it is, or -1
+                        const char* at = findLoneCr(in.data(), in.data() + in.size());
+                        return at ? at - in.data() : -1;
+                    };
+                    QCOMPARE(loneCr(text), loneCr(copy));
                 }
             }
         }
