@@ -320,7 +320,10 @@ template <typename Command> int runCommand(const Arguments& args, Command comman
                               FileError::fromErrno(ENOENT).message() + QLatin1Char('\n'));
         return 2;
     }
-    CommandFiles files(cleanAbsolutePath(pathFromBytes(args.operands[0])));
+    // The list lives as long as the process: freeing the names of a large directory one by one takes
+    // milliseconds once the work is done, and the end of the process gives them back at once.
+    static CommandFiles* const list = new CommandFiles(cleanAbsolutePath(pathFromBytes(args.operands[0])));
+    CommandFiles& files = *list;
     if (const std::optional<int> status = files.listAndSelect(args.selected))
         return *status;
     MainState state;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <span>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -98,53 +99,87 @@ void appendSortKey(const QString& text, std::string& keys)
     keys.resize(at);
 }
 
+// A name to sort: its index, and the 8 bytes of its key the sort compares at the moment.
+struct SortedName
+{
+    quint64 digit;
+    quint32 index;
+};
+
+// The sort keys of all names end to end, and where each ends: no allocation per name.
+struct SortKeys
+{
+    std::string bytes;
+    std::vector<size_t> ends;
+
+    std::string_view operator()(size_t k) const
+    {
+        const size_t start = k == 0 ? 0 : ends[k - 1];
+        return std::string_view(bytes.data() + start, ends[k] - start);
+    }
+};
+
+// The key's 8 bytes from `offset` on as one number, zeros past its end: as no key byte is 0, the
+// numbers compare as the keys do there, and a key that ends sorts before the longer ones.
+quint64 digitAt(std::string_view key, size_t offset)
+{
+    quint64 digit = 0;
+    for (size_t i = offset; i < offset + 8; ++i)
+        digit = digit << 8 | (i < key.size() ? quint8(key[i]) : 0);
+    return digit;
+}
+
+// Sorts names whose keys agree before `offset` by the rest of their keys, 8 bytes at a time, and
+// names with equal keys by their bytes. Each step compares numbers held side by side; the keys are
+// read once per step, and only for the names still tied.
+void sortFrom(std::span<SortedName> names, size_t offset, const SortKeys& key,
+              const std::vector<DirectoryEntry>& listed)
+{
+    for (SortedName& name : names)
+        name.digit = digitAt(key(name.index), offset);
+    std::sort(names.begin(), names.end(),
+              [](const SortedName& a, const SortedName& b) { return a.digit < b.digit; });
+    for (size_t first = 0; first < names.size();) {
+        size_t end = first + 1;
+        while (end < names.size() && names[end].digit == names[first].digit)
+            ++end;
+        const std::span<SortedName> tied = names.subspan(first, end - first);
+        // Keys with equal digits that all end within them are equal.
+        const auto goesOn = [&](const SortedName& name) { return key(name.index).size() > offset + 8; };
+        if (tied.size() > 1 && std::any_of(tied.begin(), tied.end(), goesOn))
+            sortFrom(tied, offset + 8, key, listed);
+        else if (tied.size() > 1)
+            std::sort(tied.begin(), tied.end(), [&](const SortedName& a, const SortedName& b) {
+                return listed[a.index].name < listed[b.index].name;
+            });
+        first = end;
+    }
+}
+
 std::optional<FileError> listOfType(const QString& directory, mode_t type, std::vector<DirectoryEntry>& out)
 {
     out.clear();
-    // The keys of all names end to end, and where each ends: no allocation per name, and the sort
-    // moves indices rather than entries.
+    // The sort moves indices rather than entries.
     std::vector<DirectoryEntry> listed;
-    std::string keys;
-    std::vector<size_t> keyEnds;
+    SortKeys keys;
     auto error = forEachEntry(directory, [&](DIR* dir, const dirent* entry) {
         if (!isDotName(entry->d_name) && followedType(dir, entry) == type) {
             QByteArray name(entry->d_name);
             QString text = pathFromBytes(name);
-            appendSortKey(text, keys);
-            keyEnds.push_back(keys.size());
+            appendSortKey(text, keys.bytes);
+            keys.ends.push_back(keys.bytes.size());
             listed.push_back({std::move(name), std::move(text)});
         }
         return true;
     });
     if (error)
         return error;
-    const auto key = [&](size_t k) {
-        const size_t start = k == 0 ? 0 : keyEnds[k - 1];
-        return std::string_view(keys.data() + start, keyEnds[k] - start);
-    };
-    // Most comparisons are settled by the first 8 bytes of the keys, held beside the index: the keys
-    // themselves are looked at only past a common start.
-    struct Sorted
-    {
-        quint64 head;
-        quint32 index;
-    };
-    std::vector<Sorted> order(listed.size());
-    for (size_t k = 0; k < order.size(); ++k) {
-        const std::string_view all = key(k);
-        quint64 head = 0;
-        for (size_t i = 0; i < 8; ++i)
-            head = head << 8 | (i < all.size() ? quint8(all[i]) : 0);
-        order[k] = {head, quint32(k)};
-    }
-    std::sort(order.begin(), order.end(), [&](const Sorted& a, const Sorted& b) {
-        if (a.head != b.head)
-            return a.head < b.head;
-        const int byKey = key(a.index).compare(key(b.index));
-        return byKey != 0 ? byKey < 0 : listed[a.index].name < listed[b.index].name;
-    });
+    std::vector<SortedName> order(listed.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        order[k].index = quint32(k);
+    sortFrom(order, 0, keys, listed);
     out.reserve(listed.size());
-    for (const Sorted& sorted : order)
+    for (const SortedName& sorted : order)
         out.push_back(std::move(listed[sorted.index]));
     return std::nullopt;
 }

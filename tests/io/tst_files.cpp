@@ -130,15 +130,23 @@ private slots:
         QTemporaryDir many;
         const auto remove =
             qScopeGuard([&] { std::filesystem::remove_all(QFile::encodeName(many.path()).toStdString()); });
+        const auto create = [&](const QByteArray& name) {
+            const int fd =
+                ::open(QFile::encodeName(many.path()) + '/' + name, O_CREAT | O_EXCL | O_WRONLY, 0600);
+            if (fd >= 0)
+                expected.push_back({name, pathFromBytes(name)}), ::close(fd);
+        };
         for (int k = 0; k < 400; ++k) {
             QByteArray name = k % 2 ? "a long common start " : "";
             for (int n = random.bounded(1, 6); n > 0; --n)
                 name += random.bounded(8) ? pieces[random.bounded(pieces.size())].toUtf8()
                                           : QByteArray(1, char(random.bounded(0x80, 0x100)));
-            const int fd =
-                ::open(QFile::encodeName(many.path()) + '/' + name, O_CREAT | O_EXCL | O_WRONLY, 0600);
-            if (fd >= 0)
-                expected.push_back({name, pathFromBytes(name)}), ::close(fd);
+            create(name);
+        }
+        // Keys of 8 bytes beside longer ones that start with them, whose bytes sort the other way.
+        for (char c = 'a'; c <= 'p'; ++c) {
+            create(c + "bcdefgh"_ba);
+            create(char(c - 32) + "BCDEFGH_"_ba);
         }
         std::sort(expected.begin(), expected.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
             const int byText = QString::compare(a.text, b.text, Qt::CaseInsensitive);
