@@ -9,12 +9,12 @@ namespace kelvara {
 
 QString ListedFiles::entryText(int k) const
 {
-    return k >= 0 && k < entryCount() ? entries_[size_t(k)].text : QString();
+    return k >= 0 && k < entryCount() ? (*entries_)[size_t(k)].text : QString();
 }
 
 QByteArray ListedFiles::entryName(int k) const
 {
-    return k >= 0 && k < entryCount() ? entries_[size_t(k)].name : QByteArray();
+    return k >= 0 && k < entryCount() ? (*entries_)[size_t(k)].name : QByteArray();
 }
 
 bool ListedFiles::isEntrySelected(int k) const
@@ -55,12 +55,13 @@ std::optional<FileError> ListedFiles::rereadThrough(const Lister& list)
 void ListedFiles::adopt(std::vector<DirectoryEntry>&& listed)
 {
     // Freeing the names of a large directory one by one takes tens of milliseconds, which the command that
-    // lists again would wait for: a thread of the pool frees them. Only it touches the old entries now; a
-    // name or text also held elsewhere is shared through Qt's atomic count.
-    auto retired = std::make_shared<std::vector<DirectoryEntry>>(std::exchange(entries_, std::move(listed)));
+    // lists again would wait for: a thread of the pool lets go of them, and the last one holding them
+    // frees them.
+    std::shared_ptr<const std::vector<DirectoryEntry>> retired =
+        std::exchange(entries_, std::make_shared<const std::vector<DirectoryEntry>>(std::move(listed)));
     if (retired->size() >= 4096)
-        QThreadPool::globalInstance()->start([retired] { retired->clear(); });
-    selected_.assign(entries_.size(), false);
+        QThreadPool::globalInstance()->start([retired = std::move(retired)]() mutable { retired.reset(); });
+    selected_.assign(entries_->size(), false);
     selectedCount_ = 0;
     current_ = -1;
 }

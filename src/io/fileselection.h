@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -18,6 +19,9 @@ public:
     virtual ~FileSelection() = default;
     virtual QString directoryPath() const = 0;
     virtual int entryCount() const = 0;
+    // All the entries as listed, shared: they stay as they are while they are held, whatever is
+    // listed meanwhile.
+    virtual std::shared_ptr<const std::vector<DirectoryEntry>> entries() const = 0;
     virtual QString entryText(int k) const = 0;
     // The entry's name as the file system holds it, for opening it relative to the directory.
     virtual QByteArray entryName(int k) const = 0;
@@ -40,7 +44,8 @@ public:
     explicit ListedFiles(const QString& directory) : directory_(directory) {}
 
     QString directoryPath() const override { return directory_; }
-    int entryCount() const override { return int(entries_.size()); }
+    int entryCount() const override { return int(entries_->size()); }
+    std::shared_ptr<const std::vector<DirectoryEntry>> entries() const override { return entries_; }
     QString entryText(int k) const override;
     QByteArray entryName(int k) const override;
     bool isEntrySelected(int k) const override;
@@ -68,7 +73,8 @@ protected:
 
 private:
     QString directory_;
-    std::vector<DirectoryEntry> entries_;
+    std::shared_ptr<const std::vector<DirectoryEntry>> entries_ =
+        std::make_shared<std::vector<DirectoryEntry>>();
     std::vector<bool> selected_;
     int selectedCount_ = 0;
     int current_ = -1;

@@ -68,6 +68,7 @@ public:
     }
     QString directoryPath() const override { return list_.directoryPath(); }
     int entryCount() const override { return list_.entryCount(); }
+    std::shared_ptr<const std::vector<DirectoryEntry>> entries() const override { return list_.entries(); }
     QString entryText(int k) const override { return list_.entryText(k); }
     QByteArray entryName(int k) const override { return list_.entryName(k); }
     bool isEntrySelected(int k) const override { return flush(), list_.isEntrySelected(k); }

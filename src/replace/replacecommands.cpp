@@ -82,12 +82,12 @@ ReplaceSummary replaceEntries(FileSelection& files, const ReplaceText& text, con
     PassControl& how = control ? *control : defaults;
     ReplacePass pass(text, filter, how);
     if (prepareOutput(files, state, errors, dirs, how)) {
+        const std::shared_ptr<const std::vector<DirectoryEntry>> listed = files.entries();
         std::vector<PassFile> toWrite;
-        const int n = files.entryCount();
-        toWrite.reserve(size_t(n));
-        for (int k = 0; k < n; ++k)
-            if (chosen(k))
-                toWrite.push_back({files.entryName(k), files.entryText(k), k});
+        toWrite.reserve(listed->size());
+        for (size_t k = 0; k < listed->size(); ++k)
+            if (chosen(int(k)))
+                toWrite.push_back({&(*listed)[k], int(k)});
         pass.run(dirs, toWrite, state, rows, errors, onFile);
         if (!how.stopped())
             flushOutput(dirs, state, errors, how);

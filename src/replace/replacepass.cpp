@@ -135,24 +135,24 @@ ReplacePass::Copy::Outcome ReplacePass::Writer::writeCopy(const ReplaceDirectori
     // What stands at the copy's name in uj may be the source itself (a link in the working
     // directory that leads into uj, or a hard link); writing the copy would replace it. A source
     // that is no link and has no other name cannot be there, which spares most files a lookup in uj.
-    std::optional<FileError> opening = reader_.openAt(dirs.source.get(), file.name, false);
+    std::optional<FileError> opening = reader_.openAt(dirs.source.get(), file.name(), false);
     const bool throughLink = opening && opening->code == ELOOP;
     if (throughLink) {
         // The link may lead to a copy of a file before this one, which stands only at its turn.
         if (!followLinks)
             return Copy::Outcome::LinkAhead;
-        opening = reader_.openAt(dirs.source.get(), file.name);
+        opening = reader_.openAt(dirs.source.get(), file.name());
     }
     if (opening)
         return fail(*opening, false);
     const struct stat& source = reader_.status();
     struct stat target;
     if ((throughLink || source.st_nlink != 1) &&
-        ::fstatat(dirs.output.get(), file.name.constData(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
+        ::fstatat(dirs.output.get(), file.name().constData(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
         target.st_dev == source.st_dev && target.st_ino == source.st_ino)
         return giveUp(Copy::Outcome::SameFile);
     // Never more open than the source: a private file gets a private copy.
-    if (std::optional<FileError> e = out_.open(dirs.output.get(), file.name, source.st_mode & 0777))
+    if (std::optional<FileError> e = out_.open(dirs.output.get(), file.name(), source.st_mode & 0777))
         return fail(*e, true);
 
     CodePage codePage;

@@ -37,16 +37,18 @@ void searchEntries(FileSelection& files, const SearchText& search, MainState& st
     const QString directory = files.directoryPath();
     Descriptor dirFd;
     openDirectory(directory, dirFd);
-    std::vector<PassFile> toSearch;
-    const int n = files.entryCount();
-    toSearch.reserve(size_t(n));
-    for (int k = 0; k < n; ++k) {
-        if (!chosen(k))
-            continue;
-        QString text = files.entryText(k);
-        toSearch.push_back({dirFd.isOpen() ? files.entryName(k) : pathToBytes(joinPath(directory, text)),
-                            std::move(text), k});
+    std::shared_ptr<const std::vector<DirectoryEntry>> listed = files.entries();
+    if (!dirFd.isOpen()) {
+        auto byPath = std::make_shared<std::vector<DirectoryEntry>>(*listed);
+        for (DirectoryEntry& entry : *byPath)
+            entry.name = pathToBytes(joinPath(directory, entry.text));
+        listed = std::move(byPath);
     }
+    std::vector<PassFile> toSearch;
+    toSearch.reserve(listed->size());
+    for (size_t k = 0; k < listed->size(); ++k)
+        if (chosen(int(k)))
+            toSearch.push_back({&(*listed)[k], int(k)});
     PassControl defaults;
     SearchPass pass(search, control ? *control : defaults);
     pass.run(directory, dirFd.isOpen() ? dirFd.get() : AT_FDCWD, toSearch, state, rows, errors, onFile);

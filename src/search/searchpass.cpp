@@ -28,7 +28,7 @@ SearchText::SearchText(const QString& text, bool caseSensitive, MatchMode mode)
 
 QString PassFile::path(const QString& directory) const
 {
-    return joinPath(directory, text);
+    return joinPath(directory, listed->text);
 }
 
 void RowBytes::toUtf8(CodePage codePage, std::string& spare)
@@ -93,7 +93,7 @@ private:
     {
         hits_->clear();
         lastBlock_ = {};
-        if (std::optional<FileError> error = reader_.openAt(dirFd, file.name)) {
+        if (std::optional<FileError> error = reader_.openAt(dirFd, file.name())) {
             found.error = *error;
             return Found::Outcome::Failed;
         }

@@ -45,13 +45,13 @@ private:
 };
 
 // A file a pass goes through: its name relative to the directory the pass reads (the whole path for
-// AT_FDCWD), its entry's text and its index in the file list.
+// AT_FDCWD) and its text, held by whoever runs the pass, and its index in the file list.
 struct PassFile
 {
-    QByteArray name;
-    QString text;
+    const DirectoryEntry* listed = nullptr;
     int entry = -1;
 
+    const QByteArray& name() const { return listed->name; }
     QString path(const QString& directory) const;
 };
 
