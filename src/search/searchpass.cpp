@@ -63,7 +63,7 @@ struct SearchPass::Found
     Outcome outcome = Outcome::Searched;
     FileError error;
     RowBytes hits;
-    std::optional<QString> lastLine; // when the file has a line
+    LastLine last;
 };
 
 // Reads files one at a time with one set of buffers and keeps their hit lines: a thread's own.
@@ -74,7 +74,7 @@ public:
 
     void search(int dirFd, const PassFile& file, Found& found, PassControl& control)
     {
-        found.lastLine.reset();
+        found.last.has = false;
         hits_ = &found.hits;
         try {
             found.outcome = searchFile(dirFd, file, found, control);
@@ -102,7 +102,7 @@ private:
         if (end == ScanEnd::ReadError)
             found.error = reader_.error();
         else if (end != ScanEnd::Stopped && !lastBlock_.empty()) // valid until the reader is closed
-            found.lastLine = decode(lastLineOf(lastBlock_), codePage);
+            found.last.take(lastLineOf(lastBlock_), codePage);
         reader_.close();
         if (end == ScanEnd::Stopped)
             return Found::Outcome::Stopped;
@@ -181,7 +181,27 @@ void SearchPass::run(const QString& directory, int dirFd, const std::vector<Pass
     rows_ = &rows;
     errors_ = &errors;
     onFile_ = &onFile;
-    pool_.run(files.size(), [&](size_t k) { return files[k].path(directory); });
+    lastCommitted_ = std::nullopt;
+    last_.has = false;
+    // The state fields that each file sets in turn are set once, as the last file committed left
+    // them: the path and the line are made once, not once per file.
+    try {
+        pool_.run(files.size(), [&](size_t k) { return files[k].path(directory); });
+    } catch (...) {
+        settleState();
+        throw;
+    }
+    settleState();
+}
+
+void SearchPass::settleState()
+{
+    if (lastCommitted_)
+        state_->filePath = (*files_)[*lastCommitted_].path(*directory_);
+    if (std::exchange(last_.has, false)) {
+        state_->lineText = decode(last_.bytes, last_.codePage);
+        state_->lineLen = state_->lineText.size();
+    }
 }
 
 size_t SearchPass::work(size_t file, int slot, int thread)
@@ -199,7 +219,7 @@ void SearchPass::commit(size_t file, int slot)
     MainState& state = *state_;
     if (*onFile_)
         (*onFile_)(passFile);
-    state.filePath = passFile.path(*directory_);
+    lastCommitted_ = file;
     state.searchLen = search_.text().size();
     // On the calling thread's tools; a window goes on with its events meanwhile.
     const auto searchAgain = [&] {
@@ -217,24 +237,26 @@ void SearchPass::commit(size_t file, int slot)
             return;
         if (found.outcome == Found::Outcome::Searched)
             break;
+        state.filePath = passFile.path(*directory_);
         const FileError error =
             found.outcome == Found::Outcome::Failed ? found.error : FileError::fromErrno(ENOMEM);
         if (!errors_->askRetry(error, state.filePath))
             return;
         searchAgain();
     }
-    if (found.lastLine) {
-        state.lineText = std::move(*found.lastLine); // not shared with the thread that made it
-        state.lineLen = state.lineText.size();
+    if (found.last.has)
+        std::swap(last_, found.last); // the slot keeps the buffer of the line before
+    if (!found.hits.rows.empty()) {
+        state.filePath = passFile.path(*directory_);
+        bool headed = false;
+        if (listRows(state.filePath, *errors_, [&] {
+                if (!headed)
+                    appendHeaderBlock(state, *rows_);
+                headed = true;
+                rows_->appendRows(found.hits.bytes, found.hits.rows);
+            }))
+            state.hitCount += qint64(found.hits.rows.size());
     }
-    bool headed = false;
-    if (!found.hits.rows.empty() && listRows(state.filePath, *errors_, [&] {
-            if (!headed)
-                appendHeaderBlock(state, *rows_);
-            headed = true;
-            rows_->appendRows(found.hits.bytes, found.hits.rows);
-        }))
-        state.hitCount += qint64(found.hits.rows.size());
     found.hits.trim();
 }
 

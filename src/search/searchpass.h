@@ -78,6 +78,21 @@ struct RowBytes
     void trim();
 };
 
+// The last line of a file as it stands in it, and its code page.
+struct LastLine
+{
+    std::string bytes;
+    CodePage codePage = CodePage::Utf8;
+    bool has = false;
+
+    void take(std::string_view line, CodePage in)
+    {
+        bytes.assign(line);
+        codePage = in;
+        has = true;
+    }
+};
+
 // Runs `step`, which appends rows of the file `path` to a row sink. When the sink runs out of
 // memory, `errors` is asked whether to try again; false when it gave up.
 template <typename Step> bool listRows(const QString& path, FileErrorHandler& errors, Step step)
@@ -112,6 +127,7 @@ private:
     class Searcher;
     struct Found;
 
+    void settleState();
     size_t work(size_t file, int slot, int thread) override;
     void commit(size_t file, int slot) override;
     void useSlots(int count) override;
@@ -126,6 +142,8 @@ private:
     int dirFd_ = -1;
     const std::vector<PassFile>* files_ = nullptr;
     MainState* state_ = nullptr;
+    std::optional<size_t> lastCommitted_;
+    LastLine last_; // of the last file committed that has a line
     RowSink* rows_ = nullptr;
     FileErrorHandler* errors_ = nullptr;
     const std::function<void(const PassFile&)>* onFile_ = nullptr;

@@ -182,6 +182,8 @@ private slots:
         }
         QCOMPARE(run.rows.rows, hits);
         QCOMPARE(run.errors.paths, vanished < 0 ? QStringList() : QStringList{name(1)});
+        QCOMPARE(run.state.filePath, after.isEmpty() ? QString() : name(after.last()));
+        QCOMPARE(run.state.lineText, after.isEmpty() ? QString() : u"alma %1"_s.arg(after.last()));
     }
 
     // One file searched in both modes and replaced in, against plain models; `only` is the selected row.
@@ -246,6 +248,9 @@ private slots:
             run.search(SearchText(text, caseSensitive, mode));
             QCOMPARE(run.rows.rows, hits.isEmpty() ? QStringList() : block(file) + hits);
             QCOMPARE(run.state.hitCount, hits.size());
+            QCOMPARE(run.state.filePath, file);
+            QCOMPARE(run.state.lineText, found.last);
+            QCOMPARE(run.state.lineLen, found.last.size());
         }
         const auto selected = only.isNull() ? std::nullopt : std::optional(only);
         run.rows.clear(); // the selected-line replace keeps the rows
