@@ -208,7 +208,7 @@ size_t SearchPass::work(size_t file, int slot, int thread)
 {
     Found& found = found_[size_t(slot)];
     searchers_[size_t(thread)]->search(dirFd_, (*files_)[file], found, control_);
-    return found.hits.bytes.size();
+    return found.hits.bytes.size() + (found.last.has ? found.last.bytes.size() : 0);
 }
 
 // A file's search once every file before it is handed out: its rows, or its error and another try.
@@ -244,8 +244,11 @@ void SearchPass::commit(size_t file, int slot)
             return;
         searchAgain();
     }
+    // The slot keeps the buffer of the line before for its next file, unless that line was long.
     if (found.last.has)
-        std::swap(last_, found.last); // the slot keeps the buffer of the line before
+        std::swap(last_, found.last);
+    if (found.last.bytes.capacity() > 1024)
+        std::string().swap(found.last.bytes);
     if (!found.hits.rows.empty()) {
         state.filePath = passFile.path(*directory_);
         bool headed = false;
