@@ -151,6 +151,8 @@ private slots:
             QVERIFY2(shown(seen), qPrintable(u"%1 %2"_s.arg(entry).arg(select)));
             list.verticalScrollBar()->setValue(0); // the user scrolls to the top
         }
+        list.files().setEntrySelected(100, true); // past the end: nothing changes
+        QVERIFY(list.files().currentEntry() == 90 && list.files().selectedEntryCount() == 1);
     }
 
     // A drive that came after the list was filled is found; the drive on show stays listed once gone.
@@ -220,6 +222,9 @@ private slots:
         const QString tip = tipOf(0);
         QVERIFY(!tip.isEmpty() && tip.size() < start.size());
         QVERIFY(list.text(0).size() == qsizetype(huge.size()) - 2 && list.text(0).endsWith(u'y'));
+        list.rows().appendRow(std::string(size_t(MaxShownRowLength), 'z')); // as long as may be: drawn whole
+        list.flush();
+        QCOMPARE(list.model()->index(1, 0).data().toString(), QString(MaxShownRowLength, u'z'));
     }
 
     // The real message box answers the button pressed; closing it is Cancel (Ok when that is its only
