@@ -2,6 +2,7 @@
 
 #include "io/descriptor.h"
 #include "io/directory.h"
+#include "io/tempfiles.h"
 #include "io/textlines.h"
 #include "io/volumes.h"
 #include "support/files.h"
@@ -13,10 +14,12 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kelvara;
@@ -396,6 +399,45 @@ private slots:
         QCOMPARE(bytes, windows1250.isNull() ? std::nullopt : std::optional(windows1250.toStdString()));
         if (bytes)
             QCOMPARE(decode(foldText(*bytes, CodePage::Windows1250), CodePage::Windows1250), folded);
+    }
+
+    // A process that a signal ends takes the named temporary file it writes away first; one that
+    // ignored the signal goes on.
+    void temporaryGoesWithTheProcess_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("ignored");
+        QTest::newRow("TERM") << SIGTERM << false;
+        QTest::newRow("HUP, ignored") << SIGHUP << true;
+    }
+    void temporaryGoesWithTheProcess()
+    {
+        QFETCH(int, signal);
+        QFETCH(bool, ignored);
+        const QDir dir(work_.filePath(u"signalled"_s));
+        QVERIFY(dir.mkpath(u"."_s));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (ignored)
+                std::signal(signal, SIG_IGN);
+            allowUnnamedFiles(false);
+            removeTemporaryOnSignals();
+            Descriptor d;
+            OutputFile out;
+            const bool written = !openDirectory(dir.path(), d) && !out.open(d.get(), "out.txt") &&
+                                 dir.entryList(QDir::Files | QDir::Hidden).size() == 1;
+            if (!written)
+                ::_exit(1);
+            ::raise(signal);
+            out.discard();
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY2(ignored ? WIFEXITED(status) && WEXITSTATUS(status) == 0
+                         : WIFSIGNALED(status) && WTERMSIG(status) == signal,
+                 qPrintable(QString::number(status)));
+        QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
     void writer_data()
