@@ -102,6 +102,7 @@ private slots:
         Application app;
         QPointer<cserel> main = &open(app);
         QVERIFY(!main->Command1->isEnabled() && !main->Label6->isVisible() && !main->List2->isVisible());
+        QVERIFY(main->Option1->isChecked() && main->Check1->isChecked()); // anywhere, case-sensitive
         QTest::keyClicks(main->Text1, u" "_s);
         QVERIFY(main->Command1->isEnabled() && main->Command6->isEnabled() && !main->Command3->isEnabled());
         main->Text1->clear();
