@@ -174,6 +174,7 @@ private slots:
         }
         run.search(SearchText(u"alma"_s, true, MatchMode::Anywhere), vanished < 0);
         QFETCH(QList<int>, after);
+        QVERIFY(run.files.entryName(-1).isEmpty() && run.files.entryName(run.files.entryCount()).isEmpty());
         QStringList hits;
         for (int k = 0; k < run.files.entryCount(); ++k) {
             QCOMPARE(run.files.isEntrySelected(k), after.contains(k));

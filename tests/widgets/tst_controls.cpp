@@ -185,6 +185,7 @@ private slots:
             list.flush();
             QVERIFY(list.text(k) == rows[k] && list.model()->index(k, 0).data().toString() == drawn[k]);
         }
+        QVERIFY(!list.model()->data(QModelIndex()).isValid());
         list.clear();
         showOn(list);
         const auto tipOf = [&](int row) { // the tooltip a hover over the row shows, empty for none
