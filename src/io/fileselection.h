@@ -73,6 +73,8 @@ protected:
 
 private:
     QString directory_;
+    // Never changed once made: a reread puts a new list here, and a pass that holds the old one reads it
+    // from its threads as it was. The last holder frees it.
     std::shared_ptr<const std::vector<DirectoryEntry>> entries_ =
         std::make_shared<std::vector<DirectoryEntry>>();
     std::vector<bool> selected_;
