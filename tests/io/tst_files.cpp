@@ -98,8 +98,9 @@ private slots:
     {
         // The last file's name is not UTF-8.
         QByteArray steps =
-            "dir sub;dir Zed;dir Zed/x;dir .hiddendir;file A;file B;file C.txt;file b;file a;file c.txt;"
-            "file .hidden;file \xe9t\xe9;fifo fifo;ln b link-file;ln sub link-dir;ln nowhere dangling";
+            "dir sub;dir Zed;dir Zed/x;dir .hiddendir;file .hiddendir/..a;file A;file B;file C.txt;file b;"
+            "file a;file c.txt;file .hidden;file \xe9t\xe9;fifo fifo;ln b link-file;ln sub link-dir;"
+            "ln nowhere dangling";
         for (int k = 0; k < 4; ++k)
             steps += ";dir "_ba + BomDirs[k] + ";file " + BomDirs[k] + '/' + BomFiles[k];
         makeTree(dir_.path(), steps);
@@ -174,6 +175,7 @@ private slots:
         QTest::newRow("a byte-order mark in front")
             << u"Zed/x/"_s + pathFromBytes(BomDirs[1] + 6) << 0 << u"bom"_s;
         QTest::newRow("a byte-order mark, a kept byte") << pathFromBytes(BomDirs[3]) << 0 << u"bomff"_s;
+        QTest::newRow("a name that starts with two dots") << u".hiddendir"_s << 0 << u"..a"_s;
         QTest::newRow("a file") << u"b"_s << ENOTDIR << QString();
         QTest::newRow("FIFO") << u"fifo"_s << ENOTDIR << QString();
         QTest::newRow("missing") << u"missing"_s << ENOENT << QString();
@@ -245,6 +247,7 @@ private slots:
                                  "54 22 0:57 / /run/media/anna/STICK rw - nfs s:/ rw\n"
                                  "57 22 0:60 / /devices rw - nfs s:/ rw\n"
                                  "58 22 0:61 / /tmp rw - tmpfs tmpfs rw\n"
+                                 "59 40 0:62 / /nowhere/nfs/cut rw shared:7\n"
                                  "broken line\n";
         QCOMPARE(SystemVolumeSource::fromMountTable(table),
                  (QStringList{u"/"_s, u"/nowhere/nfs"_s, u"/nowhere/ssh"_s, u"/nowhere/nfs/disk"_s,
