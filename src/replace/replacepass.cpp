@@ -53,7 +53,7 @@ struct ReplacePass::Copy
     // Of the last rewritten line: characters before the occurrence, and the occurrence.
     qint64 prefixLen = 0;
     QString matchWindow;
-    std::optional<QString> lastLine; // the source's last line, once read through
+    LastLine last; // the source's last line, once read through
 };
 
 // Reads sources and writes their copies, one at a time, with one set of buffers: a thread's own.
@@ -119,7 +119,7 @@ void ReplacePass::Writer::start()
 {
     copy_->rows.trim();
     copy_->rows.clear();
-    copy_->lastLine.reset();
+    copy_->last.has = false;
     copy_->lastMatch.clear();
     lastRow_.reset();
     lastBlock_ = {};
@@ -175,7 +175,7 @@ ReplacePass::Copy::Outcome ReplacePass::Writer::writeCopy(const ReplaceDirectori
     } else if (!lastBlock_.empty()) {
         lastLine = lastLineOf(lastBlock_);
     }
-    copy_->lastLine = decode(lastLine, codePage);
+    copy_->last.take(lastLine, codePage);
     reader_.close();
     finishRows(codePage);
     if (std::optional<FileError> e = out_.finish(copy_->file))
@@ -307,14 +307,21 @@ void ReplacePass::run(const ReplaceDirectories& dirs, const std::vector<PassFile
     rows_ = &rows;
     errors_ = &errors;
     const auto pathOf = [&](size_t k) { return files[k].path(dirs.path); };
-    pool_.run(files.size(), pathOf, true);
+    last_.has = false;
+    try {
+        pool_.run(files.size(), pathOf, true);
+    } catch (...) {
+        last_.settle(state);
+        throw;
+    }
+    last_.settle(state);
 }
 
 size_t ReplacePass::work(size_t file, int slot, int thread)
 {
     Copy& copy = copies_[size_t(slot)];
     writers_[size_t(thread)]->write(*dirs_, (*files_)[file], copy, control_, false);
-    return copy.rows.bytes.size();
+    return copy.rows.bytes.size() + copy.last.heldBytes();
 }
 
 // A file's copy once every copy before it stands: its header block, the copy put at its name, its
@@ -332,8 +339,7 @@ void ReplacePass::commit(size_t file, int slot)
                   [&] { appendHeaderBlock(state, *rows_, state.outFilePath); }) ||
         !settle(passFile, copy))
         return;
-    if (copy.lastLine)
-        state.lineText = std::move(*copy.lastLine); // not shared with the thread that made it
+    copy.last.handTo(last_);
     switch (copy.outcome) {
     case Copy::Outcome::Written:
         finishFile(copy);
@@ -423,7 +429,6 @@ void ReplacePass::finishFile(Copy& copy)
     MainState& state = *state_;
     state.searchLen = text_.search().size();
     state.replaceLen = text_.replacement().size();
-    state.lineLen = state.lineText.size();
     if (!copy.rows.rows.empty()) {
         state.prefixLen = copy.prefixLen;
         state.matchWindow = std::move(copy.matchWindow);

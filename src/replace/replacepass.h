@@ -99,6 +99,7 @@ private:
     std::vector<std::unique_ptr<Writer>> writers_; // one per thread
     std::vector<Copy> copies_;                     // one per slot of the pool
     qint64 rewrittenLines_ = 0;
+    LastLine last_; // of the last copy that stands
 
     // Set for the time of run().
     const ReplaceDirectories* dirs_ = nullptr;

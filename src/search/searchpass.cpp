@@ -198,17 +198,14 @@ void SearchPass::settleState()
 {
     if (lastCommitted_)
         state_->filePath = (*files_)[*lastCommitted_].path(*directory_);
-    if (std::exchange(last_.has, false)) {
-        state_->lineText = decode(last_.bytes, last_.codePage);
-        state_->lineLen = state_->lineText.size();
-    }
+    last_.settle(*state_);
 }
 
 size_t SearchPass::work(size_t file, int slot, int thread)
 {
     Found& found = found_[size_t(slot)];
     searchers_[size_t(thread)]->search(dirFd_, (*files_)[file], found, control_);
-    return found.hits.bytes.size() + (found.last.has ? found.last.bytes.size() : 0);
+    return found.hits.bytes.size() + found.last.heldBytes();
 }
 
 // A file's search once every file before it is handed out: its rows, or its error and another try.
@@ -244,11 +241,7 @@ void SearchPass::commit(size_t file, int slot)
             return;
         searchAgain();
     }
-    // The slot keeps the buffer of the line before for its next file, unless that line was long.
-    if (found.last.has)
-        std::swap(last_, found.last);
-    if (found.last.bytes.capacity() > 1024)
-        std::string().swap(found.last.bytes);
+    found.last.handTo(last_);
     if (!found.hits.rows.empty()) {
         state.filePath = passFile.path(*directory_);
         bool headed = false;

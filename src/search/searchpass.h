@@ -14,6 +14,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kelvara {
@@ -78,7 +79,8 @@ struct RowBytes
     void trim();
 };
 
-// The last line of a file as it stands in it, and its code page.
+// The last line of a file as it stands in it, and its code page: a pass decodes only the one its
+// state ends with, not one per file.
 struct LastLine
 {
     std::string bytes;
@@ -90,6 +92,30 @@ struct LastLine
         bytes.assign(line);
         codePage = in;
         has = true;
+    }
+    size_t heldBytes() const { return has ? bytes.size() : 0; }
+    // At a file's commit: the line becomes the pass's `latest`, and this keeps a buffer for the
+    // slot's next file, unless that is large.
+    void handTo(LastLine& latest)
+    {
+        if (has)
+            std::swap(latest, *this);
+        has = false;
+        if (bytes.capacity() > 1024)
+            std::string().swap(bytes);
+    }
+    // At the end of a pass: the state's line and its length, once. A line that fitted in the memory
+    // as it stands in its file but not decoded leaves the line empty; the files are done by then.
+    void settle(MainState& state)
+    {
+        if (!std::exchange(has, false))
+            return;
+        try {
+            state.lineText = decode(bytes, codePage);
+        } catch (const std::bad_alloc&) {
+            state.lineText.clear();
+        }
+        state.lineLen = state.lineText.size();
     }
 };
 

@@ -74,7 +74,7 @@ struct Copy
 {
     std::optional<std::string> bytes;
     QStringList rows, hits, starts;
-    QString last; // the last line
+    QString last, lastCopied; // the last line, and as the copy has it
 };
 
 inline Copy plainCopy(std::string_view content, const QString& search, const QString& replacement,
@@ -87,7 +87,7 @@ inline Copy plainCopy(std::string_view content, const QString& search, const QSt
     const std::optional<std::string> needle = encode(search, codePage);
     const std::optional<std::string> replacementBytes = encode(replacement, codePage);
     const bool usable = needle && !needle->empty() && needle->find('\r') == std::string::npos;
-    Copy copy{std::string(), {}, {}, {}, {}};
+    Copy copy{std::string(), {}, {}, {}, {}, {}};
     for (const std::string_view line : splitLines(content)) {
         std::string out(line);
         const size_t at = usable && (!only || decode(line, codePage) == *only)
@@ -104,6 +104,7 @@ inline Copy plainCopy(std::string_view content, const QString& search, const QSt
         }
         *copy.bytes += out + "\r\n";
         copy.last = decode(line, codePage);
+        copy.lastCopied = decode(out, codePage);
     }
     return copy;
 }
