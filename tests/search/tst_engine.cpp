@@ -560,7 +560,7 @@ private:
     // stack) more than it does at its start; whether `check` holds there afterwards.
     static bool shortOfMemory(Run& run, bool replace, qint64 budget, const std::function<bool()>& check)
     {
-        constexpr qint64 Stack = 9 << 20;
+        constexpr qint64 Stack = 9 << 20; // a worker thread's stack
         const pid_t child = ::fork();
         if (child == 0) {
             ::mallopt(M_ARENA_MAX, 1); // no arena of its own for the worker: the limit counts it
