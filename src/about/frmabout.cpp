@@ -6,7 +6,6 @@
 
 #include <QCloseEvent>
 #include <QFrame>
-#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>

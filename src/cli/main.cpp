@@ -147,10 +147,9 @@ private:
         const qint64 toDo = control_.filesToDo.load(std::memory_order_relaxed);
         QString line =
             groupedCount(done) + QStringLiteral(" / ") + groupedCount(toDo) + QStringLiteral(" file");
-        if (control_.pathOf && done < toDo) {
-            const QString path = displayPath(control_.pathOf(size_t(done)));
-            line += QStringLiteral("  ") + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-        }
+        if (control_.pathOf && done < toDo)
+            line += QStringLiteral("  ") +
+                    displayPath(control_.pathOf(size_t(done))).section(QLatin1Char('/'), -1);
         struct winsize size = {};
         const int columns =
             ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;

@@ -20,10 +20,8 @@ public:
     Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     Descriptor& operator=(Descriptor&& other) noexcept
     {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
+        if (this != &other)
+            reset(std::exchange(other.fd_, -1));
         return *this;
     }
     Descriptor(const Descriptor&) = delete;

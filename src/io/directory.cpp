@@ -17,11 +17,6 @@ namespace kelvara {
 
 namespace {
 
-bool isDotName(const char* name)
-{
-    return name[0] == '.';
-}
-
 bool isDotOrDotDot(const char* name)
 {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -163,7 +158,7 @@ std::optional<FileError> listOfType(const QString& directory, mode_t type, std::
     std::vector<DirectoryEntry> listed;
     SortKeys keys;
     auto error = forEachEntry(directory, [&](DIR* dir, const dirent* entry) {
-        if (!isDotName(entry->d_name) && followedType(dir, entry) == type) {
+        if (entry->d_name[0] != '.' && followedType(dir, entry) == type) { // no dot-files
             QByteArray name(entry->d_name);
             QString text = pathFromBytes(name);
             appendSortKey(text, keys.bytes);

@@ -58,10 +58,8 @@ void onSignal(int signal)
     const int savedErrno = errno;
     for (Pending& slot : pending) {
         const std::uint64_t id = slot.id.load();
-        if (id != Free && id != Taken) {
-            const TemporaryName name = temporaryName(id);
-            ::unlinkat(slot.dir.load(), name.data(), 0);
-        }
+        if (id != Free && id != Taken)
+            ::unlinkat(slot.dir.load(), temporaryName(id).data(), 0);
     }
     errno = savedErrno;
     // SA_RESETHAND has put the default action back; the signal is delivered again on return.

@@ -41,9 +41,8 @@ public:
     LineBlockReader(const LineBlockReader&) = delete;
     LineBlockReader& operator=(const LineBlockReader&) = delete;
 
-    // Opens the file for reading only. Closes a file opened before.
-    std::optional<FileError> open(const QByteArray& path) { return openAt(AT_FDCWD, path); }
-    // Opens the entry `name` of the directory open as `dirFd` (AT_FDCWD: a path) for reading only.
+    // Opens the entry `name` of the directory open as `dirFd` (AT_FDCWD: a path) for reading only,
+    // closing a file opened before.
     // With `followLink` false, an entry that is a symbolic link is not opened (ELOOP).
     std::optional<FileError> openAt(int dirFd, const QByteArray& name, bool followLink = true);
     // What fstat() told of the open file when it was opened.
@@ -77,23 +76,6 @@ private:
     bool failed_ = false;
     FileError error_;
 };
-
-// The first line of `block` (a block of whole lines), and the rest of the block after its terminator.
-// A line ends at CR or at a CR LF pair, and the terminator is dropped; a lone LF is an ordinary
-// character of the line. A last line without terminator is a line; a final terminator gives no
-// extra empty line.
-inline std::string_view splitFirstLine(std::string_view& block)
-{
-    const size_t cr = block.find('\r');
-    if (cr == std::string_view::npos) {
-        const std::string_view line = block;
-        block = {};
-        return line;
-    }
-    const std::string_view line = block.substr(0, cr);
-    block.remove_prefix(cr + 1 < block.size() && block[cr + 1] == '\n' ? cr + 2 : cr + 1);
-    return line;
-}
 
 // The last line of a non-empty block of whole lines, without its terminator.
 inline std::string_view lastLineOf(std::string_view block)

@@ -1,7 +1,6 @@
 #include "outputdirectory.h"
 
 #include "io/directory.h"
-#include "text/pathcodec.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,6 +1,5 @@
 #include "replacepass.h"
 
-#include "io/directory.h"
 #include "search/headerblock.h"
 #include "search/scanner.h"
 #include "text/pathcodec.h"
@@ -335,8 +334,7 @@ void ReplacePass::commit(size_t file, int slot)
         (*onFile_)(passFile);
     state.filePath = passFile.path(dirs_->path);
     state.outFilePath = passFile.path(state.outDirPath);
-    if (!listRows(state.outFilePath, *errors_,
-                  [&] { appendHeaderBlock(state, *rows_, state.outFilePath); }) ||
+    if (!listRows(state.outFilePath, *errors_, [&] { appendHeaderBlock(*rows_, state.outFilePath); }) ||
         !settle(passFile, copy))
         return;
     copy.last.handTo(last_);

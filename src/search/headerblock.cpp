@@ -9,11 +9,10 @@ namespace kelvara {
 
 void appendHeaderBlock(MainState& state, RowSink& rows)
 {
-    appendHeaderBlock(state, rows,
-                      state.modeMarker == QLatin1String("ak") ? state.filePath : state.outFilePath);
+    appendHeaderBlock(rows, state.modeMarker == QLatin1String("ak") ? state.filePath : state.outFilePath);
 }
 
-void appendHeaderBlock(MainState&, RowSink& rows, const QString& path)
+void appendHeaderBlock(RowSink& rows, const QString& path)
 {
     // The same row for every file, so it is made once.
     static const std::string stars(StarRowLength, '*');

@@ -12,6 +12,6 @@ constexpr int StarRowLength = 150;
 // outFilePath otherwise. starRow stays empty.
 void appendHeaderBlock(MainState& state, RowSink& rows);
 // The same block naming `path`.
-void appendHeaderBlock(MainState& state, RowSink& rows, const QString& path);
+void appendHeaderBlock(RowSink& rows, const QString& path);
 
 } // namespace kelvara

@@ -228,10 +228,8 @@ const char* Needle::findScalar(const char* from, const char* last) const
         return nullptr;
     }
     const auto has = [](const Probe& probe, char c) {
-        for (int k = 0; k < probe.count; ++k)
-            if (probe.bytes[size_t(k)] == std::uint8_t(c))
-                return true;
-        return false;
+        const auto end = probe.bytes.begin() + probe.count;
+        return std::find(probe.bytes.begin(), end, std::uint8_t(c)) != end;
     };
     for (const char* s = from; s <= last; ++s) {
         if (caseSensitive_ && first_.count == 1) {
@@ -293,25 +291,15 @@ const char* Needle::find(const char* begin, const char* end) const
         return begin;
     const char* last = end - n; // the last possible start
 #if KELVARA_X86
-    if (hasAvx2()) {
-        switch (variants_) {
-        case 1:
-            return findAvx2<1>(begin, last);
-        case 2:
-            return findAvx2<2>(begin, last);
-        case 4:
-            return findAvx2<4>(begin, last);
-        }
-    } else if (simdLevel() == Simd::Sse2) {
-        switch (variants_) {
-        case 1:
-            return findSse2<1>(begin, last);
-        case 2:
-            return findSse2<2>(begin, last);
-        case 4:
-            return findSse2<4>(begin, last);
-        }
-    }
+    // With no probe (variants_ 0) every place is compared in full, which only the scalar loop does.
+    if (variants_ > 0 && hasAvx2())
+        return variants_ == 1   ? findAvx2<1>(begin, last)
+               : variants_ == 2 ? findAvx2<2>(begin, last)
+                                : findAvx2<4>(begin, last);
+    if (variants_ > 0 && simdLevel() == Simd::Sse2)
+        return variants_ == 1   ? findSse2<1>(begin, last)
+               : variants_ == 2 ? findSse2<2>(begin, last)
+                                : findSse2<4>(begin, last);
 #endif
     return findScalar(begin, last);
 }

@@ -1,5 +1,6 @@
 #include "orderedpool.h"
 
+#include <QScopeGuard>
 #include <algorithm>
 #include <exception>
 #include <sched.h>
@@ -83,17 +84,12 @@ void OrderedPool::run(size_t count, const std::function<QString(size_t)>& pathOf
 {
     // However run() ends, no worker outlives it: what the workers use need only outlive the call.
     // An exception from a commit stops the files in work too.
-    struct Join
-    {
-        OrderedPool& pool;
-        ~Join()
-        {
-            if (std::uncaught_exceptions() > 0)
-                pool.control_.stopRequested = true;
-            pool.stopWorkers();
-            pool.control_.pathOf = nullptr;
-        }
-    } join{*this};
+    const auto join = qScopeGuard([this] {
+        if (std::uncaught_exceptions() > 0)
+            control_.stopRequested = true;
+        stopWorkers();
+        control_.pathOf = nullptr;
+    });
     control_.pathOf = pathOf;
     start(count, stepsAhead);
     lastPulse_ = Clock::now();
@@ -214,18 +210,13 @@ void OrderedPool::alone(const std::function<void()>& step)
     paused_ = true;
     changed_.wait(lock, [this] { return busy_ == 0; });
     lock.unlock();
-    struct Resume
-    {
-        OrderedPool& pool;
-        ~Resume()
+    const auto resume = qScopeGuard([this] {
         {
-            {
-                std::lock_guard lock(pool.mutex_);
-                pool.paused_ = false;
-            }
-            pool.workable_.notify_all();
+            std::lock_guard lock(mutex_);
+            paused_ = false;
         }
-    } resume{*this};
+        workable_.notify_all();
+    });
     step();
 }
 

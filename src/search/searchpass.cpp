@@ -5,7 +5,6 @@
 #include "scanner.h"
 
 #include <cstring>
-#include <utility>
 
 namespace kelvara {
 

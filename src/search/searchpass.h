@@ -146,8 +146,7 @@ public:
     // block and hit rows, if any, go to `rows` and their number to hitCount. A file that cannot be read (or
     // is too large for the memory) goes to `errors` to be tried again or skipped, and adds no row.
     void run(const QString& directory, int dirFd, const std::vector<PassFile>& files, MainState& state,
-             RowSink& rows, FileErrorHandler& errors,
-             const std::function<void(const PassFile&)>& onFile = {});
+             RowSink& rows, FileErrorHandler& errors, const std::function<void(const PassFile&)>& onFile);
 
 private:
     class Searcher;

@@ -297,11 +297,6 @@ bool isAscii(QStringView text)
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
-CodePage detectCodePage(std::string_view bytes)
-{
-    return isValidUtf8(bytes) ? CodePage::Utf8 : CodePage::Windows1250;
-}
-
 QString decode(std::string_view bytes, CodePage codePage)
 {
     if (codePage == CodePage::Utf8)

@@ -19,7 +19,6 @@ enum class CodePage { Utf8, Windows1250 };
 bool isValidUtf8(std::string_view bytes);
 // The same, a byte at a time, for processors without AVX2.
 bool isValidUtf8Scalar(std::string_view bytes);
-CodePage detectCodePage(std::string_view bytes);
 // An ASCII text is written the same in both code pages.
 bool isAscii(QStringView text);
 

@@ -80,7 +80,7 @@ struct Copy
 inline Copy plainCopy(std::string_view content, const QString& search, const QString& replacement,
                       bool caseSensitive, const std::optional<QString>& only = std::nullopt)
 {
-    const CodePage codePage = detectCodePage(content);
+    const CodePage codePage = isValidUtf8(content) ? CodePage::Utf8 : CodePage::Windows1250;
     const auto fold = [&](std::string_view s) {
         return caseSensitive ? std::string(s) : foldText(s, codePage);
     };
