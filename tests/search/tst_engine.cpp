@@ -12,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/file.h>
@@ -183,6 +184,7 @@ private slots:
         }
         QCOMPARE(run.rows.rows, hits);
         QCOMPARE(run.errors.paths, vanished < 0 ? QStringList() : QStringList{name(1)});
+        QCOMPARE(run.errors.codes, vanished < 0 ? QList<int>() : QList<int>{ENOENT});
         QCOMPARE(run.state.filePath, after.isEmpty() ? QString() : name(after.last()));
         QCOMPARE(run.state.lineText, after.isEmpty() ? QString() : u"alma %1"_s.arg(after.last()));
     }

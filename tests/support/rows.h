@@ -31,9 +31,10 @@ struct Rows : RowSink
 // `log`, each error's path and each message's first line go among the rows there too.
 struct ScriptedErrors : ReplaceErrors
 {
-    bool askRetry(const FileError&, const QString& path) override
+    bool askRetry(const FileError& error, const QString& path) override
     {
         paths.append(path);
+        codes.append(error.code);
         if (log)
             log->rows.append(QStringLiteral("error ") + path);
         return answer && std::exchange(answer, nullptr)();
@@ -46,6 +47,7 @@ struct ScriptedErrors : ReplaceErrors
     }
     std::function<bool()> answer;
     QStringList paths, messages;
+    QList<int> codes; // of the errors asked about
     Rows* log = nullptr;
 };
 
