@@ -123,8 +123,9 @@ private slots:
         list.setPath(drive);
         QCOMPARE(changes.count(), 1);
         QCOMPARE(list.entryPath(list.highlightedIndex() - 1), root->path());
-        QCOMPARE(list.item(0)->text(), list.entryPath(0)); // the drive's root shows in full,
-        QCOMPARE(list.item(list.highlightedIndex())->text(), u"drive"_s); // the others by their names
+        // The drive's root shows in full, the other directories by their names.
+        QCOMPARE(list.item(0)->text(), list.entryPath(0));
+        QCOMPARE(list.item(list.highlightedIndex())->text(), u"drive"_s);
         QTest::keyClicks(start.Text1, u"/etc"_s);
         start.Text1->clear();
         QCOMPARE(start.Text1->text(), drive);
