@@ -119,6 +119,7 @@ private slots:
         QVERIFY(main->Option2->isChecked() && main->Check1->checkState() == Qt::PartiallyChecked);
         QCOMPARE(main->Label6->text(), u" 2 db sor"_s); // "x alma" does not begin with the text
         QVERIFY(main->Label3->isVisible() && main->Label6->isVisible()); // the buttons: AppTest::fileErrors
+        QVERIFY(main->Label6->font().bold() && main->Label7->font().bold()); // the counters
 
         QVERIFY(main->Timer1->isActive()); // the banner runs
         QSignalSpy finished(&app, &Application::finished);
@@ -127,6 +128,8 @@ private slots:
         QPointer<frmAbout> about = app.aboutWindow();
         QVERIFY(about && about->isVisible() && !about->isModal() && finished.count() == 0);
         QCOMPARE(QApplication::topLevelWidgets(), QWidgetList{about});
+        for (const QLabel* label : {about->lblTitle, about->Label1, about->lblDescription, about->Label2})
+            QVERIFY2(label->font().bold(), qPrintable(label->objectName()));
     }
 
     // Which files each command visits and what it leaves. Files f0.txt.. are selected as `selected`, the
