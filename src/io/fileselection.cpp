@@ -44,6 +44,9 @@ void ListedFiles::markRange(int first, int last, bool selected)
 
 std::optional<FileError> ListedFiles::rereadThrough(const Lister& list)
 {
+    // The old entries go first, to be freed on a thread of the pool while this one lists: freeing them
+    // after the listing would take the cores that read the files next.
+    adopt({});
     std::vector<DirectoryEntry> listed;
     std::optional<FileError> error = list(directory_, listed);
     if (error)

@@ -54,7 +54,8 @@ public:
     int currentEntry() const override { return current_; }
     std::optional<FileError> reread() override { return rereadThrough(listFiles); }
     // Lists the directory again through `list`, which has listFiles()'s signature and may run it
-    // elsewhere (a window lists on another thread while it handles its events).
+    // elsewhere (a window lists on another thread while it handles its events). The list is empty
+    // meanwhile.
     using Lister = std::function<std::optional<FileError>(const QString&, std::vector<DirectoryEntry>&)>;
     std::optional<FileError> rereadThrough(const Lister& list);
     // Lists `directory` from now on; the path stays when it cannot be listed, for reread().

@@ -126,7 +126,13 @@ private slots:
         QCOMPARE(std::tuple(selectedEntries(list), files.selectedEntryCount(), currentText()),
                  std::tuple(expected, expected.size(), plain.currentItem()->text()));
         QCOMPARE(clicks.count(), presses); // one for each, whatever it changed
-        QVERIFY(!files.reread());
+        // The list empties before the directory is listed again, so that the old entries are freed meanwhile.
+        int shownWhileListing = -1;
+        QVERIFY(!files.rereadThrough([&](const QString& directory, std::vector<DirectoryEntry>& entries) {
+            shownWhileListing = list.model()->rowCount() + files.entryCount();
+            return listFiles(directory, entries);
+        }));
+        QCOMPARE(shownWhileListing, 0);
         QVERIFY(files.entryCount() == 6 && files.selectedEntryCount() == 0 && currentText().isEmpty());
     }
 
