@@ -185,7 +185,8 @@ private slots:
         HitList list;
         const QStringList rows{u"  alma\tkörte\u00a0"_s, u"a\nb"_s, u"\x01\x7F"_s, u"a\u0080\u0085b\u2028c"_s,
                                u"\uFEFFalma"_s};
-        const QStringList drawn{rows[0], u"a\u21B5b"_s, u"\u2401\u2421"_s, u"a\uFFFD\uFFFDb\uFFFDc"_s, rows[4]};
+        const QStringList drawn{rows[0], u"a\u21B5b"_s, u"\u2401\u2421"_s, u"a\uFFFD\uFFFDb\uFFFDc"_s,
+                                rows[4]};
         for (int k = 0; k < 5; ++k) {
             list.addItem(rows[k]);
             list.flush();
